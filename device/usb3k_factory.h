@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "device/usb3k.h"
+
+// Finds every attached USB-3000 through the D2XX device list and opens each one, in list order.
+// Devices that could not be opened or identified stay in the list with ready == false.
+class USB3KFactory {
+  public:
+    USB3KFactory();
+    virtual ~USB3KFactory();
+
+    USB3KFactory(const USB3KFactory&) = delete;
+    USB3KFactory& operator=(const USB3KFactory&) = delete;
+
+    std::size_t size() const { return devices.size(); }
+    USB3K* at(std::size_t index) const { return devices.at(index).get(); }
+
+  private:
+    std::vector<std::unique_ptr<USB3K>> devices;
+};

@@ -1,0 +1,123 @@
+// Control of the emulator: a software D2XX with a list of attached FTDI devices, each USB-3000 among
+// them answered by a software device. Tests and the demo drive it through these plain C functions so
+// that C++, a JNI test-support library and Windows programs can all use it.
+//
+// All state is process-wide and guarded by one lock. Call sim_reset() at the start of every test.
+#pragma once
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#ifdef USB3K_SIM_BUILDING
+#define SIM_API __declspec(dllexport)
+#else
+#define SIM_API __declspec(dllimport)
+#endif
+#else
+#define SIM_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// The identifiers of a USB-3000's FTDI chip (vendor 0x0403, product 0x6001).
+#define SIM_USB3000_ID 0x04036001u
+// The serial number of the device attached after sim_reset().
+#define SIM_DEFAULT_SERIAL "EMU30001"
+
+// Back to the power-on state: one attached USB-3000 (SIM_DEFAULT_SERIAL, description
+// "USB-3000 (emulated)"), no faults, no open handles, empty transcript, recording on, virtual time.
+SIM_API void sim_reset(void);
+
+// Detaches every device (open handles become invalid).
+SIM_API void sim_clear_devices(void);
+
+// Attaches an FTDI device at the end of the list; returns its index. A device whose id is
+// SIM_USB3000_ID is a USB-3000; any other device accepts writes and never answers.
+SIM_API int sim_add_device(unsigned int id, const char* serial, const char* description);
+
+// The request kinds the emulated USB-3000 recognises, for fault injection and counting.
+enum SimRequest {
+    SIM_REQ_PRODUCT_ID = 0,
+    SIM_REQ_VERSION = 1,
+    SIM_REQ_RESET = 2,
+    SIM_REQ_STOP_CODEC = 3,
+    SIM_REQ_RATE = 4,
+    SIM_REQ_CHANNEL = 5,
+};
+
+// Makes one D2XX function return `status` instead of doing its work. `function` is the D2XX name
+// ("FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_OpenEx", "FT_SetDataCharacteristics",
+// "FT_SetFlowControl", "FT_ClrRts", "FT_SetBaudRate", "FT_SetLatencyTimer", "FT_SetUSBParameters",
+// "FT_SetTimeouts", "FT_Write", "FT_Read", "FT_Purge", "FT_Close"). `serial` limits it to one
+// device (NULL: any device). `occurrence` is the 1-based count of that function's calls on that
+// device (on any device when serial is NULL) since sim_reset(); 0 means every call.
+SIM_API void sim_fail_call(const char* serial, const char* function, unsigned int status,
+                           int occurrence);
+
+// Makes the occurrence-th FT_Write on a device (1-based; 0: every write) accept only `accepted`
+// bytes and report FT_OK with that count. Only the accepted bytes reach the device.
+SIM_API void sim_short_write(const char* serial, int occurrence, unsigned int accepted);
+
+// How the device answers one request.
+enum SimAnswerFault {
+    SIM_ANSWER_NONE = 0,           // no answer at all: reads time out
+    SIM_ANSWER_LATE = 1,           // value = N: the answer arrives after N reads have timed out
+    SIM_ANSWER_WRONG_START = 2,    // value = the byte sent in place of the start byte 0x61
+    SIM_ANSWER_SHORT = 3,          // value = how many bytes of the answer are sent (header intact)
+    SIM_ANSWER_OVERSIZED = 4,      // value = the length announced by the header (> 508)
+    SIM_ANSWER_MISSING_FIELD = 5,  // the answer without the field the request asks for
+    SIM_ANSWER_STATUS = 6,         // value = the status byte of a stop codec or rate answer
+};
+
+// Applies a fault to the occurrence-th request of a kind on a device (1-based, counted since
+// sim_reset(); 0: every such request). serial NULL: every device.
+SIM_API void sim_fault_answer(const char* serial, int request, int occurrence, int fault,
+                              int value);
+
+// Answers the occurrence-th request of a kind with exactly these bytes instead.
+SIM_API void sim_answer_raw(const char* serial, int request, int occurrence,
+                            const unsigned char* bytes, size_t count);
+
+// How many requests of a kind a device has received since sim_reset().
+SIM_API int sim_request_count(const char* serial, int request);
+
+// Handles that are open now (opened and not yet closed), over all devices.
+SIM_API int sim_open_handles(void);
+
+// The transcript: one line per D2XX call, each ending in "\n", in call order. Forms, with bytes in
+// lowercase two-digit hexadecimal separated by single spaces and numbers in decimal:
+//   FT_CreateDeviceInfoList() -> 0 count=1
+//   FT_GetDeviceInfoList(1) -> 0 count=1
+//   FT_OpenEx(EMU30001, 1) -> 0
+//   EMU30001 FT_SetDataCharacteristics(8, 0, 0) -> 0
+//   EMU30001 FT_SetFlowControl(256, 17, 19) -> 0
+//   EMU30001 FT_ClrRts() -> 0
+//   EMU30001 FT_SetBaudRate(460800) -> 0
+//   EMU30001 FT_SetLatencyTimer(4) -> 0
+//   EMU30001 FT_SetUSBParameters(1024, 0) -> 0
+//   EMU30001 FT_SetTimeouts(200, 100) -> 0
+//   EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7
+//   EMU30001 FT_Read(4) -> 0 got=4: 61 00 0c 00
+//   EMU30001 FT_Read(4) -> 0 got=0:
+//   EMU30001 FT_Purge(1) -> 0
+//   EMU30001 FT_Close() -> 0
+// A call on a handle that is not open is written with "?" in place of the serial number.
+// Copies the transcript (zero-terminated, cut to capacity) and returns its full length in bytes.
+SIM_API size_t sim_transcript(char* buffer, size_t capacity);
+SIM_API void sim_clear_transcript(void);
+// Recording off keeps long decodes cheap; counters and faults still work.
+SIM_API void sim_record_transcript(int on);
+
+// The 320 speech bytes the device answers for a 49-bit codeword (w0 in bit 48, w48 in bit 0),
+// each 16-bit sample high byte first, as sent on the wire.
+SIM_API void sim_speech_for_codeword(unsigned long long codeword, unsigned char speech[320]);
+
+// Paced mode: reads and writes take the time the serial line and the FTDI chip would take
+// (460800 baud, 10 bits a byte, 4 ms latency timer). Off (virtual time) after sim_reset().
+SIM_API void sim_set_paced(int on);
+
+#ifdef __cplusplus
+}
+#endif

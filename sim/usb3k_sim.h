@@ -1,6 +1,6 @@
-// Control of the emulator: a software D2XX with a list of attached FTDI devices, each USB-3000 among
-// them answered by a software device. Tests and the demo drive it through these plain C functions so
-// that C++, a JNI test-support library and Windows programs can all use it.
+// Control of the emulator: a software D2XX with a list of attached FTDI devices, each USB-3000
+// among them answered by a software device. Tests and the demo drive it through these plain C
+// functions so that C++, a JNI test-support library and Windows programs can all use it.
 //
 // All state is process-wide and guarded by one lock. Call sim_reset() at the start of every test.
 #pragma once
@@ -25,6 +25,11 @@ extern "C" {
 #define SIM_USB3000_ID 0x04036001u
 // The serial number of the device attached after sim_reset().
 #define SIM_DEFAULT_SERIAL "EMU30001"
+// Added: the default device's description, and the texts every emulated USB-3000 answers to the
+// product ID and version requests.
+#define SIM_DEFAULT_DESCRIPTION "USB-3000 (emulated)"
+#define SIM_PRODUCT_ID_TEXT "USB-3000"
+#define SIM_VERSION_TEXT "2.7.1-emu"
 
 // Back to the power-on state: one attached USB-3000 (SIM_DEFAULT_SERIAL, description
 // "USB-3000 (emulated)"), no faults, no open handles, empty transcript, recording on, virtual time.
@@ -104,6 +109,13 @@ SIM_API int sim_open_handles(void);
 //   EMU30001 FT_Purge(1) -> 0
 //   EMU30001 FT_Close() -> 0
 // A call on a handle that is not open is written with "?" in place of the serial number.
+// A failing FT_CreateDeviceInfoList or FT_GetDeviceInfoList line ends after the status (no count);
+// FT_Write and FT_Read lines always end with the count, 0 when the call failed.
+// Packets the emulated device refuses and leaves unanswered add a line after their FT_Write:
+//   EMU30001 sim: bad parity
+//   EMU30001 sim: bad start byte 7f, 7 bytes dropped
+//   EMU30001 sim: incomplete packet, 5 bytes dropped
+//   EMU30001 sim: malformed packet: <why>
 // Copies the transcript (zero-terminated, cut to capacity) and returns its full length in bytes.
 SIM_API size_t sim_transcript(char* buffer, size_t capacity);
 SIM_API void sim_clear_transcript(void);

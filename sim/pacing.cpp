@@ -1,0 +1,21 @@
+#include "sim/pacing.h"
+
+#include <thread>
+
+namespace sim {
+
+Clock::duration lineTime(std::size_t bytes, unsigned baudRate) {
+    if (baudRate == 0) {
+        return Clock::duration::zero();
+    }
+    const auto microseconds = static_cast<long long>(bytes) * 10 * 1000000 / baudRate;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(microseconds));
+}
+
+void waitUntil(Clock::time_point when) {
+    if (when > Clock::now()) {
+        std::this_thread::sleep_until(when);
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,120 @@
+// The control API of usb3k_sim.h, over the emulator's state.
+#include <algorithm>
+#include <cstring>
+
+#include "sim/sim_state.h"
+#include "sim/tone.h"
+#include "sim/usb3k_sim.h"
+
+namespace {
+
+using Lock = std::lock_guard<std::mutex>;
+
+bool validRequest(int request) {
+    return request >= 0 && request < sim::REQUEST_KINDS;
+}
+
+}  // namespace
+
+extern "C" {
+
+void sim_reset(void) {
+    Lock lock(sim::stateLock());
+    sim::state().powerOn();
+}
+
+void sim_clear_devices(void) {
+    Lock lock(sim::stateLock());
+    sim::state().clearDevices();
+}
+
+int sim_add_device(unsigned int id, const char* serial, const char* description) {
+    Lock lock(sim::stateLock());
+    return static_cast<int>(sim::state().addDevice(id, serial != nullptr ? serial : "",
+                                                   description != nullptr ? description : ""));
+}
+
+void sim_fail_call(const char* serial, const char* function, unsigned int status, int occurrence) {
+    if (function == nullptr) {
+        return;
+    }
+    Lock lock(sim::stateLock());
+    sim::state().callFaults.push_back({sim::Target::of(serial), function, status, occurrence});
+}
+
+void sim_short_write(const char* serial, int occurrence, unsigned int accepted) {
+    Lock lock(sim::stateLock());
+    sim::state().shortWrites.push_back({sim::Target::of(serial), occurrence, accepted});
+}
+
+void sim_fault_answer(const char* serial, int request, int occurrence, int fault, int value) {
+    if (!validRequest(request)) {
+        return;
+    }
+    Lock lock(sim::stateLock());
+    sim::state().answerRules.push_back(
+        {sim::Target::of(serial), request, occurrence, fault, value, {}});
+}
+
+void sim_answer_raw(const char* serial, int request, int occurrence, const unsigned char* bytes,
+                    size_t count) {
+    if (!validRequest(request) || (bytes == nullptr && count > 0)) {
+        return;
+    }
+    Lock lock(sim::stateLock());
+    sim::state().answerRules.push_back({sim::Target::of(serial), request, occurrence,
+                                        sim::RAW_ANSWER, 0,
+                                        std::vector<uint8_t>(bytes, bytes + count)});
+}
+
+int sim_request_count(const char* serial, int request) {
+    if (!validRequest(request)) {
+        return 0;
+    }
+    Lock lock(sim::stateLock());
+    const sim::Target target = sim::Target::of(serial);
+    int total = 0;
+    for (const sim::Device& device : sim::state().devices) {
+        if (target.matches(device.serial)) {
+            total += device.requests[request];
+        }
+    }
+    return total;
+}
+
+int sim_open_handles(void) {
+    Lock lock(sim::stateLock());
+    return static_cast<int>(sim::state().handles.size());
+}
+
+size_t sim_transcript(char* buffer, size_t capacity) {
+    Lock lock(sim::stateLock());
+    const std::string& transcript = sim::state().transcript;
+    if (buffer != nullptr && capacity > 0) {
+        const std::size_t copied = std::min(capacity - 1, transcript.size());
+        std::memcpy(buffer, transcript.data(), copied);
+        buffer[copied] = '\0';
+    }
+    return transcript.size();
+}
+
+void sim_clear_transcript(void) {
+    Lock lock(sim::stateLock());
+    sim::state().transcript.clear();
+}
+
+void sim_record_transcript(int on) {
+    Lock lock(sim::stateLock());
+    sim::state().recording = on != 0;
+}
+
+void sim_speech_for_codeword(unsigned long long codeword, unsigned char speech[320]) {
+    sim::speechForCodeword(codeword & ((1ULL << 49) - 1), speech);
+}
+
+void sim_set_paced(int on) {
+    Lock lock(sim::stateLock());
+    sim::state().paced = on != 0;
+}
+
+}  // extern "C"

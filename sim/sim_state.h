@@ -1,0 +1,118 @@
+// The emulator's process-wide state: the attached FTDI devices, the open handles, the injected
+// faults, the counters and the transcript. One lock guards all of it; every entry point takes it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+// Request kinds, numbered as SimRequest in usb3k_sim.h.
+constexpr int REQUEST_KINDS = 6;
+
+// An answer the device has sent that is still on its way to the host: it joins the read queue
+// once `timeoutsLeft` more reads have timed out.
+struct LateAnswer {
+    std::vector<uint8_t> bytes;
+    int timeoutsLeft;
+};
+
+struct Device {
+    unsigned id = 0;
+    std::string serial;
+    std::string description;
+    bool open = false;
+    std::uintptr_t handle = 0;
+
+    // The USB-3000's own state: whether it accepted rate table 34, and how many requests of each
+    // kind it has recognised.
+    bool rate34Layout = false;
+    int requests[REQUEST_KINDS] = {};
+
+    // Bytes that have reached the host side and wait to be read, and answers still on the way.
+    std::deque<uint8_t> readQueue;
+    std::vector<LateAnswer> lateAnswers;
+
+    // Link settings that paced mode follows; the FTDI chip's power-on values until the host
+    // sets them. A read time-out of 0 means "no wait" here.
+    unsigned baudRate = 9600;
+    unsigned latencyMs = 16;
+    unsigned readTimeoutMs = 0;
+    // Paced mode: when the last queued byte will have arrived at the host.
+    Clock::time_point readyAt{};
+
+    bool isUsb3000() const;
+};
+
+// Which devices a fault applies to: one serial number, or every device.
+struct Target {
+    bool anyDevice = true;
+    std::string serial;
+
+    static Target of(const char* serial);
+    bool matches(const std::string& deviceSerial) const;
+};
+
+struct CallFault {
+    Target target;
+    std::string function;
+    unsigned status;
+    int occurrence;
+};
+
+struct ShortWrite {
+    Target target;
+    int occurrence;
+    unsigned accepted;
+};
+
+struct AnswerRule {
+    Target target;
+    int request;
+    int occurrence;
+    int fault;  // a SimAnswerFault, or RAW_ANSWER
+    int value;
+    std::vector<uint8_t> rawBytes;
+};
+constexpr int RAW_ANSWER = -1;
+
+struct State {
+    std::vector<Device> devices;
+    std::map<std::uintptr_t, std::size_t> handles;  // open handle -> index in devices
+    std::vector<CallFault> callFaults;
+    std::vector<ShortWrite> shortWrites;
+    std::vector<AnswerRule> answerRules;
+    std::map<std::string, int> callsOnAnyDevice;                        // function -> calls
+    std::map<std::pair<std::string, std::string>, int> callsPerDevice;  // (serial, function)
+    std::string transcript;
+    bool recording = true;
+    bool paced = false;
+
+    State() { powerOn(); }
+    // One attached USB-3000, nothing open, no faults, counters at zero, recording on, virtual time.
+    void powerOn();
+    void clearDevices();
+    std::size_t addDevice(unsigned id, const std::string& serial, const std::string& description);
+
+    Device* findBySerial(const std::string& serial);
+    // The device behind an open handle, or none for a null, closed or unknown handle.
+    Device* findByHandle(const void* handle);
+    // A fresh handle value: never null, never reused within the process, so that a stale handle
+    // can never name a device opened later.
+    static std::uintptr_t newHandle();
+};
+
+// The state and its lock. The state is created on first use, already powered on.
+State& state();
+std::mutex& stateLock();
+
+}  // namespace sim

@@ -1,0 +1,277 @@
+#include "sim/software_d2xx.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "sim/call_faults.h"
+#include "sim/pacing.h"
+#include "sim/sim_state.h"
+#include "sim/transcript.h"
+#include "sim/usb3000.h"
+
+namespace sim {
+namespace {
+
+using Lock = std::lock_guard<std::mutex>;
+
+// The record's Flags bit for a device that is open, and the chip type reported for every device.
+constexpr ULONG FLAG_OPENED = 1;
+constexpr ULONG CHIP_TYPE = 5;
+
+std::string statusText(FT_STATUS status) {
+    return " -> " + std::to_string(status);
+}
+
+// Copies text into a fixed record field, zero-terminated when shorter than the field.
+void copyText(char* field, std::size_t size, const std::string& text) {
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+// One call on a handle whose only work is `apply` on the device: the link settings.
+FT_STATUS onHandle(FT_HANDLE handle, const std::string& function, const std::string& arguments,
+                   const std::function<void(Device&)>& apply) {
+    Lock lock(stateLock());
+    State& s = state();
+    Device* device = s.findByHandle(handle);
+    FT_STATUS status = FT_OK;
+    if (device == nullptr) {
+        callFails(s, nullptr, function, status);
+        status = FT_INVALID_HANDLE;
+    } else if (!callFails(s, &device->serial, function, status)) {
+        apply(*device);
+    }
+    record(s, (device != nullptr ? device->serial + " " : "? ") + function + "(" + arguments + ")" +
+                  statusText(status));
+    return status;
+}
+
+}  // namespace
+
+FT_STATUS createDeviceInfoList(LPDWORD count) {
+    Lock lock(stateLock());
+    State& s = state();
+    FT_STATUS status = FT_OK;
+    if (!callFails(s, nullptr, "FT_CreateDeviceInfoList", status)) {
+        if (count == nullptr) {
+            status = FT_INVALID_PARAMETER;
+        } else {
+            *count = static_cast<DWORD>(s.devices.size());
+        }
+    }
+    std::string line = "FT_CreateDeviceInfoList()" + statusText(status);
+    if (status == FT_OK) {
+        line += " count=" + std::to_string(*count);
+    }
+    record(s, line);
+    return status;
+}
+
+FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD count) {
+    Lock lock(stateLock());
+    State& s = state();
+    const std::string asked = count != nullptr ? std::to_string(*count) : "?";
+    FT_STATUS status = FT_OK;
+    if (!callFails(s, nullptr, "FT_GetDeviceInfoList", status)) {
+        if (records == nullptr || count == nullptr) {
+            status = FT_INVALID_PARAMETER;
+        } else {
+            // Never more records than the caller has room for; the count says how many were filled.
+            const std::size_t filled = std::min<std::size_t>(*count, s.devices.size());
+            for (std::size_t i = 0; i < filled; ++i) {
+                const Device& device = s.devices[i];
+                FT_DEVICE_LIST_INFO_NODE& record = records[i];
+                std::memset(&record, 0, sizeof record);
+                record.Flags = device.open ? FLAG_OPENED : 0;
+                record.Type = CHIP_TYPE;
+                record.ID = device.id;
+                record.LocId = static_cast<DWORD>(0x11 + i);
+                copyText(record.SerialNumber, sizeof record.SerialNumber, device.serial);
+                copyText(record.Description, sizeof record.Description, device.description);
+                record.ftHandle =
+                    device.open ? reinterpret_cast<FT_HANDLE>(device.handle) : nullptr;
+            }
+            *count = static_cast<DWORD>(filled);
+        }
+    }
+    std::string line = "FT_GetDeviceInfoList(" + asked + ")" + statusText(status);
+    if (status == FT_OK) {
+        line += " count=" + std::to_string(*count);
+    }
+    record(s, line);
+    return status;
+}
+
+FT_STATUS openEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
+    Lock lock(stateLock());
+    State& s = state();
+    // Only opening by serial number is modelled; for other flags the argument is not a text.
+    const bool bySerial = flags == FT_OPEN_BY_SERIAL_NUMBER && arg != nullptr;
+    const std::string serial = bySerial ? static_cast<const char*>(arg) : "?";
+    FT_STATUS status = FT_OK;
+    if (!callFails(s, &serial, "FT_OpenEx", status)) {
+        Device* device = bySerial ? s.findBySerial(serial) : nullptr;
+        if (!bySerial || handle == nullptr) {
+            status = FT_INVALID_PARAMETER;
+        } else if (device == nullptr) {
+            status = FT_DEVICE_NOT_FOUND;
+        } else if (device->open) {
+            status = FT_DEVICE_NOT_OPENED;  // one handle per device at a time, as with a real chip
+        } else {
+            device->open = true;
+            device->handle = State::newHandle();
+            s.handles[device->handle] = static_cast<std::size_t>(device - s.devices.data());
+            *handle = reinterpret_cast<FT_HANDLE>(device->handle);
+        }
+    }
+    record(s, "FT_OpenEx(" + serial + ", " + std::to_string(flags) + ")" + statusText(status));
+    return status;
+}
+
+FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
+    return onHandle(handle, "FT_SetDataCharacteristics",
+                    std::to_string(wordLength) + ", " + std::to_string(stopBits) + ", " +
+                        std::to_string(parity),
+                    [](Device&) {});
+}
+
+FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
+    return onHandle(
+        handle, "FT_SetFlowControl",
+        std::to_string(flowControl) + ", " + std::to_string(xon) + ", " + std::to_string(xoff),
+        [](Device&) {});
+}
+
+FT_STATUS clrRts(FT_HANDLE handle) {
+    return onHandle(handle, "FT_ClrRts", "", [](Device&) {});
+}
+
+FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baudRate) {
+    return onHandle(handle, "FT_SetBaudRate", std::to_string(baudRate),
+                    [baudRate](Device& device) { device.baudRate = baudRate; });
+}
+
+FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR latency) {
+    return onHandle(handle, "FT_SetLatencyTimer", std::to_string(latency),
+                    [latency](Device& device) { device.latencyMs = latency; });
+}
+
+FT_STATUS setUsbParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
+    return onHandle(handle, "FT_SetUSBParameters",
+                    std::to_string(inSize) + ", " + std::to_string(outSize), [](Device&) {});
+}
+
+FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
+    return onHandle(handle, "FT_SetTimeouts",
+                    std::to_string(readTimeout) + ", " + std::to_string(writeTimeout),
+                    [readTimeout](Device& device) { device.readTimeoutMs = readTimeout; });
+}
+
+FT_STATUS write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
+    Clock::time_point wake{};
+    FT_STATUS status = FT_OK;
+    {
+        Lock lock(stateLock());
+        State& s = state();
+        Device* device = s.findByHandle(handle);
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        DWORD accepted = 0;
+        std::vector<std::string> notes;
+        if (device == nullptr) {
+            callFails(s, nullptr, "FT_Write", status);
+            status = FT_INVALID_HANDLE;
+        } else if (!callFails(s, &device->serial, "FT_Write", status)) {
+            if (bytes == nullptr && count > 0) {
+                status = FT_INVALID_PARAMETER;
+            } else {
+                accepted = acceptedByWrite(s, device->serial, count);
+                const Clock::time_point now = Clock::now();
+                const Clock::time_point sent = now + lineTime(accepted, device->baudRate);
+                notes = deliverToDevice(s, *device, bytes, accepted, sent);
+                wake = s.paced ? sent : now;
+            }
+        }
+        if (written != nullptr) {
+            *written = accepted;
+        }
+        const std::size_t shown = bytes != nullptr ? count : 0;
+        record(s, deviceName(device) + " FT_Write(" + std::to_string(count) + ":" +
+                      hexList(bytes, shown) + ")" + statusText(status) +
+                      " written=" + std::to_string(accepted));
+        for (const std::string& note : notes) {
+            record(s, note);
+        }
+    }
+    waitUntil(wake);
+    return status;
+}
+
+FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
+    Clock::time_point wake{};
+    FT_STATUS status = FT_OK;
+    {
+        Lock lock(stateLock());
+        State& s = state();
+        Device* device = s.findByHandle(handle);
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        std::size_t got = 0;
+        if (device == nullptr) {
+            callFails(s, nullptr, "FT_Read", status);
+            status = FT_INVALID_HANDLE;
+        } else if (!callFails(s, &device->serial, "FT_Read", status)) {
+            if (bytes == nullptr && count > 0) {
+                status = FT_INVALID_PARAMETER;
+            } else {
+                got = std::min<std::size_t>(count, device->readQueue.size());
+                std::copy_n(device->readQueue.begin(), got, bytes);
+                device->readQueue.erase(
+                    device->readQueue.begin(),
+                    device->readQueue.begin() + static_cast<std::ptrdiff_t>(got));
+                const Clock::time_point now = Clock::now();
+                if (got < count) {
+                    // The read waited out its time-out; in virtual time it returns at once.
+                    wake = now + std::chrono::milliseconds(device->readTimeoutMs);
+                    readTimedOut(*device, now);
+                } else {
+                    wake = std::max(now, device->readyAt);
+                }
+                if (!s.paced) {
+                    wake = now;
+                }
+            }
+        }
+        if (received != nullptr) {
+            *received = static_cast<DWORD>(got);
+        }
+        record(s, deviceName(device) + " FT_Read(" + std::to_string(count) + ")" +
+                      statusText(status) + " got=" + std::to_string(got) + ":" +
+                      hexList(bytes, got));
+    }
+    waitUntil(wake);
+    return status;
+}
+
+FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
+    // Written bytes reach the device at once, so only the read side has anything to discard.
+    // Answers still on their way are not touched: they have not arrived yet.
+    return onHandle(handle, "FT_Purge", std::to_string(mask), [mask](Device& device) {
+        if (mask & FT_PURGE_RX) {
+            device.readQueue.clear();
+        }
+    });
+}
+
+FT_STATUS close(FT_HANDLE handle) {
+    return onHandle(handle, "FT_Close", "", [](Device& device) {
+        State& s = state();
+        s.handles.erase(device.handle);
+        device.open = false;
+        device.handle = 0;
+        device.readQueue.clear();
+        device.lateAnswers.clear();
+    });
+}
+
+}  // namespace sim

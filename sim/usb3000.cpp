@@ -1,0 +1,220 @@
+#include "sim/usb3000.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "sim/channel_layout.h"
+#include "sim/pacing.h"
+#include "sim/tone.h"
+#include "sim/usb3k_sim.h"
+#include "sim/wire_format.h"
+
+namespace sim {
+namespace {
+
+constexpr uint8_t RATE_TABLE_34 = 34;
+// The status a stop codec or rate table answer carries when the device accepts the request, and
+// the one it gives a rate table it does not have.
+constexpr uint8_t STATUS_ACCEPTED = 0;
+constexpr uint8_t STATUS_NO_SUCH_TABLE = 1;
+
+int requestKind(uint8_t field) {
+    switch (field) {
+        case ID_PRODUCT_ID:
+            return SIM_REQ_PRODUCT_ID;
+        case ID_VERSION:
+            return SIM_REQ_VERSION;
+        case ID_RESET:
+            return SIM_REQ_RESET;
+        case ID_STOP_CODEC:
+            return SIM_REQ_STOP_CODEC;
+        case ID_RATE_TABLE:
+            return SIM_REQ_RATE;
+        default:
+            return SIM_REQ_CHANNEL;
+    }
+}
+
+// The first rule for this request, counting requests of its kind on this device.
+const AnswerRule* ruleFor(const State& state, const Device& device, int kind) {
+    const int occurrence = device.requests[kind];
+    for (const AnswerRule& rule : state.answerRules) {
+        if (rule.request == kind && rule.target.matches(device.serial) &&
+            (rule.occurrence == 0 || rule.occurrence == occurrence)) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<uint8_t> textField(uint8_t id, const char* text) {
+    const std::size_t length = std::strlen(text);
+    std::vector<uint8_t> field(1 + length + 1, 0);  // identifier, text, terminating zero
+    field[0] = id;
+    std::memcpy(field.data() + 1, text, length);
+    return field;
+}
+
+uint8_t statusFor(const AnswerRule* rule, uint8_t healthy) {
+    return rule != nullptr && rule->fault == SIM_ANSWER_STATUS ? static_cast<uint8_t>(rule->value)
+                                                               : healthy;
+}
+
+// The answer of a healthy device, and the request's effect on the device.
+std::vector<uint8_t> answerFor(Device& device, int kind, const Request& request, uint64_t codeword,
+                               const AnswerRule* rule) {
+    switch (kind) {
+        case SIM_REQ_PRODUCT_ID:
+            return buildPacket(TYPE_CONTROL, textField(ID_PRODUCT_ID, SIM_PRODUCT_ID_TEXT));
+        case SIM_REQ_VERSION:
+            return buildPacket(TYPE_CONTROL, textField(ID_VERSION, SIM_VERSION_TEXT));
+        case SIM_REQ_RESET:
+            return buildPacket(TYPE_CONTROL, {ID_READY});
+        case SIM_REQ_STOP_CODEC:
+            return buildPacket(TYPE_CONTROL, {ID_STOP_CODEC, statusFor(rule, STATUS_ACCEPTED)});
+        case SIM_REQ_RATE: {
+            const bool known = request.data[0] == RATE_TABLE_34;
+            const uint8_t status = statusFor(rule, known ? STATUS_ACCEPTED : STATUS_NO_SUCH_TABLE);
+            if (known && status == STATUS_ACCEPTED) {
+                device.rate34Layout = true;
+            }
+            return buildPacket(TYPE_CONTROL, {ID_RATE_TABLE, status});
+        }
+        default: {
+            // The speech field: identifier, the sample count, then the samples.
+            std::vector<uint8_t> field(2 + SPEECH_BYTES);
+            field[0] = ID_SPEECH;
+            field[1] = static_cast<uint8_t>(SPEECH_SAMPLES);
+            speechForCodeword(codeword, field.data() + 2);
+            return buildPacket(TYPE_SPEECH, field);
+        }
+    }
+}
+
+// Damage done to an answer on its way; the device itself acted on the request as usual.
+void applyLineFault(std::vector<uint8_t>& answer, const AnswerRule& rule) {
+    switch (rule.fault) {
+        case SIM_ANSWER_WRONG_START:
+            answer[0] = static_cast<uint8_t>(rule.value);
+            break;
+        case SIM_ANSWER_SHORT:
+            answer.resize(std::min(answer.size(), static_cast<std::size_t>(rule.value)));
+            break;
+        case SIM_ANSWER_OVERSIZED:
+            answer[1] = static_cast<uint8_t>((rule.value >> 8) & 0xFF);
+            answer[2] = static_cast<uint8_t>(rule.value & 0xFF);
+            break;
+        default:
+            break;
+    }
+}
+
+void queueAnswer(Device& device, const std::vector<uint8_t>& answer, Clock::time_point arrival) {
+    device.readQueue.insert(device.readQueue.end(), answer.begin(), answer.end());
+    // The answer goes out once the request is in, then its tail waits for the latency timer.
+    const Clock::time_point start = std::max(device.readyAt, arrival);
+    device.readyAt = start + lineTime(answer.size(), device.baudRate) +
+                     std::chrono::milliseconds(device.latencyMs);
+}
+
+std::string hexByte(uint8_t byte) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02x", byte);
+    return text;
+}
+
+// Acts on one well-formed request; returns a transcript line when the device refuses it.
+std::string handleRequest(State& state, Device& device, const Request& request,
+                          Clock::time_point arrival) {
+    const int kind = requestKind(request.field);
+    uint64_t codeword = 0;
+    if (kind == SIM_REQ_CHANNEL) {
+        const bool readable = device.rate34Layout
+                                  ? codewordFromRate34Layout(request.data.data(), codeword)
+                                  : codewordFromPlainLayout(request.data.data(), codeword);
+        if (!readable) {
+            return device.rate34Layout ? "malformed packet: channel field not in the rate-34 layout"
+                                       : "malformed packet: channel field not in the plain layout";
+        }
+    }
+    ++device.requests[kind];
+    const AnswerRule* rule = ruleFor(state, device, kind);
+    if (rule != nullptr && rule->fault == RAW_ANSWER) {
+        queueAnswer(device, rule->rawBytes, arrival);
+        return {};
+    }
+    if (rule != nullptr && rule->fault == SIM_ANSWER_NONE) {
+        return {};
+    }
+    std::vector<uint8_t> answer;
+    if (rule != nullptr && rule->fault == SIM_ANSWER_MISSING_FIELD) {
+        answer = buildPacket(kind == SIM_REQ_CHANNEL ? TYPE_SPEECH : TYPE_CONTROL, {});
+    } else {
+        answer = answerFor(device, kind, request, codeword, rule);
+    }
+    if (rule != nullptr) {
+        applyLineFault(answer, *rule);
+    }
+    if (rule != nullptr && rule->fault == SIM_ANSWER_LATE && rule->value > 0) {
+        device.lateAnswers.push_back({answer, rule->value});
+    } else {
+        queueAnswer(device, answer, arrival);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> deliverToDevice(State& state, Device& device, const uint8_t* bytes,
+                                         std::size_t count, Clock::time_point arrival) {
+    std::vector<std::string> notes;
+    if (!device.isUsb3000()) {
+        return notes;
+    }
+    const std::string who = device.serial + " sim: ";
+    std::size_t offset = 0;
+    while (offset < count) {
+        const ParseResult parsed = parseRequest(bytes + offset, count - offset);
+        switch (parsed.outcome) {
+            case Parse::BadStart:
+                notes.push_back(who + "bad start byte " + hexByte(bytes[offset]) + ", " +
+                                std::to_string(parsed.consumed) + " bytes dropped");
+                break;
+            case Parse::Incomplete:
+                notes.push_back(who + "incomplete packet, " + std::to_string(parsed.consumed) +
+                                " bytes dropped");
+                break;
+            case Parse::BadParity:
+                notes.push_back(who + "bad parity");
+                break;
+            case Parse::Malformed:
+                notes.push_back(who + "malformed packet: " + parsed.problem);
+                break;
+            case Parse::Complete: {
+                const std::string refusal = handleRequest(state, device, parsed.request, arrival);
+                if (!refusal.empty()) {
+                    notes.push_back(who + refusal);
+                }
+                break;
+            }
+        }
+        offset += parsed.consumed;
+    }
+    return notes;
+}
+
+void readTimedOut(Device& device, Clock::time_point now) {
+    std::vector<LateAnswer> stillLate;
+    for (LateAnswer& late : device.lateAnswers) {
+        if (--late.timeoutsLeft > 0) {
+            stillLate.push_back(std::move(late));
+            continue;
+        }
+        device.readQueue.insert(device.readQueue.end(), late.bytes.begin(), late.bytes.end());
+        device.readyAt = std::max(device.readyAt, now);
+    }
+    device.lateAnswers = std::move(stillLate);
+}
+
+}  // namespace sim

@@ -1,0 +1,25 @@
+// The software USB-3000: what the device does with the bytes the host writes, and how its answers
+// travel back, faults included.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_state.h"
+
+namespace sim {
+
+// The bytes of one write reach the device at `arrival`. A USB-3000 reads them as requests and
+// queues an answer to each; any other FTDI device takes them and stays silent. Returns one
+// transcript line for each packet the device refused (bad start byte, incomplete, bad parity,
+// malformed); those packets are not answered.
+std::vector<std::string> deliverToDevice(State& state, Device& device, const uint8_t* bytes,
+                                         std::size_t count, Clock::time_point arrival);
+
+// A read on the device has timed out: late answers come one time-out closer, and those whose
+// wait is over join the read queue.
+void readTimedOut(Device& device, Clock::time_point now);
+
+}  // namespace sim

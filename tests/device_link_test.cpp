@@ -1,0 +1,434 @@
+// The device link over the emulator: opening, configuring and identifying a USB-3000, and the
+// exchange of one request and one response, with every failure the link reports.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "device/usb3k.h"
+#include "packet/packet_constants.h"
+#include "sim_test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Lines OPEN_AND_CONFIGURE = {
+    "FT_OpenEx(EMU30001, 1) -> 0",
+    "EMU30001 FT_SetDataCharacteristics(8, 0, 0) -> 0",
+    "EMU30001 FT_SetFlowControl(256, 17, 19) -> 0",
+    "EMU30001 FT_ClrRts() -> 0",
+    "EMU30001 FT_SetBaudRate(460800) -> 0",
+    "EMU30001 FT_SetLatencyTimer(4) -> 0",
+    "EMU30001 FT_SetUSBParameters(1024, 0) -> 0",
+    "EMU30001 FT_SetTimeouts(200, 100) -> 0",
+};
+
+// The identification requests write 2 packets and read 4 times; later faults count from there.
+constexpr int IDENTIFICATION_WRITES = 2;
+constexpr int IDENTIFICATION_READS = 4;
+
+const char* const NO_HEADER =
+    "USB3K::receivePacket - failed to read packet header: wanted 4, got 0";
+
+// A reset request: any request does, and the emulator answers this one with a short packet.
+std::unique_ptr<RequestPacket> resetRequest() {
+    auto request = std::make_unique<RequestPacket>(PACKET_CONTROL, true);
+    request->addField(std::make_unique<PacketField>(FIELD_RESET, nullptr, 0));
+    return request;
+}
+
+class DeviceLink : public SimTest {
+  protected:
+    // Constructs the device with standard error captured; returns what it wrote.
+    Lines construct(const char* serial = SIM_DEFAULT_SERIAL) {
+        return stderrLinesOf([&] { device = std::make_unique<USB3K>(serial); });
+    }
+
+    // A ready device and an empty transcript, for exchanges of the test's own.
+    void constructReady() {
+        ASSERT_EQ(construct(), Lines{});
+        ASSERT_TRUE(device->ready);
+        sim_clear_transcript();
+    }
+
+    std::unique_ptr<USB3K> device;
+};
+
+TEST_F(DeviceLink, OpensConfiguresAndIdentifiesTheDevice) {
+    EXPECT_EQ(construct(), Lines{});
+    EXPECT_TRUE(device->ready);
+    EXPECT_EQ(device->serialNumber, SIM_DEFAULT_SERIAL);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(device->version, SIM_VERSION_TEXT);
+    EXPECT_EQ(device->rate, 0);
+    EXPECT_EQ(sim_open_handles(), 1);
+
+    Lines expected = OPEN_AND_CONFIGURE;
+    const Lines identification = {
+        "EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7",
+        "EMU30001 FT_Read(4) -> 0 got=4: 61 00 0c 00",
+        "EMU30001 FT_Read(12) -> 0 got=12: 30 55 53 42 2d 33 30 30 30 00 2f 79",
+        "EMU30001 FT_Write(7: 61 00 03 00 31 2f 1d) -> 0 written=7",
+        "EMU30001 FT_Read(4) -> 0 got=4: 61 00 0d 00",
+        "EMU30001 FT_Read(13) -> 0 got=13: 31 32 2e 37 2e 31 2d 65 6d 75 00 2f 77",
+    };
+    expected.insert(expected.end(), identification.begin(), identification.end());
+    EXPECT_EQ(transcriptLines(), expected);
+
+    device.reset();
+    EXPECT_EQ(transcriptLines().back(), "EMU30001 FT_Close() -> 0");
+    EXPECT_EQ(sim_open_handles(), 0);
+}
+
+TEST_F(DeviceLink, AnUnknownSerialNumberIsNotOpened) {
+    EXPECT_EQ(construct("NOPE"), Lines{"USB3K::USB3K - FT_OpenEx failed: 2"});
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(transcriptLines(), Lines{"FT_OpenEx(NOPE, 1) -> 2"});
+    // The destructor still closes, and the emulator refuses the handle that was never opened.
+    device.reset();
+    EXPECT_EQ(transcriptLines().back(), "? FT_Close() -> 1");
+}
+
+TEST_F(DeviceLink, AFailingOpenReportsItsStatus) {
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_OpenEx", FT_INSUFFICIENT_RESOURCES, 1);
+    EXPECT_EQ(construct(), Lines{"USB3K::USB3K - FT_OpenEx failed: 5"});
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(transcriptLinesWith("FT_Set"), Lines{});
+}
+
+struct LinkSetting {
+    const char* function;
+    unsigned status;
+};
+
+void PrintTo(const LinkSetting& setting, std::ostream* out) {
+    *out << setting.function;
+}
+
+class DeviceLinkSetting : public DeviceLink, public testing::WithParamInterface<LinkSetting> {};
+
+TEST_P(DeviceLinkSetting, StopsConfiguringAtTheFirstFailure) {
+    const LinkSetting setting = GetParam();
+    sim_fail_call(SIM_DEFAULT_SERIAL, setting.function, setting.status, 1);
+    EXPECT_EQ(construct(), Lines{std::string("USB3K::USB3K - ") + setting.function +
+                                 " failed: " + std::to_string(setting.status)});
+    EXPECT_FALSE(device->ready);
+
+    // The settings up to the failing one, that one with its status, and nothing after it.
+    Lines expected;
+    for (const std::string& line : OPEN_AND_CONFIGURE) {
+        const bool failing = line.find(setting.function) != std::string::npos;
+        expected.push_back(
+            failing ? line.substr(0, line.size() - 1) + std::to_string(setting.status) : line);
+        if (failing) {
+            break;
+        }
+    }
+    EXPECT_EQ(transcriptLines(), expected);
+    // The handle stays open until the destructor closes it.
+    EXPECT_EQ(sim_open_handles(), 1);
+    device.reset();
+    EXPECT_EQ(sim_open_handles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySetting, DeviceLinkSetting,
+                         testing::Values(LinkSetting{"FT_SetDataCharacteristics",
+                                                     FT_INVALID_PARAMETER},
+                                         LinkSetting{"FT_SetFlowControl", FT_IO_ERROR},
+                                         LinkSetting{"FT_ClrRts", FT_OTHER_ERROR},
+                                         LinkSetting{"FT_SetBaudRate", FT_INVALID_BAUD_RATE},
+                                         LinkSetting{"FT_SetLatencyTimer", FT_NOT_SUPPORTED},
+                                         LinkSetting{"FT_SetUSBParameters", FT_INVALID_ARGS},
+                                         LinkSetting{"FT_SetTimeouts", 4000000000u}),
+                         [](const testing::TestParamInfo<LinkSetting>& info) {
+                             return std::string(info.param.function).substr(3);
+                         });
+
+TEST_F(DeviceLink, ProductIdRequestThatCannotBeSent) {
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Write", FT_IO_ERROR, 1);
+    EXPECT_EQ(construct(), (Lines{"USB3K::sendPacket - FT_Write failed: 4",
+                                  "USB3K::USB3K - cannot send product ID request"}));
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(transcriptLinesWith("FT_Read"), Lines{});
+}
+
+TEST_F(DeviceLink, ProductIdNeverAnswered) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_NONE, 0);
+    EXPECT_EQ(
+        construct(),
+        (Lines{NO_HEADER, "USB3K::USB3K - did not receive product ID response (1st attempt)",
+               NO_HEADER, "USB3K::USB3K - did not receive product ID response (2nd attempt)"}));
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(device->productId, "");
+    // The request is not sent again; the second attempt only reads.
+    EXPECT_EQ(callNamesFrom("FT_Write"), (Lines{"FT_Write", "FT_Read", "FT_Read"}));
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION), 0);
+    EXPECT_EQ(sim_open_handles(), 1);
+}
+
+TEST_F(DeviceLink, ProductIdAnsweredAfterTheFirstTimeout) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_LATE, 1);
+    EXPECT_EQ(
+        construct(),
+        (Lines{NO_HEADER, "USB3K::USB3K - did not receive product ID response (1st attempt)"}));
+    EXPECT_TRUE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 1);
+    // The second attempt received the answer, so the version request goes out without a purge.
+    EXPECT_EQ(callNamesFrom("FT_Write"), (Lines{"FT_Write", "FT_Read", "FT_Read", "FT_Read",
+                                                "FT_Write", "FT_Read", "FT_Read"}));
+}
+
+TEST_F(DeviceLink, ProductIdAnswerWithAWrongStartByte) {
+    // The second attempt reads on from where the first stopped: the rest of the damaged answer.
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_WRONG_START, 0x7F);
+    EXPECT_EQ(construct(),
+              (Lines{"USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 7f",
+                     "USB3K::USB3K - did not receive product ID response (1st attempt)",
+                     "USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 30",
+                     "USB3K::USB3K - did not receive product ID response (2nd attempt)"}));
+    EXPECT_FALSE(device->ready);
+}
+
+TEST_F(DeviceLink, ProductIdAnswerWithoutItsField) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_MISSING_FIELD, 0);
+    EXPECT_EQ(construct(), Lines{"USB3K::USB3K - no product ID field response"});
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(device->productId, "");
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION), 0);
+}
+
+TEST_F(DeviceLink, ProductIdTextWithoutTerminatorEndsWithThePacket) {
+    const std::vector<uint8_t> answer = hexBytes("61 00 03 00 30 41 42");
+    sim_answer_raw(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, answer.data(), answer.size());
+    EXPECT_EQ(construct(), Lines{});
+    EXPECT_TRUE(device->ready);
+    EXPECT_EQ(device->productId, "AB");
+}
+
+TEST_F(DeviceLink, VersionRequestThatCannotBeSent) {
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Write", FT_FAILED_TO_WRITE_DEVICE, 2);
+    EXPECT_EQ(construct(), (Lines{"USB3K::sendPacket - FT_Write failed: 10",
+                                  "USB3K::USB3K - cannot send version request"}));
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(device->version, "");
+}
+
+TEST_F(DeviceLink, VersionNeverAnsweredHasNoSecondAttempt) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION, 1, SIM_ANSWER_NONE, 0);
+    EXPECT_EQ(construct(), (Lines{NO_HEADER, "USB3K::USB3K - did not receive version response"}));
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(device->version, "");
+    EXPECT_EQ(callNamesFrom("FT_Write(7: 61 00 03 00 31"), (Lines{"FT_Write", "FT_Read"}));
+}
+
+TEST_F(DeviceLink, VersionAnswerWithoutItsField) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION, 1, SIM_ANSWER_MISSING_FIELD, 0);
+    EXPECT_EQ(construct(), Lines{"USB3K::USB3K - no version field in response"});
+    EXPECT_FALSE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(device->version, "");
+}
+
+TEST_F(DeviceLink, SendPacketWritesTheWholePacketOnce) {
+    constructReady();
+    int32_t sent = -1;
+    EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }), Lines{});
+    EXPECT_EQ(sent, 7);
+    EXPECT_EQ(transcriptLines(),
+              Lines{"EMU30001 FT_Write(7: 61 00 03 00 33 2f 1f) -> 0 written=7"});
+}
+
+TEST_F(DeviceLink, SendPacketReportsARejectedWrite) {
+    constructReady();
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Write", FT_IO_ERROR, IDENTIFICATION_WRITES + 1);
+    int32_t sent = 0;
+    EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }),
+              Lines{"USB3K::sendPacket - FT_Write failed: 4"});
+    EXPECT_LT(sent, 0);
+}
+
+TEST_F(DeviceLink, SendPacketReportsAShortWriteAndDoesNotRetry) {
+    constructReady();
+    sim_short_write(SIM_DEFAULT_SERIAL, IDENTIFICATION_WRITES + 1, 5);
+    int32_t sent = 0;
+    EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }),
+              Lines{"USB3K::sendPacket - FT_Write wrote 5, expected 7"});
+    EXPECT_EQ(sent, 5);
+    EXPECT_EQ(transcriptLinesWith("FT_Write"),
+              Lines{"EMU30001 FT_Write(7: 61 00 03 00 33 2f 1f) -> 0 written=5"});
+}
+
+TEST_F(DeviceLink, ReceivePacketReadsTheHeaderThenTheRest) {
+    constructReady();
+    device->sendPacket(*resetRequest());
+    std::unique_ptr<ResponsePacket> response;
+    EXPECT_EQ(stderrLinesOf([&] { response = device->receivePacket(); }), Lines{});
+    ASSERT_NE(response, nullptr);
+    ASSERT_EQ(response->length, 7);
+    EXPECT_EQ(hexText({response->bytes.get(), response->bytes.get() + 7}), "61 00 03 00 39 2f 15");
+    EXPECT_EQ(transcriptLinesWith("FT_Read"), (Lines{"EMU30001 FT_Read(4) -> 0 got=4: 61 00 03 00",
+                                                     "EMU30001 FT_Read(3) -> 0 got=3: 39 2f 15"}));
+}
+
+TEST_F(DeviceLink, ReceivePacketReadsAnEmptyBody) {
+    constructReady();
+    const std::vector<uint8_t> answer = hexBytes("61 00 00 00");
+    sim_answer_raw(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, answer.data(), answer.size());
+    device->sendPacket(*resetRequest());
+    std::unique_ptr<ResponsePacket> response = device->receivePacket();
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(response->length, 4);
+    EXPECT_EQ(transcriptLinesWith("FT_Read").back(), "EMU30001 FT_Read(0) -> 0 got=0:");
+}
+
+TEST_F(DeviceLink, ReceivePacketTakesTheLargestPacketThatFits) {
+    constructReady();
+    std::vector<uint8_t> answer = {0x61, 0x01, 0xFC, 0x00};  // 508 bytes follow
+    for (int i = 0; i < 508; ++i) {
+        answer.push_back(static_cast<uint8_t>(i));
+    }
+    sim_answer_raw(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, answer.data(), answer.size());
+    device->sendPacket(*resetRequest());
+    std::unique_ptr<ResponsePacket> response = device->receivePacket();
+    ASSERT_NE(response, nullptr);
+    ASSERT_EQ(response->length, 512);
+    EXPECT_EQ(std::vector<uint8_t>(response->bytes.get(), response->bytes.get() + 512), answer);
+}
+
+// One way for a receive to fail: how the answer to a reset request is spoiled, and the line the
+// link writes for it.
+struct ReceiveFailure {
+    const char* name;
+    std::function<void()> spoil;
+    std::string line;
+};
+
+void PrintTo(const ReceiveFailure& failure, std::ostream* out) {
+    *out << failure.name;
+}
+
+class DeviceLinkReceive : public DeviceLink, public testing::WithParamInterface<ReceiveFailure> {};
+
+TEST_P(DeviceLinkReceive, FailsWithOneLineAndNoPacket) {
+    constructReady();
+    GetParam().spoil();
+    device->sendPacket(*resetRequest());
+    std::unique_ptr<ResponsePacket> response;
+    EXPECT_EQ(stderrLinesOf([&] { response = device->receivePacket(); }), Lines{GetParam().line});
+    EXPECT_EQ(response, nullptr);
+}
+
+void answerResetWith(const char* hex) {
+    const std::vector<uint8_t> answer = hexBytes(hex);
+    sim_answer_raw(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, answer.data(), answer.size());
+}
+
+void spoilResetAnswer(int fault, int value) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, fault, value);
+}
+
+const char* const BAD_START =
+    "USB3K::receivePacket - first byte not a packet header: wanted 0x61, got ";
+const char* const SHORT_PACKET = "USB3K::receivePacket - failed to read packet header: wanted ";
+const char* const TOO_LONG = "USB3K::receivePacket - packet too long: wanted at most 508, got ";
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFailure, DeviceLinkReceive,
+    testing::Values(
+        ReceiveFailure{"HeaderReadError",
+                       [] {
+                           sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Read", FT_IO_ERROR,
+                                         IDENTIFICATION_READS + 1);
+                       },
+                       "USB3K::receivePacket - FT_Read failed: 4"},
+        ReceiveFailure{"BodyReadError",
+                       [] {
+                           sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Read", FT_OTHER_ERROR,
+                                         IDENTIFICATION_READS + 2);
+                       },
+                       "USB3K::receivePacket - FT_Read failed: 18"},
+        ReceiveFailure{"NoAnswer", [] { spoilResetAnswer(SIM_ANSWER_NONE, 0); }, NO_HEADER},
+        ReceiveFailure{"HeaderCut", [] { spoilResetAnswer(SIM_ANSWER_SHORT, 2); },
+                       std::string(SHORT_PACKET) + "4, got 2"},
+        ReceiveFailure{"WrongStartByte", [] { spoilResetAnswer(SIM_ANSWER_WRONG_START, 0x7F); },
+                       std::string(BAD_START) + "7f"},
+        ReceiveFailure{"WrongStartByteBelow0x10",
+                       [] { spoilResetAnswer(SIM_ANSWER_WRONG_START, 0x0A); },
+                       std::string(BAD_START) + "0a"},
+        ReceiveFailure{"BodyCut", [] { answerResetWith("61 00 0a 00 39 2f 15"); },
+                       std::string(SHORT_PACKET) + "10, got 3"},
+        ReceiveFailure{"HeaderAnnounces509", [] { spoilResetAnswer(SIM_ANSWER_OVERSIZED, 509); },
+                       std::string(TOO_LONG) + "509"},
+        ReceiveFailure{"HeaderAnnounces65535",
+                       [] { spoilResetAnswer(SIM_ANSWER_OVERSIZED, 65535); },
+                       std::string(TOO_LONG) + "65535"}),
+    [](const testing::TestParamInfo<ReceiveFailure>& info) { return info.param.name; });
+
+TEST_F(DeviceLink, AnOversizedHeaderIsNotReadInto) {
+    constructReady();
+    spoilResetAnswer(SIM_ANSWER_OVERSIZED, 600);
+    device->sendPacket(*resetRequest());
+    stderrLinesOf([&] { EXPECT_EQ(device->receivePacket(), nullptr); });
+    EXPECT_EQ(transcriptLinesWith("FT_Read"), Lines{"EMU30001 FT_Read(4) -> 0 got=4: 61 02 58 00"});
+}
+
+TEST_F(DeviceLink, ABadHeaderLeavesTheRestForTheNextRead) {
+    constructReady();
+    spoilResetAnswer(SIM_ANSWER_WRONG_START, 0x7F);
+    device->sendPacket(*resetRequest());
+    const Lines lines = stderrLinesOf([&] {
+        EXPECT_EQ(device->receivePacket(), nullptr);
+        EXPECT_EQ(device->receivePacket(), nullptr);
+    });
+    EXPECT_EQ(lines,
+              (Lines{std::string(BAD_START) + "7f", std::string(SHORT_PACKET) + "4, got 3"}));
+    EXPECT_EQ(transcriptLinesWith("FT_Read").back(), "EMU30001 FT_Read(4) -> 0 got=3: 39 2f 15");
+}
+
+TEST_F(DeviceLink, TheSendAfterAFailedReceivePurgesFirst) {
+    constructReady();
+    spoilResetAnswer(SIM_ANSWER_WRONG_START, 0x7F);
+    device->sendPacket(*resetRequest());
+    stderrLinesOf([&] { EXPECT_EQ(device->receivePacket(), nullptr); });
+
+    // The stale rest of the damaged answer is discarded, so the next answer is read whole.
+    sim_clear_transcript();
+    EXPECT_EQ(device->sendPacket(*resetRequest()), 7);
+    std::unique_ptr<ResponsePacket> response = device->receivePacket();
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(hexText({response->bytes.get(), response->bytes.get() + response->length}),
+              "61 00 03 00 39 2f 15");
+    EXPECT_EQ(transcriptLines()[0], "EMU30001 FT_Purge(1) -> 0");
+    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Purge", "FT_Write", "FT_Read", "FT_Read"}));
+
+    // The purge cleared the mark: a normal exchange is one write and two reads again.
+    sim_clear_transcript();
+    device->sendPacket(*resetRequest());
+    device->receivePacket();
+    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read", "FT_Read"}));
+}
+
+TEST_F(DeviceLink, AFailingPurgeIsReportedAndTheSendGoesOn) {
+    constructReady();
+    spoilResetAnswer(SIM_ANSWER_NONE, 0);
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Purge", FT_IO_ERROR, 0);
+    device->sendPacket(*resetRequest());
+    int32_t sent = 0;
+    const Lines lines = stderrLinesOf([&] {
+        device->receivePacket();
+        sent = device->sendPacket(*resetRequest());
+    });
+    EXPECT_EQ(lines, (Lines{NO_HEADER, "USB3K::sendPacket - FT_Purge failed: 4"}));
+    EXPECT_EQ(sent, 7);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 2);
+}
+
+}  // namespace

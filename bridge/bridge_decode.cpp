@@ -1,0 +1,112 @@
+#include "bridge/bridge_decode.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device/diagnostics.h"
+#include "device/frame_packing.h"
+
+namespace {
+
+constexpr const char* kWhere = "USB3KBridge::decode";
+constexpr int64_t kSpeechBytesPerFrame = 320;
+
+// Holds the elements of a Java array and releases them with mode 0 on every path.
+class ByteArrayElements {
+  public:
+    ByteArrayElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
+        jboolean isCopy = JNI_FALSE;
+        elements_ = env_->GetByteArrayElements(array_, &isCopy);
+    }
+    ~ByteArrayElements() {
+        if (elements_ != nullptr) {
+            env_->ReleaseByteArrayElements(array_, elements_, 0);
+        }
+    }
+    ByteArrayElements(const ByteArrayElements&) = delete;
+    ByteArrayElements& operator=(const ByteArrayElements&) = delete;
+
+    const jbyte* get() const { return elements_; }
+
+  private:
+    JNIEnv* env_;
+    jbyteArray array_;
+    jbyte* elements_;
+};
+
+void refuse(const std::string& message) {
+    writeDiagnostic(kWhere, message);
+}
+
+// Checks what the JVM would otherwise answer with an exception or a crash. Returns false after
+// writing the one line that says which argument is wrong.
+bool argumentsAcceptable(JNIEnv* env, jbyteArray vcw, jint vcwOffset, jbyteArray pcm,
+                         jint pcmOffset) {
+    if (vcw == nullptr) {
+        refuse(" - vcw array is null");
+        return false;
+    }
+    if (pcm == nullptr) {
+        refuse(" - pcm array is null");
+        return false;
+    }
+    const jsize vcwLength = env->GetArrayLength(vcw);
+    if (vcwOffset < 0 || vcwOffset > vcwLength) {
+        refuse(" - vcwOffset out of range: " + std::to_string(vcwOffset) + ", vcw length " +
+               std::to_string(vcwLength));
+        return false;
+    }
+    const jsize pcmLength = env->GetArrayLength(pcm);
+    if (pcmOffset < 0 || pcmOffset > pcmLength) {
+        refuse(" - pcmOffset out of range: " + std::to_string(pcmOffset) + ", pcm length " +
+               std::to_string(pcmLength));
+        return false;
+    }
+    const int64_t frames = (vcwLength - vcwOffset) / static_cast<int64_t>(VCW_FRAME_SIZE);
+    const int64_t wanted = frames * kSpeechBytesPerFrame;
+    const int64_t room = pcmLength - pcmOffset;
+    if (wanted > room) {
+        refuse(" - not enough room in pcm: wanted " + std::to_string(wanted) + ", got " +
+               std::to_string(room));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOffset, jbyteArray pcm,
+                    jint pcmOffset) {
+    if (!argumentsAcceptable(env, vcw, vcwOffset, pcm, pcmOffset)) {
+        return;
+    }
+    if (state.currentDevice == nullptr) {
+        refuse(" - no current device");
+        return;
+    }
+
+    ByteArrayElements elements(env, vcw);
+    if (elements.get() == nullptr) {
+        // The JVM could not pin or copy the array and has an OutOfMemoryError pending; the caller
+        // learns of the failure from standard error like every other refusal.
+        env->ExceptionClear();
+        refuse(" - cannot access vcw array");
+        return;
+    }
+    const jsize vcwLength = env->GetArrayLength(vcw);
+    const jbyte* first = elements.get() + vcwOffset;
+    const std::vector<uint8_t> frames(first, elements.get() + vcwLength);
+
+    std::vector<uint8_t> speech = state.currentDevice->decode(frames);
+
+    // The device sends each sample high byte first; Java reads it low byte first.
+    for (std::size_t i = 0; i + 1 < speech.size(); i += 2) {
+        std::swap(speech[i], speech[i + 1]);
+    }
+    if (!speech.empty()) {
+        env->SetByteArrayRegion(pcm, pcmOffset, static_cast<jsize>(speech.size()),
+                                reinterpret_cast<const jbyte*>(speech.data()));
+    }
+}

@@ -1,0 +1,50 @@
+package com.pelmar.base.audio.codec;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
+import com.pelmar.base.audio.codec.test.Emulator;
+import java.util.Arrays;
+import java.util.List;
+import org.junit.jupiter.api.Test;
+
+/** The bridge as a newly started process finds it: nothing initialized yet. */
+class FreshProcessTest {
+    /** Runs in the child JVM: calls the bridge before any initialize and reports what it saw. */
+    public static final class Child {
+        public static void main(String[] args) {
+            System.out.println("getInitError=[" + USB3KBridge.getInitError() + "]");
+
+            byte[] pcm = BridgeFixture.untouched(320);
+            boolean decoded = USB3KBridge.decode(new byte[7], 0, pcm, 0);
+            boolean untouched = Arrays.equals(pcm, BridgeFixture.untouched(320));
+            System.out.println("decode=" + decoded + " pcm untouched=" + untouched);
+            System.out.println("exchanges=" + Emulator.requestCount(null, Emulator.CHANNEL));
+
+            System.out.println("shutdown=" + USB3KBridge.shutdown());
+            System.out.println(
+                    "opened="
+                            + BridgeFixture.calls("FT_OpenEx")
+                            + " closed="
+                            + BridgeFixture.calls("FT_Close")
+                            + " open now="
+                            + Emulator.openHandles());
+        }
+    }
+
+    @Test
+    void beforeAnyInitialize() {
+        ChildJvm.Result result = ChildJvm.run(Child.class);
+        assertEquals(0, result.exit(), result.err().toString());
+        assertEquals(
+                String.join(
+                        System.lineSeparator(),
+                        "getInitError=[]",
+                        "decode=false pcm untouched=true",
+                        "exchanges=0",
+                        "shutdown=true",
+                        "opened=1 closed=1 open now=0",
+                        ""),
+                result.out());
+        assertEquals(List.of("USB3KBridge::decode - no current device"), result.err());
+    }
+}

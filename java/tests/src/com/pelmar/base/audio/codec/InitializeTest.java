@@ -1,0 +1,306 @@
+package com.pelmar.base.audio.codec;
+
+import static com.pelmar.base.audio.codec.BridgeFixture.calls;
+import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
+import static com.pelmar.base.audio.codec.test.Emulator.DEFAULT_SERIAL;
+import static com.pelmar.base.audio.codec.test.Emulator.USB3000_ID;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.pelmar.base.audio.codec.test.Emulator;
+import com.pelmar.base.audio.codec.test.StandardError;
+import java.nio.charset.StandardCharsets;
+import java.util.List;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Nested;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+
+/** initialize, getInitError and shutdown over the emulated D2XX and USB-3000. */
+class InitializeTest {
+    private static final String HEADER_TIMEOUT =
+            "USB3K::receivePacket - failed to read packet header: wanted 4, got 0";
+
+    @BeforeEach
+    void start() {
+        freshBridge();
+    }
+
+    /** The result of one initialize: what it returned, the stored text, the lines it wrote. */
+    private record Outcome(boolean ready, String error, List<String> lines) {}
+
+    private static Outcome initialize() {
+        boolean[] ready = new boolean[1];
+        List<String> lines = StandardError.capture(() -> ready[0] = USB3KBridge.initialize());
+        return new Outcome(ready[0], USB3KBridge.getInitError(), lines);
+    }
+
+    private static void assertFailure(Outcome outcome, List<String> lines, String error) {
+        assertFalse(outcome.ready(), "initialize");
+        assertEquals(lines, outcome.lines(), "standard error");
+        assertEquals(error, outcome.error(), "getInitError");
+    }
+
+    @Nested
+    class WhichDevice {
+        @Test
+        void noFtdiDeviceAtAll() {
+            Emulator.clearDevices();
+            assertFailure(
+                    initialize(),
+                    List.of(
+                            "USB3KFactory::USB3KFactory - No USB devices detected",
+                            "No USB-3000 devices detected"),
+                    "No USB-3000 devices detected");
+        }
+
+        @Test
+        void onlyFtdiDevicesOfAnotherKind() {
+            Emulator.clearDevices();
+            Emulator.addDevice(0x04036010, "OTHER001", "Dual RS232");
+            assertFailure(initialize(), List.of("No USB-3000 devices detected"),
+                    "No USB-3000 devices detected");
+            assertEquals(0, calls("FT_OpenEx"), "the other device is not opened");
+        }
+
+        @Test
+        void anotherFtdiDeviceBesideAUsb3000IsLeftAlone() {
+            Emulator.clearDevices();
+            Emulator.addDevice(0x04036010, "OTHER001", "Dual RS232");
+            Emulator.addDevice(USB3000_ID, "U3K00001", "USB-3000");
+            Outcome outcome = initialize();
+            assertTrue(outcome.ready());
+            assertEquals(List.of(), outcome.lines());
+            assertEquals(1, calls("FT_OpenEx"));
+            assertTrue(Emulator.transcript().contains("FT_OpenEx(U3K00001, 1) -> 0"));
+            assertEquals(1, Emulator.requestCount("U3K00001", Emulator.RATE));
+        }
+
+        @Test
+        void ofTwoUsb3000sBothAreOpenedAndTheFirstIsUsed() {
+            Emulator.clearDevices();
+            Emulator.addDevice(USB3000_ID, "U3K00001", "USB-3000");
+            Emulator.addDevice(USB3000_ID, "U3K00002", "USB-3000");
+            assertTrue(initialize().ready());
+
+            String transcript = Emulator.transcript();
+            int first = transcript.indexOf("FT_OpenEx(U3K00001, 1) -> 0");
+            int second = transcript.indexOf("FT_OpenEx(U3K00002, 1) -> 0");
+            assertTrue(first >= 0 && second > first, transcript);
+            assertEquals(1, Emulator.requestCount("U3K00002", Emulator.VERSION), "identified");
+            for (int request : new int[] {Emulator.RESET, Emulator.STOP_CODEC, Emulator.RATE}) {
+                assertEquals(1, Emulator.requestCount("U3K00001", request));
+                assertEquals(0, Emulator.requestCount("U3K00002", request));
+            }
+
+            StandardError.capture(() -> USB3KBridge.decode(new byte[7], 0, new byte[320], 0));
+            assertEquals(1, Emulator.requestCount("U3K00001", Emulator.CHANNEL));
+            assertEquals(0, Emulator.requestCount("U3K00002", Emulator.CHANNEL));
+        }
+    }
+
+    static Stream<Arguments> failures() {
+        String s = DEFAULT_SERIAL;
+        return Stream.of(
+                Arguments.of(
+                        "enumeration fails",
+                        (Runnable) () -> Emulator.failCall(null, "FT_CreateDeviceInfoList", 4, 0),
+                        List.of(
+                                "USB3KFactory::USB3KFactory - FT_CreateDeviceInfoList failed: 4",
+                                "No USB-3000 devices detected"),
+                        "No USB-3000 devices detected"),
+                Arguments.of(
+                        "device list fails",
+                        (Runnable) () -> Emulator.failCall(null, "FT_GetDeviceInfoList", 19, 0),
+                        List.of(
+                                "USB3KFactory::USB3KFactory - FT_GetDeviceInfoList failed: 19",
+                                "No USB-3000 devices detected"),
+                        "No USB-3000 devices detected"),
+                Arguments.of(
+                        "open fails",
+                        (Runnable) () -> Emulator.failCall(s, "FT_OpenEx", 3, 0),
+                        List.of(
+                                "USB3K::USB3K - FT_OpenEx failed: 3",
+                                "USB-3000 device EMU30001 is not ready"),
+                        "USB-3000 device EMU30001 is not ready"),
+                Arguments.of(
+                        "no answer to identification",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.PRODUCT_ID, 0, Emulator.NO_ANSWER, 0),
+                        List.of(
+                                HEADER_TIMEOUT,
+                                "USB3K::USB3K - did not receive product ID response (1st attempt)",
+                                HEADER_TIMEOUT,
+                                "USB3K::USB3K - did not receive product ID response (2nd attempt)",
+                                "USB-3000 device EMU30001 is not ready"),
+                        "USB-3000 device EMU30001 is not ready"),
+                Arguments.of(
+                        "reset unanswered",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.RESET, 0, Emulator.NO_ANSWER, 0),
+                        List.of(
+                                HEADER_TIMEOUT,
+                                "USB3K::reset - did not receive reset response",
+                                "Cannot reset USB-3000 device EMU30001"),
+                        "Cannot reset USB-3000 device EMU30001"),
+                Arguments.of(
+                        "reset answer without ready field",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.RESET, 0, Emulator.MISSING_FIELD, 0),
+                        List.of(
+                                "USB3K::reset - no ready field in response",
+                                "Cannot reset USB-3000 device EMU30001"),
+                        "Cannot reset USB-3000 device EMU30001"),
+                Arguments.of(
+                        "reset request not written",
+                        // The third write: product ID, version, then reset.
+                        (Runnable) () -> Emulator.failCall(s, "FT_Write", 4, 3),
+                        List.of(
+                                "USB3K::sendPacket - FT_Write failed: 4",
+                                "USB3K::reset - cannot send reset request",
+                                "Cannot reset USB-3000 device EMU30001"),
+                        "Cannot reset USB-3000 device EMU30001"),
+                Arguments.of(
+                        "stop codec refused with status 5",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.STOP_CODEC, 0, Emulator.STATUS, 5),
+                        List.of("Cannot set packet mode for USB-3000 device EMU30001"),
+                        "Cannot set packet mode for USB-3000 device EMU30001"),
+                Arguments.of(
+                        "stop codec answer without its field",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.STOP_CODEC, 0, Emulator.MISSING_FIELD, 0),
+                        List.of(
+                                "USB3K::stopCodec - no codec stop field in response",
+                                "Cannot set packet mode for USB-3000 device EMU30001"),
+                        "Cannot set packet mode for USB-3000 device EMU30001"),
+                Arguments.of(
+                        "rate refused with status 1",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(s, Emulator.RATE, 0, Emulator.STATUS, 1),
+                        List.of("Cannot set table rate 34 for USB-3000 device EMU30001"),
+                        "Cannot set table rate 34 for USB-3000 device EMU30001"),
+                Arguments.of(
+                        "rate unanswered",
+                        (Runnable)
+                                () -> Emulator.faultAnswer(
+                                        s, Emulator.RATE, 0, Emulator.NO_ANSWER, 0),
+                        List.of(
+                                HEADER_TIMEOUT,
+                                "USB3K::setRate - did not receive rate response",
+                                "Cannot set table rate 34 for USB-3000 device EMU30001"),
+                        "Cannot set table rate 34 for USB-3000 device EMU30001"));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("failures")
+    void aFailureIsReportedAndStored(
+            String name, Runnable fault, List<String> lines, String error) {
+        fault.run();
+        assertFailure(initialize(), lines, error);
+    }
+
+    @Test
+    void stepsAfterAFailedOneAreNotRun() {
+        Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.RESET, 0, Emulator.MISSING_FIELD, 0);
+        initialize();
+        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Emulator.STOP_CODEC));
+        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Emulator.RATE));
+    }
+
+    @Test
+    void aLaterSuccessKeepsTheStoredTextAndTheDeviceList() {
+        Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.RESET, 1, Emulator.MISSING_FIELD, 0);
+        assertFalse(initialize().ready());
+
+        Outcome second = initialize();
+        assertTrue(second.ready());
+        assertEquals(List.of(), second.lines());
+        assertEquals("Cannot reset USB-3000 device EMU30001", second.error());
+        assertEquals(1, calls("FT_CreateDeviceInfoList"), "no second enumeration");
+        assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Emulator.RESET), "commands rerun");
+    }
+
+    @Nested
+    class Shutdown {
+        @Test
+        void beforeInitializeOpensAndClosesTheDevices() {
+            boolean[] result = new boolean[1];
+            List<String> lines = StandardError.capture(() -> result[0] = USB3KBridge.shutdown());
+            assertTrue(result[0]);
+            assertEquals(List.of(), lines);
+            assertEquals(1, calls("FT_CreateDeviceInfoList"));
+            assertEquals(1, calls("FT_OpenEx"));
+            assertEquals(1, calls("FT_Close"));
+            assertEquals(0, Emulator.openHandles());
+        }
+
+        @Test
+        void closesEveryDeviceAndTheNextInitializeEnumeratesAgain() {
+            Emulator.addDevice(USB3000_ID, "U3K00002", "USB-3000");
+            assertTrue(initialize().ready());
+            assertEquals(2, Emulator.openHandles());
+
+            assertTrue(USB3KBridge.shutdown());
+            assertEquals(0, Emulator.openHandles());
+
+            Emulator.addDevice(USB3000_ID, "U3K00003", "USB-3000");
+            assertTrue(initialize().ready());
+            assertEquals(2, calls("FT_CreateDeviceInfoList"));
+            assertEquals(1, Emulator.requestCount("U3K00003", Emulator.PRODUCT_ID), "new device");
+            assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Emulator.RATE));
+            assertEquals(3, Emulator.openHandles());
+        }
+
+        @Test
+        void closesDevicesThatNeverBecameReady() {
+            Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.VERSION, 0, Emulator.MISSING_FIELD, 0);
+            assertFalse(initialize().ready());
+            assertEquals(1, Emulator.openHandles());
+            assertTrue(USB3KBridge.shutdown());
+            assertEquals(0, Emulator.openHandles());
+        }
+    }
+
+    @Nested
+    class SerialNumbers {
+        @Test
+        void bytesAbove0x7fReachJavaAsLatin1Characters() {
+            byte[] serial = {'S', 'N', (byte) 0xE9, (byte) 0xFF, (byte) 0x80, '1'};
+            Emulator.clearDevices();
+            Emulator.addDevice(USB3000_ID, serial, "USB-3000");
+            Emulator.faultAnswer(null, Emulator.RATE, 0, Emulator.STATUS, 1);
+
+            byte[] written = StandardError.captureBytes(USB3KBridge::initialize);
+            String error = USB3KBridge.getInitError();
+
+            String expected = "Cannot set table rate 34 for USB-3000 device SN\u00e9\u00ff\u00801";
+            assertArrayEquals(expected.chars().toArray(), error.chars().toArray());
+            assertArrayEquals(
+                    (expected + "\n").getBytes(StandardCharsets.ISO_8859_1),
+                    written,
+                    "standard error keeps the device's bytes");
+        }
+
+        @Test
+        void aSerialNumberFillingAllSixteenBytesOpensItsDevice() {
+            // The device record has no terminating zero after such a serial number: the
+            // description follows at once.
+            Emulator.clearDevices();
+            Emulator.addDevice(USB3000_ID, "ABCDEFGHIJKLMNOP", "USB-3000");
+            Outcome outcome = initialize();
+            assertTrue(outcome.ready(), outcome.lines().toString());
+            assertTrue(Emulator.transcript().contains("FT_OpenEx(ABCDEFGHIJKLMNOP, 1) -> 0"));
+        }
+    }
+}

@@ -1,0 +1,217 @@
+package com.pelmar.usb3k.demo;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.pelmar.base.audio.codec.ChildJvm;
+import com.pelmar.base.audio.codec.test.Emulator;
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.List;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/** The demo program, run as a user runs it: in its own JVM, over the emulator. */
+class DecodeVcwTest {
+    private static final Path SAMPLE = Path.of(System.getProperty("usb3k.sample"));
+    private static final String NL = System.lineSeparator();
+
+    @TempDir Path dir;
+
+    private ChildJvm.Result demo(String... args) {
+        return ChildJvm.run(DecodeVcw.class, args);
+    }
+
+    private ChildJvm.Result demoWithFault(String fault, String... args) {
+        String[] all = new String[args.length + 1];
+        all[0] = fault;
+        System.arraycopy(args, 0, all, 1, args.length);
+        return ChildJvm.run(DemoWithFaults.class, all);
+    }
+
+    private List<String> filesInDir() throws IOException {
+        try (Stream<Path> files = Files.list(dir)) {
+            return files.map(p -> p.getFileName().toString()).sorted().toList();
+        }
+    }
+
+    /** The speech the emulated device gives for each frame of the file, low byte first. */
+    private static byte[] expectedSpeech(byte[] vcw) {
+        byte[] all = new byte[vcw.length / 7 * 320];
+        for (int f = 0; f < vcw.length / 7; f++) {
+            long codeword = 0;
+            for (int i = 0; i < 7; i++) {
+                codeword = codeword << 8 | (vcw[f * 7 + i] & 0xFF);
+            }
+            byte[] wire = Emulator.speechForCodeword(codeword & ((1L << 49) - 1));
+            for (int i = 0; i < 320; i += 2) {
+                all[f * 320 + i] = wire[i + 1];
+                all[f * 320 + i + 1] = wire[i];
+            }
+        }
+        return all;
+    }
+
+    @Test
+    void decodesTheSampleIntoAWavFile() throws IOException {
+        byte[] vcw = Files.readAllBytes(SAMPLE);
+        int frames = vcw.length / 7;
+        assertTrue(frames >= 250 && vcw.length % 7 == 0, "the sample is several seconds long");
+        Path wav = dir.resolve("sample.wav");
+
+        ChildJvm.Result result = demo(SAMPLE.toString(), wav.toString());
+
+        assertEquals(0, result.exit(), result.err().toString());
+        assertEquals(List.of(), result.err());
+        String out = result.out();
+        assertTrue(out.startsWith(
+                "Device: USB-3000 EMU30001, \"USB-3000 (emulated)\"" + NL
+                        + "        This is the emulated USB-3000, not hardware: it answers at once"
+                        + " with a test tone." + NL
+                        + "Decoding " + SAMPLE + ": " + frames + " frames, "
+                        + String.format("%.2f", frames * 0.02) + " s of speech, 50 frames a call"
+                        + NL), out);
+        assertTrue(out.contains("  100 of " + frames + " frames ("), out);
+        assertTrue(out.contains(NL + "Decoded " + frames + " frames, "
+                + String.format("%.2f", frames * 0.02) + " s of speech, in "), out);
+        assertTrue(out.contains(" times faster than real time" + NL + "Wrote " + wav + NL), out);
+
+        byte[] file = Files.readAllBytes(wav);
+        ByteBuffer header = ByteBuffer.wrap(file, 0, 44).order(ByteOrder.LITTLE_ENDIAN);
+        int speechBytes = frames * 320;
+        assertEquals("RIFF", new String(file, 0, 4, StandardCharsets.US_ASCII));
+        assertEquals(36 + speechBytes, header.getInt(4));
+        assertEquals("WAVEfmt ", new String(file, 8, 8, StandardCharsets.US_ASCII));
+        assertEquals(16, header.getInt(16), "format chunk size");
+        assertEquals(1, header.getShort(20), "PCM");
+        assertEquals(1, header.getShort(22), "mono");
+        assertEquals(8000, header.getInt(24), "samples a second");
+        assertEquals(16000, header.getInt(28), "bytes a second");
+        assertEquals(2, header.getShort(32), "bytes a sample");
+        assertEquals(16, header.getShort(34), "bits a sample");
+        assertEquals("data", new String(file, 36, 4, StandardCharsets.US_ASCII));
+        assertEquals(speechBytes, header.getInt(40));
+        assertEquals(44 + speechBytes, file.length);
+        assertArrayEquals(expectedSpeech(vcw), Arrays.copyOfRange(file, 44, file.length));
+        assertEquals(List.of("sample.wav"), filesInDir(), "no temporary file left");
+    }
+
+    /**
+     * A failed run: exit status 1, the expected lines, and nothing but the test's input file left
+     * in the folder: no WAV file, no temporary file.
+     */
+    private void assertFails(ChildJvm.Result result, String... lines) throws IOException {
+        assertEquals(List.of(lines), result.err());
+        assertEquals(1, result.exit());
+        assertEquals(List.of("input.vcw"), filesInDir(), "only the input is left");
+    }
+
+    private Path input(int bytes) throws IOException {
+        Path vcw = dir.resolve("input.vcw");
+        byte[] content = new byte[bytes];
+        Arrays.fill(content, (byte) 0x11);
+        Files.write(vcw, content);
+        return vcw;
+    }
+
+    @Test
+    void aMissingInputFile() throws IOException {
+        input(14);
+        Path missing = dir.resolve("missing.vcw");
+        assertFails(demo(missing.toString(), dir.resolve("out.wav").toString()),
+                "error: cannot read " + missing + ": no such file or directory");
+    }
+
+    @Test
+    void anInputThatCannotBeRead() throws IOException {
+        input(14);
+        Path folder = Files.createDirectory(dir.resolve("folder.vcw"));
+        ChildJvm.Result result = demo(folder.toString(), dir.resolve("out.wav").toString());
+        Files.delete(folder);
+        assertFails(result, "error: cannot read " + folder + ": it is a directory");
+    }
+
+    @Test
+    void anInputWhoseLengthIsNotWholeFrames() throws IOException {
+        Path vcw = input(15);
+        assertFails(demo(vcw.toString(), dir.resolve("out.wav").toString()),
+                "error: " + vcw + " is not a VCW file: its 15 bytes are not a whole number of"
+                        + " 7-byte frames");
+    }
+
+    @Test
+    void anEmptyInput() throws IOException {
+        Path vcw = input(0);
+        assertFails(demo(vcw.toString(), dir.resolve("out.wav").toString()),
+                "error: " + vcw + " holds no VCW frames: the file is empty");
+    }
+
+    @Test
+    void anOutputInAFolderThatDoesNotExist() throws IOException {
+        Path vcw = input(14);
+        Path wav = dir.resolve("nowhere").resolve("out.wav");
+        assertFails(demo(vcw.toString(), wav.toString()),
+                "error: cannot write " + wav + ": no such file or directory");
+    }
+
+    @Test
+    void anOutputThatIsAFolder() throws IOException {
+        Path vcw = input(14);
+        assertFails(demo(vcw.toString(), dir.toString()),
+                "error: cannot write " + dir + ": it is a directory");
+    }
+
+    @Test
+    void noDeviceAttached() throws IOException {
+        Path vcw = input(14);
+        assertFails(demoWithFault("no-devices", vcw.toString(), dir.resolve("out.wav").toString()),
+                "USB3KFactory::USB3KFactory - No USB devices detected",
+                "No USB-3000 devices detected",
+                "error: cannot initialize the USB-3000: No USB-3000 devices detected");
+    }
+
+    @Test
+    void aFailedInitializeKeepsAnEarlierWavFile() throws IOException {
+        Path vcw = input(14);
+        Path wav = dir.resolve("out.wav");
+        Files.writeString(wav, "an earlier result");
+        ChildJvm.Result result =
+                demoWithFault("reset-unanswerable", vcw.toString(), wav.toString());
+        assertEquals(List.of(
+                "USB3K::reset - no ready field in response",
+                "Cannot reset USB-3000 device EMU30001",
+                "error: cannot initialize the USB-3000: Cannot reset USB-3000 device EMU30001"),
+                result.err());
+        assertEquals(1, result.exit());
+        assertEquals("an earlier result", Files.readString(wav));
+        assertEquals(List.of("input.vcw", "out.wav"), filesInDir());
+    }
+
+    @Test
+    void aDeviceThatStopsAnsweringLeavesNoWav() throws IOException {
+        Path wav = dir.resolve("out.wav");
+        Files.copy(SAMPLE, dir.resolve("input.vcw"));
+        ChildJvm.Result result = demoWithFault(
+                "channel-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
+        assertFails(result,
+                "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
+                "USB3K::decode - did not receive speech response",
+                "error: the USB-3000 did not decode frame 120 of "
+                        + Files.size(SAMPLE) / 7 + " (the lines above say why)");
+        assertTrue(result.out().contains("  100 of "), result.out());
+    }
+
+    @Test
+    void wrongUsage() {
+        ChildJvm.Result result = demo("only-one-argument");
+        assertEquals(2, result.exit());
+        assertEquals(List.of("usage: DecodeVcw INPUT.vcw OUTPUT.wav"), result.err());
+    }
+}

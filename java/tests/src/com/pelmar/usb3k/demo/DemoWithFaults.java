@@ -1,0 +1,24 @@
+package com.pelmar.usb3k.demo;
+
+import com.pelmar.base.audio.codec.test.Emulator;
+import java.util.Arrays;
+
+/**
+ * Runs the demo in a child JVM after setting up the emulator to fail: args[0] names the fault,
+ * the rest are the demo's own arguments.
+ */
+public final class DemoWithFaults {
+    private DemoWithFaults() {}
+
+    public static void main(String[] args) {
+        switch (args[0]) {
+            case "no-devices" -> Emulator.clearDevices();
+            case "reset-unanswerable" ->
+                    Emulator.faultAnswer(null, Emulator.RESET, 0, Emulator.MISSING_FIELD, 0);
+            case "channel-120-unanswered" ->
+                    Emulator.faultAnswer(null, Emulator.CHANNEL, 120, Emulator.NO_ANSWER, 0);
+            default -> throw new IllegalArgumentException(args[0]);
+        }
+        DecodeVcw.main(Arrays.copyOfRange(args, 1, args.length));
+    }
+}

@@ -1,0 +1,36 @@
+# What the 32-bit Windows build adds to the project: included from the top-level CMakeLists.txt
+# when the target is Windows (see mingw-i686.cmake), before any target is made.
+
+# Programs and DLLs side by side, as they are installed on Windows: a test program finds
+# usb3k.dll and the emulator's ftd2xx.dll in its own folder, where the Windows loader looks first.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+# The import library through which usb3k.dll calls ftd2xx.dll: made from our .def, the same way
+# for FTDI's driver and for the emulator. dlltool -k keeps the stdcall decoration on the symbols
+# the compiler references (_FT_OpenEx@12) but strips it from the names in the import table
+# (FT_OpenEx), which are the names ftd2xx.dll exports.
+set(USB3K_FTD2XX_DEF "${CMAKE_CURRENT_LIST_DIR}/ftd2xx.def")
+set(usb3k_ftd2xx_import_lib "${CMAKE_BINARY_DIR}/ftd2xx-import/libftd2xx.a")
+add_custom_command(
+    OUTPUT "${usb3k_ftd2xx_import_lib}"
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_BINARY_DIR}/ftd2xx-import"
+    COMMAND "${CMAKE_DLLTOOL}" -k -d "${USB3K_FTD2XX_DEF}" -l "${usb3k_ftd2xx_import_lib}"
+    DEPENDS "${USB3K_FTD2XX_DEF}"
+    COMMENT "Making the ftd2xx.dll import library from ftd2xx.def"
+    VERBATIM)
+add_custom_target(ftd2xx_import_lib DEPENDS "${usb3k_ftd2xx_import_lib}")
+add_library(ftd2xx_import STATIC IMPORTED GLOBAL)
+set_target_properties(ftd2xx_import PROPERTIES IMPORTED_LOCATION "${usb3k_ftd2xx_import_lib}")
+add_dependencies(ftd2xx_import ftd2xx_import_lib)
+
+# JNI headers: the JDK's jni.h with our Windows jni_md.h (JNICALL __stdcall, jint long). The JDK
+# on this machine is a Linux one; its own jni_md.h, in include/linux, must stay out of the path.
+# Cached, so a user can point at another JDK's include folder.
+find_program(USB3K_JAVAC javac REQUIRED)
+get_filename_component(usb3k_javac_real "${USB3K_JAVAC}" REALPATH)
+get_filename_component(usb3k_jdk_bin "${usb3k_javac_real}" DIRECTORY)
+get_filename_component(usb3k_jdk "${usb3k_jdk_bin}" DIRECTORY)
+set(JAVA_INCLUDE_PATH "${usb3k_jdk}/include" CACHE PATH "folder of jni.h")
+set(JAVA_INCLUDE_PATH2 "${CMAKE_CURRENT_LIST_DIR}/win32/include" CACHE PATH
+    "folder of the Windows jni_md.h")
+

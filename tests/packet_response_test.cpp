@@ -20,9 +20,11 @@ std::unique_ptr<ResponsePacket> response(const std::vector<uint8_t>& packet) {
 
 // A packet of the given fields with a correct header and no parity field.
 std::vector<uint8_t> packetOf(const std::vector<uint8_t>& fields) {
-    std::vector<uint8_t> packet{0x61, static_cast<uint8_t>(fields.size() >> 8),
-                                static_cast<uint8_t>(fields.size() & 0xFF), 0x00};
-    packet.insert(packet.end(), fields.begin(), fields.end());
+    std::vector<uint8_t> packet(4 + fields.size());
+    packet[0] = 0x61;
+    packet[1] = static_cast<uint8_t>(fields.size() >> 8);
+    packet[2] = static_cast<uint8_t>(fields.size() & 0xFF);
+    std::copy(fields.begin(), fields.end(), packet.begin() + 4);
     return packet;
 }
 

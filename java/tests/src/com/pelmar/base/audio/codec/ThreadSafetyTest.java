@@ -79,7 +79,6 @@ class ThreadSafetyTest {
             refused += tally.refused();
         }
         assertEquals(DECODERS * DECODES_EACH, decoded + refused);
-        System.out.println("DIST decoded=" + decoded + " refused=" + refused);
         assertTrue(decoded > 0, "some decodes found the device");
         // Each refused decode wrote its one line, and nothing else was written.
         assertEquals(refused, lines.size());

@@ -45,7 +45,8 @@ enum class Parse {
 
 struct ParseResult {
     Parse outcome = Parse::Incomplete;
-    std::size_t consumed = 0;  // bytes that make up the packet (all of them unless Complete etc.)
+    // The bytes the packet takes up; for a bad start byte or an incomplete packet, all of them.
+    std::size_t consumed = 0;
     Request request;
     std::string problem;
 };

@@ -75,6 +75,23 @@ bool argumentsAcceptable(JNIEnv* env, jbyteArray vcw, jint vcwOffset, jbyteArray
     return true;
 }
 
+// Copies vcw[vcwOffset..] and hands the array's elements back before any speech is written: a
+// JVM that gave a copy writes it back on release, which would undo the speech were vcw and pcm
+// the same array. It also leaves the array free during the device exchanges.
+bool copyInput(JNIEnv* env, jbyteArray vcw, jint vcwOffset, std::vector<uint8_t>& frames) {
+    ByteArrayElements elements(env, vcw);
+    if (elements.get() == nullptr) {
+        // The JVM could not pin or copy the array and has an OutOfMemoryError pending; the caller
+        // learns of the failure from standard error like every other refusal.
+        env->ExceptionClear();
+        refuse(" - cannot access vcw array");
+        return false;
+    }
+    const jsize vcwLength = env->GetArrayLength(vcw);
+    frames.assign(elements.get() + vcwOffset, elements.get() + vcwLength);
+    return true;
+}
+
 }  // namespace
 
 void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOffset, jbyteArray pcm,
@@ -87,18 +104,10 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         return;
     }
 
-    ByteArrayElements elements(env, vcw);
-    if (elements.get() == nullptr) {
-        // The JVM could not pin or copy the array and has an OutOfMemoryError pending; the caller
-        // learns of the failure from standard error like every other refusal.
-        env->ExceptionClear();
-        refuse(" - cannot access vcw array");
+    std::vector<uint8_t> frames;
+    if (!copyInput(env, vcw, vcwOffset, frames)) {
         return;
     }
-    const jsize vcwLength = env->GetArrayLength(vcw);
-    const jbyte* first = elements.get() + vcwOffset;
-    const std::vector<uint8_t> frames(first, elements.get() + vcwLength);
-
     std::vector<uint8_t> speech = state.currentDevice->decode(frames);
 
     // The device sends each sample high byte first; Java reads it low byte first.

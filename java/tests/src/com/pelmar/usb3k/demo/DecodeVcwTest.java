@@ -17,6 +17,8 @@ import java.util.List;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 
 /** The demo program, run as a user runs it: in its own JVM, over the emulator. */
 class DecodeVcwTest {
@@ -121,51 +123,38 @@ class DecodeVcwTest {
         return vcw;
     }
 
-    @Test
-    void aMissingInputFile() throws IOException {
-        input(14);
-        Path missing = dir.resolve("missing.vcw");
-        assertFails(demo(missing.toString(), dir.resolve("out.wav").toString()),
-                "error: cannot read " + missing + ": no such file or directory");
-    }
-
-    @Test
-    void anInputThatCannotBeRead() throws IOException {
-        input(14);
-        Path folder = Files.createDirectory(dir.resolve("folder.vcw"));
-        ChildJvm.Result result = demo(folder.toString(), dir.resolve("out.wav").toString());
-        Files.delete(folder);
-        assertFails(result, "error: cannot read " + folder + ": it is a directory");
-    }
-
-    @Test
-    void anInputWhoseLengthIsNotWholeFrames() throws IOException {
-        Path vcw = input(15);
-        assertFails(demo(vcw.toString(), dir.resolve("out.wav").toString()),
-                "error: " + vcw + " is not a VCW file: its 15 bytes are not a whole number of"
-                        + " 7-byte frames");
-    }
-
-    @Test
-    void anEmptyInput() throws IOException {
-        Path vcw = input(0);
-        assertFails(demo(vcw.toString(), dir.resolve("out.wav").toString()),
-                "error: " + vcw + " holds no VCW frames: the file is empty");
-    }
-
-    @Test
-    void anOutputInAFolderThatDoesNotExist() throws IOException {
-        Path vcw = input(14);
-        Path wav = dir.resolve("nowhere").resolve("out.wav");
-        assertFails(demo(vcw.toString(), wav.toString()),
-                "error: cannot write " + wav + ": no such file or directory");
-    }
-
-    @Test
-    void anOutputThatIsAFolder() throws IOException {
-        Path vcw = input(14);
-        assertFails(demo(vcw.toString(), dir.toString()),
-                "error: cannot write " + dir + ": it is a directory");
+    @ParameterizedTest
+    @ValueSource(strings = {"missing", "folder", "15 bytes", "empty", "no folder", "folder out"})
+    void badInputOrOutput(String kind) throws IOException {
+        Path vcw = input(kind.equals("15 bytes") ? 15 : kind.equals("empty") ? 0 : 14);
+        Path wav = dir.resolve("out.wav");
+        String error =
+                switch (kind) {
+                    case "missing" -> {
+                        vcw = dir.resolve("missing.vcw");
+                        yield "cannot read " + vcw + ": no such file or directory";
+                    }
+                    case "folder" -> {
+                        vcw = Files.createDirectory(dir.resolve("folder.vcw"));
+                        yield "cannot read " + vcw + ": it is a directory";
+                    }
+                    case "15 bytes" -> vcw + " is not a VCW file: its 15 bytes are not a whole"
+                            + " number of 7-byte frames";
+                    case "empty" -> vcw + " holds no VCW frames: the file is empty";
+                    case "no folder" -> {
+                        wav = dir.resolve("nowhere").resolve("out.wav");
+                        yield "cannot write " + wav + ": no such file or directory";
+                    }
+                    default -> {
+                        wav = dir;
+                        yield "cannot write " + dir + ": it is a directory";
+                    }
+                };
+        ChildJvm.Result result = demo(vcw.toString(), wav.toString());
+        if (kind.equals("folder")) {
+            Files.delete(vcw);
+        }
+        assertFails(result, "error: " + error);
     }
 
     @Test

@@ -109,6 +109,16 @@ class DecodeTest {
         }
 
         @Test
+        void oneArrayMayHoldBothTheInputAndTheSpeech() {
+            byte[] vcw = frames(2, 13);
+            byte[] shared = untouched(2 * SPEECH + vcw.length);
+            System.arraycopy(vcw, 0, shared, 2 * SPEECH, vcw.length);
+            assertEquals(List.of(), decode(shared, 2 * SPEECH, shared, 0));
+            assertArrayEquals(expectedSpeechOfAll(vcw, 0), slice(shared, 0, 2 * SPEECH));
+            assertArrayEquals(vcw, slice(shared, 2 * SPEECH, shared.length));
+        }
+
+        @Test
         void moreThan32767FramesInOneCallAreAllDecoded() {
             Emulator.recordTranscript(false);
             byte[] vcw = frames(32769, 3);

@@ -6,8 +6,3 @@ set(USB3K_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (
 set(INSTALL_GTEST OFF CACHE BOOL "no installation of GoogleTest from this build" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "the suites use GoogleTest only" FORCE)
 add_subdirectory("${USB3K_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
-
-# GCC 12 for i686 at -O2 reports the inlined vector::insert of the test helpers as reading and
-# writing past a 4-byte buffer (false positives of that compiler release's object-size tracking).
-# Only the tests are spared: the library's own code keeps these warnings as errors.
-add_compile_options(-Wno-array-bounds -Wno-stringop-overread -Wno-stringop-overflow)

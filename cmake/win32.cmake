@@ -33,4 +33,6 @@ get_filename_component(usb3k_jdk "${usb3k_jdk_bin}" DIRECTORY)
 set(JAVA_INCLUDE_PATH "${usb3k_jdk}/include" CACHE PATH "folder of jni.h")
 set(JAVA_INCLUDE_PATH2 "${CMAKE_CURRENT_LIST_DIR}/win32/include" CACHE PATH
     "folder of the Windows jni_md.h")
+# FindJNI adds this folder (jawt.h) to the include path of generated JNI headers.
+set(JAVA_AWT_INCLUDE_PATH "${usb3k_jdk}/include" CACHE PATH "folder of jawt.h")
 

@@ -13,7 +13,9 @@ Clock::duration lineTime(std::size_t bytes, unsigned baudRate) {
 }
 
 void waitUntil(Clock::time_point when) {
-    if (when > Clock::now()) {
+    // A loop, because a sleep may end early (the Windows build's was seen to wake up to half a
+    // millisecond before the time asked), and a paced exchange must never beat the line's time.
+    while (when > Clock::now()) {
         std::this_thread::sleep_until(when);
     }
 }

@@ -39,7 +39,7 @@ const D2xxFunction kFunctions[] = {
 };
 
 class EmulatorExports : public testing::TestWithParam<D2xxFunction> {
-protected:
+  protected:
     void SetUp() override {
         sim_reset();
         // Already loaded: this program imports sim_* from it.

@@ -26,7 +26,8 @@ static_assert(sizeof(JNINativeInterface_) % sizeof(void*) == 0, "the table is al
 
 template <std::size_t Slot>
 void JNICALL unexpectedCall() {
-    std::fprintf(stderr, "usb3k.dll called JNI function table slot %u, which it is not known to use\n",
+    std::fprintf(stderr,
+                 "usb3k.dll called JNI function table slot %u, which it is not known to use\n",
                  static_cast<unsigned>(Slot));
     std::fflush(stderr);
     std::_Exit(70);
@@ -82,12 +83,15 @@ jstring JNICALL newStringUtf(JNIEnv* env, const char* utf) {
     return fake.newString(utf);
 }
 
-void JNICALL exceptionClear(JNIEnv* env) { FakeJniEnv::of(env).record("ExceptionClear"); }
+void JNICALL exceptionClear(JNIEnv* env) {
+    FakeJniEnv::of(env).record("ExceptionClear");
+}
 
 }  // namespace
 
 FakeJniEnv::FakeJniEnv() {
-    const std::array<void*, kSlots> unexpected = unexpectedCalls(std::make_index_sequence<kSlots>());
+    const std::array<void*, kSlots> unexpected =
+        unexpectedCalls(std::make_index_sequence<kSlots>());
     std::memcpy(&table_, unexpected.data(), sizeof(table_));
     table_.GetArrayLength = &getArrayLength;
     table_.GetByteArrayElements = &getByteArrayElements;
@@ -101,9 +105,13 @@ FakeJniEnv::FakeJniEnv() {
 
 FakeJniEnv::~FakeJniEnv() = default;
 
-JNIEnv* FakeJniEnv::env() { return &holder_.env; }
+JNIEnv* FakeJniEnv::env() {
+    return &holder_.env;
+}
 
-FakeJniEnv& FakeJniEnv::of(JNIEnv* env) { return *reinterpret_cast<Holder*>(env)->owner; }
+FakeJniEnv& FakeJniEnv::of(JNIEnv* env) {
+    return *reinterpret_cast<Holder*>(env)->owner;
+}
 
 jbyteArray FakeJniEnv::newByteArray(const std::vector<jbyte>& contents) {
     arrays_.push_back(std::make_unique<Array>(Array{contents}));
@@ -138,7 +146,8 @@ FakeJniEnv::Array* FakeJniEnv::array(jarray handle, const char* function) {
             return made.get();
         }
     }
-    fault(std::string(function) + (handle == nullptr ? " on a null array" : " on an unknown array"));
+    fault(std::string(function) +
+          (handle == nullptr ? " on a null array" : " on an unknown array"));
     return nullptr;
 }
 

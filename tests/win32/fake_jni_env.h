@@ -15,7 +15,7 @@
 // Java arrays and strings live in this object; misuse a JVM would punish (an unknown or null
 // array, a region out of range, elements released twice or never) is recorded in faults().
 class FakeJniEnv {
-public:
+  public:
     FakeJniEnv();
     ~FakeJniEnv();
     FakeJniEnv(const FakeJniEnv&) = delete;
@@ -52,7 +52,7 @@ public:
     void unpin(Array* array, jbyte* elements, jint mode);
     void setRegion(Array* array, jsize start, jsize length, const jbyte* bytes);
 
-private:
+  private:
     struct Holder {
         JNIEnv env;  // first: the bridge's JNIEnv* is a pointer to this holder
         FakeJniEnv* owner;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <jni.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,9 @@ using ShutdownFn = jboolean(JNICALL*)(JNIEnv*, jclass);
 
 // Stands in for the USB3KBridge class reference, which the library never looks at.
 int bridgeClassStandIn;
-jclass bridgeClass() { return reinterpret_cast<jclass>(&bridgeClassStandIn); }
+jclass bridgeClass() {
+    return reinterpret_cast<jclass>(&bridgeClassStandIn);
+}
 
 template <typename Function>
 Function entryPoint(HMODULE library, const char* name) {
@@ -51,12 +55,12 @@ std::vector<jbyte> swappedSpeechFor(const std::vector<uint8_t>& frames) {
 // A fresh usb3k.dll for every test: its process-wide state (device list, current device, stored
 // error) lives in the DLL's data and starts over when it is loaded again.
 class JniCallTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         library_ = LoadLibraryA("usb3k.dll");
-        ASSERT_NE(library_, nullptr) << "LoadLibrary(usb3k.dll) failed with error "
-                                     << GetLastError();
+        ASSERT_NE(library_, nullptr)
+            << "LoadLibrary(usb3k.dll) failed with error " << GetLastError();
         initialize_ = entryPoint<InitializeFn>(library_, USB3K_NATIVE("initialize"));
         getInitError_ = entryPoint<GetInitErrorFn>(library_, USB3K_NATIVE("getInitError"));
         decode_ = entryPoint<DecodeFn>(library_, USB3K_NATIVE("decode"));
@@ -71,7 +75,8 @@ protected:
         if (library_ != nullptr) {
             FreeLibrary(library_);
         }
-        EXPECT_TRUE(jni_.faults().empty()) << "JNI misuse: " << testing::PrintToString(jni_.faults());
+        EXPECT_TRUE(jni_.faults().empty())
+            << "JNI misuse: " << testing::PrintToString(jni_.faults());
         EXPECT_EQ(jni_.outstandingElements(), 0) << "array elements never released";
     }
 
@@ -153,7 +158,8 @@ TEST_F(JniCallTest, DecodeOfFifteenBytesWritesTwoFramesOfSwappedSpeech) {
     const std::vector<jbyte>& out = jni_.contents(pcm);
     const std::vector<jbyte> expected = swappedSpeechFor(frames);
     ASSERT_EQ(expected.size(), 640u);
-    EXPECT_EQ(std::vector<jbyte>(out.begin() + kPcmOffset, out.begin() + kPcmOffset + 640), expected);
+    EXPECT_EQ(std::vector<jbyte>(out.begin() + kPcmOffset, out.begin() + kPcmOffset + 640),
+              expected);
     EXPECT_EQ(std::vector<jbyte>(out.begin(), out.begin() + kPcmOffset),
               std::vector<jbyte>(kPcmOffset, kUntouched));
     EXPECT_EQ(std::vector<jbyte>(out.begin() + kPcmOffset + 640, out.end()),
@@ -166,6 +172,24 @@ TEST_F(JniCallTest, DecodeOfFifteenBytesWritesTwoFramesOfSwappedSpeech) {
     EXPECT_EQ(jni_.releaseModes(), std::vector<jint>{0});
     // The input array is only read: releasing with mode 0 writes the copy back unchanged.
     EXPECT_EQ(jni_.contents(vcw), asJava(input));
+}
+
+// One array for both, the speech in front of the frames: our JNI environment hands out copies,
+// so elements released after the speech was written would put the old bytes back over it.
+TEST_F(JniCallTest, DecodeIntoTheInputArrayKeepsTheSpeech) {
+    ASSERT_TRUE(initialize());
+    const std::vector<uint8_t> frames = testFrames(2, 21);
+    std::vector<jbyte> contents(640 + frames.size() + 1, 0x33);
+    std::copy(frames.begin(), frames.end(), contents.begin() + 640);
+    contents.back() = 0x44;
+    jbyteArray both = jni_.newByteArray(contents);
+
+    EXPECT_EQ(decode(both, 640, both, 0), JNI_FALSE);
+
+    const std::vector<jbyte>& out = jni_.contents(both);
+    EXPECT_EQ(std::vector<jbyte>(out.begin(), out.begin() + 640), swappedSpeechFor(frames));
+    EXPECT_EQ(std::vector<jbyte>(out.begin() + 640, out.end()),
+              std::vector<jbyte>(contents.begin() + 640, contents.end()));
 }
 
 TEST_F(JniCallTest, WithoutADeviceInitializeFailsAndSaysWhy) {
@@ -201,14 +225,19 @@ struct BadArguments {
     jint pcmOffset;
 };
 
-class JniBadArgumentsTest : public JniCallTest,
-                            public testing::WithParamInterface<BadArguments> {};
+// Names the case in test output instead of dumping the bytes of the struct.
+void PrintTo(const BadArguments& bad, std::ostream* out) {
+    *out << bad.what;
+}
+
+class JniBadArgumentsTest : public JniCallTest, public testing::WithParamInterface<BadArguments> {};
 
 TEST_P(JniBadArgumentsTest, DecodeRefusesAndWritesNothing) {
     const BadArguments& bad = GetParam();
     ASSERT_TRUE(initialize());
     jbyteArray vcw = bad.nullVcw ? nullptr : jni_.newByteArray(asJava(testFrames(2, 9)));
-    jbyteArray pcm = bad.nullPcm ? nullptr : jni_.newByteArray(std::vector<jbyte>(bad.pcmLength, 0x22));
+    jbyteArray pcm =
+        bad.nullPcm ? nullptr : jni_.newByteArray(std::vector<jbyte>(bad.pcmLength, 0x22));
 
     EXPECT_EQ(decode(vcw, bad.vcwOffset, pcm, bad.pcmOffset), JNI_FALSE);
 

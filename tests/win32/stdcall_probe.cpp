@@ -1,6 +1,5 @@
 #include "tests/win32/stdcall_probe.h"
 
-
 static_assert(sizeof(void*) == 4, "the probe speaks the 32-bit x86 calling conventions");
 
 extern "C" uint32_t usb3k_probe_call(const void* function, const uint32_t* arguments,

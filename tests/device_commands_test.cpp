@@ -9,6 +9,7 @@
 
 #include "bytes.h"
 #include "device/usb3k.h"
+#include "ready_device_test.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -50,21 +51,12 @@ const Command SET_RATE = {"setRate",
                           "USB3K::setRate - did not receive rate response",
                           "USB3K::setRate - no rate field in response"};
 
-class DeviceCommands : public SimTest {
+class DeviceCommands : public ReadyDeviceTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        device = std::make_unique<USB3K>(SIM_DEFAULT_SERIAL);
-        ASSERT_TRUE(device->ready);
-        sim_clear_transcript();
-    }
-
     // Runs the command with standard error captured; the result goes to `result`.
     Lines run(const Command& command, int32_t& result) {
         return stderrLinesOf([&] { result = ((*device).*command.run)(); });
     }
-
-    std::unique_ptr<USB3K> device;
 };
 
 void PrintTo(const Command& command, std::ostream* out) {

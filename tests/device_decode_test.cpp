@@ -11,6 +11,7 @@
 
 #include "bytes.h"
 #include "device/usb3k.h"
+#include "ready_device_test.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -27,33 +28,22 @@ const char* const NOT_RECEIVED = "USB3K::decode - did not receive speech respons
 
 // A ready device, at rate table 34 unless a test asks for the plain layout, and an empty
 // transcript.
-class DeviceDecode : public SimTest {
+class DeviceDecode : public ReadyDeviceTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        device = std::make_unique<USB3K>(SIM_DEFAULT_SERIAL);
-        ASSERT_TRUE(device->ready);
-        ASSERT_EQ(device->setRate(), 0);
-        sim_clear_transcript();
-    }
+    void prepare() override { ASSERT_EQ(device->setRate(), 0); }
 
     // Decodes with standard error captured; returns the lines and leaves the result in `speech`.
     Lines decode(const Bytes& vcw) {
         return stderrLinesOf([&] { speech = device->decode(vcw); });
     }
 
-    std::unique_ptr<USB3K> device;
     Bytes speech;
 };
 
+// Rate table 34 never confirmed: frames go out in the plain layout.
 class DeviceDecodePlain : public DeviceDecode {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        device = std::make_unique<USB3K>(SIM_DEFAULT_SERIAL);
-        ASSERT_TRUE(device->ready);
-        sim_clear_transcript();
-    }
+    void prepare() override {}
 };
 
 TEST_F(DeviceDecode, Rate34FramesGoOutInterleaved) {

@@ -84,6 +84,7 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWr
                           LPDWORD lpBytesWritten);
 FT_STATUS WINAPI FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
                          LPDWORD lpBytesReturned);
+FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE ftHandle, LPDWORD lpdwAmountInRxQueue);
 FT_STATUS WINAPI FT_Purge(FT_HANDLE ftHandle, ULONG Mask);
 FT_STATUS WINAPI FT_Close(FT_HANDLE ftHandle);
 

@@ -3,7 +3,14 @@
 namespace sim {
 namespace {
 
-int callsSoFar(const State& state, const Target& target, const std::string& function) {
+// Occurrence 0 means every call; otherwise the call whose count equals it.
+bool isOccurrence(int occurrence, int count) {
+    return occurrence == 0 || occurrence == count;
+}
+
+}  // namespace
+
+int callCount(const State& state, const Target& target, const std::string& function) {
     if (target.anyDevice) {
         auto found = state.callsOnAnyDevice.find(function);
         return found == state.callsOnAnyDevice.end() ? 0 : found->second;
@@ -11,13 +18,6 @@ int callsSoFar(const State& state, const Target& target, const std::string& func
     auto found = state.callsPerDevice.find({target.serial, function});
     return found == state.callsPerDevice.end() ? 0 : found->second;
 }
-
-// Occurrence 0 means every call; otherwise the call whose count equals it.
-bool isOccurrence(int occurrence, int count) {
-    return occurrence == 0 || occurrence == count;
-}
-
-}  // namespace
 
 bool callFails(State& state, const std::string* serial, const std::string& function,
                FT_STATUS& status) {
@@ -32,7 +32,7 @@ bool callFails(State& state, const std::string* serial, const std::string& funct
         if (!fault.target.anyDevice && (serial == nullptr || *serial != fault.target.serial)) {
             continue;
         }
-        if (isOccurrence(fault.occurrence, callsSoFar(state, fault.target, function))) {
+        if (isOccurrence(fault.occurrence, callCount(state, fault.target, function))) {
             status = fault.status;
             return true;
         }
@@ -43,7 +43,7 @@ bool callFails(State& state, const std::string* serial, const std::string& funct
 unsigned acceptedByWrite(const State& state, const std::string& serial, unsigned requested) {
     for (const ShortWrite& rule : state.shortWrites) {
         if (rule.target.matches(serial) &&
-            isOccurrence(rule.occurrence, callsSoFar(state, rule.target, "FT_Write"))) {
+            isOccurrence(rule.occurrence, callCount(state, rule.target, "FT_Write"))) {
             return rule.accepted < requested ? rule.accepted : requested;
         }
     }

@@ -14,6 +14,10 @@ namespace sim {
 bool callFails(State& state, const std::string* serial, const std::string& function,
                FT_STATUS& status);
 
+// Calls of `function` since sim_reset(), as occurrences count them: on the target's device, or
+// on any device (calls that name no device included).
+int callCount(const State& state, const Target& target, const std::string& function);
+
 // How many of `requested` bytes the current FT_Write on this device accepts. Call after
 // callFails() has counted the write.
 unsigned acceptedByWrite(const State& state, const std::string& serial, unsigned requested);

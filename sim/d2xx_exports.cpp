@@ -59,6 +59,10 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRea
     return sim::read(ftHandle, lpBuffer, dwBytesToRead, lpBytesReturned);
 }
 
+FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE ftHandle, LPDWORD lpdwAmountInRxQueue) {
+    return sim::getQueueStatus(ftHandle, lpdwAmountInRxQueue);
+}
+
 FT_STATUS WINAPI FT_Purge(FT_HANDLE ftHandle, ULONG Mask) {
     return sim::purge(ftHandle, Mask);
 }

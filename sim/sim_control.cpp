@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/call_faults.h"
 #include "sim/sim_state.h"
 #include "sim/tone.h"
 #include "sim/usb3k_sim.h"
@@ -85,6 +86,22 @@ int sim_request_count(const char* serial, int request) {
 int sim_open_handles(void) {
     Lock lock(sim::stateLock());
     return static_cast<int>(sim::state().handles.size());
+}
+
+int sim_call_count(const char* serial, const char* function) {
+    if (function == nullptr) {
+        return 0;
+    }
+    Lock lock(sim::stateLock());
+    return sim::callCount(sim::state(), sim::Target::of(serial), function);
+}
+
+void sim_clear_faults(void) {
+    Lock lock(sim::stateLock());
+    sim::State& s = sim::state();
+    s.callFaults.clear();
+    s.shortWrites.clear();
+    s.answerRules.clear();
 }
 
 size_t sim_transcript(char* buffer, size_t capacity) {

@@ -19,11 +19,20 @@ using Clock = std::chrono::steady_clock;
 // Request kinds, numbered as SimRequest in usb3k_sim.h.
 constexpr int REQUEST_KINDS = 6;
 
-// An answer the device has sent that is still on its way to the host: it joins the read queue
-// once `timeoutsLeft` more reads have timed out.
-struct LateAnswer {
+// What the host does that a held-back answer can be waiting for.
+enum class HostEvent {
+    None,          // nothing: the answer goes out at once
+    ReadTimeout,   // a read on the device timed out
+    ReceivePurge,  // an FT_Purge with FT_PURGE_RX ran
+    Write,         // a write's bytes reached the device
+};
+
+// An answer the device has sent that has not reached the host's read queue yet. It may join once
+// `eventsLeft` more events of its kind have happened and every answer sent before it has joined.
+struct AnswerInFlight {
     std::vector<uint8_t> bytes;
-    int timeoutsLeft;
+    HostEvent waitsFor = HostEvent::None;
+    int eventsLeft = 0;
 };
 
 struct Device {
@@ -38,9 +47,10 @@ struct Device {
     bool rate34Layout = false;
     int requests[REQUEST_KINDS] = {};
 
-    // Bytes that have reached the host side and wait to be read, and answers still on the way.
+    // Bytes that have reached the host side and wait to be read, and answers still on the way,
+    // oldest first: the device answers in order, so none of them overtakes another.
     std::deque<uint8_t> readQueue;
-    std::vector<LateAnswer> lateAnswers;
+    std::deque<AnswerInFlight> inFlight;
 
     // Link settings that paced mode follows; the FTDI chip's power-on values until the host
     // sets them. A read time-out of 0 means "no wait" here.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "sim/answer_queue.h"
 #include "sim/call_faults.h"
 #include "sim/pacing.h"
 #include "sim/sim_state.h"
@@ -233,7 +234,7 @@ FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
                 if (got < count) {
                     // The read waited out its time-out; in virtual time it returns at once.
                     wake = now + std::chrono::milliseconds(device->readTimeoutMs);
-                    readTimedOut(*device, now);
+                    hostEvent(*device, HostEvent::ReadTimeout, wake);
                 } else {
                     wake = std::max(now, device->readyAt);
                 }
@@ -253,12 +254,43 @@ FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
     return status;
 }
 
+FT_STATUS getQueueStatus(FT_HANDLE handle, LPDWORD queued) {
+    Lock lock(stateLock());
+    State& s = state();
+    Device* device = s.findByHandle(handle);
+    FT_STATUS status = FT_OK;
+    DWORD count = 0;
+    if (device == nullptr) {
+        callFails(s, nullptr, "FT_GetQueueStatus", status);
+        status = FT_INVALID_HANDLE;
+    } else if (!callFails(s, &device->serial, "FT_GetQueueStatus", status)) {
+        if (queued == nullptr) {
+            status = FT_INVALID_PARAMETER;
+        } else {
+            count = static_cast<DWORD>(device->readQueue.size());
+        }
+    }
+    if (queued != nullptr) {
+        *queued = count;
+    }
+    if (s.recording) {
+        record(s, deviceName(device) + " FT_GetQueueStatus()" + statusText(status) +
+                      " queued=" + std::to_string(count));
+    }
+    return status;
+}
+
 FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
     // Written bytes reach the device at once, so only the read side has anything to discard.
-    // Answers still on their way are not touched: they have not arrived yet.
+    // Answers still on their way are not touched: they have not arrived yet. Those held back for
+    // this purge arrive right after it.
     return onHandle(handle, "FT_Purge", std::to_string(mask), [mask](Device& device) {
         if (mask & FT_PURGE_RX) {
             device.readQueue.clear();
+            // The discarded bytes no longer hold up, in paced mode, what arrives next.
+            const Clock::time_point now = Clock::now();
+            device.readyAt = std::min(device.readyAt, now);
+            hostEvent(device, HostEvent::ReceivePurge, now);
         }
     });
 }
@@ -270,7 +302,7 @@ FT_STATUS close(FT_HANDLE handle) {
         device.open = false;
         device.handle = 0;
         device.readQueue.clear();
-        device.lateAnswers.clear();
+        device.inFlight.clear();
     });
 }
 

@@ -17,6 +17,7 @@ FT_STATUS setUsbParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize);
 FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout);
 FT_STATUS write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written);
 FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received);
+FT_STATUS getQueueStatus(FT_HANDLE handle, LPDWORD queued);
 FT_STATUS purge(FT_HANDLE handle, ULONG mask);
 FT_STATUS close(FT_HANDLE handle);
 

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "sim/answer_queue.h"
 #include "sim/channel_layout.h"
-#include "sim/pacing.h"
 #include "sim/tone.h"
 #include "sim/usb3k_sim.h"
 #include "sim/wire_format.h"
@@ -18,6 +19,9 @@ constexpr uint8_t RATE_TABLE_34 = 34;
 // the one it gives a rate table it does not have.
 constexpr uint8_t STATUS_ACCEPTED = 0;
 constexpr uint8_t STATUS_NO_SUCH_TABLE = 1;
+// What SIM_ANSWER_TRAILING sends after the answer: not the start byte, so that a run of them can
+// never be taken for the start of the next answer.
+constexpr uint8_t STRAY_BYTE = 0xEE;
 
 int requestKind(uint8_t field) {
     switch (field) {
@@ -102,20 +106,44 @@ void applyLineFault(std::vector<uint8_t>& answer, const AnswerRule& rule) {
             answer.resize(std::min(answer.size(), static_cast<std::size_t>(rule.value)));
             break;
         case SIM_ANSWER_OVERSIZED:
+        case SIM_ANSWER_LENGTH:
             answer[1] = static_cast<uint8_t>((rule.value >> 8) & 0xFF);
             answer[2] = static_cast<uint8_t>(rule.value & 0xFF);
+            break;
+        case SIM_ANSWER_DUPLICATED: {
+            const std::vector<uint8_t> once = answer;
+            answer.insert(answer.end(), once.begin(), once.end());
+            break;
+        }
+        case SIM_ANSWER_TRAILING:
+            answer.insert(answer.end(), static_cast<std::size_t>(std::max(rule.value, 0)),
+                          STRAY_BYTE);
             break;
         default:
             break;
     }
 }
 
-void queueAnswer(Device& device, const std::vector<uint8_t>& answer, Clock::time_point arrival) {
-    device.readQueue.insert(device.readQueue.end(), answer.begin(), answer.end());
-    // The answer goes out once the request is in, then its tail waits for the latency timer.
-    const Clock::time_point start = std::max(device.readyAt, arrival);
-    device.readyAt = start + lineTime(answer.size(), device.baudRate) +
-                     std::chrono::milliseconds(device.latencyMs);
+// The host event a held-back answer waits for, and how many of them.
+struct Hold {
+    HostEvent event = HostEvent::None;
+    int count = 0;
+};
+
+Hold holdFor(const AnswerRule* rule) {
+    if (rule == nullptr) {
+        return {};
+    }
+    switch (rule->fault) {
+        case SIM_ANSWER_LATE:
+            return {HostEvent::ReadTimeout, rule->value};
+        case SIM_ANSWER_AFTER_PURGE:
+            return {HostEvent::ReceivePurge, std::max(rule->value, 1)};
+        case SIM_ANSWER_AFTER_WRITE:
+            return {HostEvent::Write, std::max(rule->value, 1)};
+        default:
+            return {};
+    }
 }
 
 std::string hexByte(uint8_t byte) {
@@ -141,7 +169,7 @@ std::string handleRequest(State& state, Device& device, const Request& request,
     ++device.requests[kind];
     const AnswerRule* rule = ruleFor(state, device, kind);
     if (rule != nullptr && rule->fault == RAW_ANSWER) {
-        queueAnswer(device, rule->rawBytes, arrival);
+        sendAnswer(device, rule->rawBytes, HostEvent::None, 0, arrival);
         return {};
     }
     if (rule != nullptr && rule->fault == SIM_ANSWER_NONE) {
@@ -156,11 +184,8 @@ std::string handleRequest(State& state, Device& device, const Request& request,
     if (rule != nullptr) {
         applyLineFault(answer, *rule);
     }
-    if (rule != nullptr && rule->fault == SIM_ANSWER_LATE && rule->value > 0) {
-        device.lateAnswers.push_back({answer, rule->value});
-    } else {
-        queueAnswer(device, answer, arrival);
-    }
+    const Hold hold = holdFor(rule);
+    sendAnswer(device, std::move(answer), hold.event, hold.count, arrival);
     return {};
 }
 
@@ -169,6 +194,10 @@ std::string handleRequest(State& state, Device& device, const Request& request,
 std::vector<std::string> deliverToDevice(State& state, Device& device, const uint8_t* bytes,
                                          std::size_t count, Clock::time_point arrival) {
     std::vector<std::string> notes;
+    if (count > 0) {
+        // Answers held for this write go out before the device reads it.
+        hostEvent(device, HostEvent::Write, arrival);
+    }
     if (!device.isUsb3000()) {
         return notes;
     }
@@ -202,19 +231,6 @@ std::vector<std::string> deliverToDevice(State& state, Device& device, const uin
         offset += parsed.consumed;
     }
     return notes;
-}
-
-void readTimedOut(Device& device, Clock::time_point now) {
-    std::vector<LateAnswer> stillLate;
-    for (LateAnswer& late : device.lateAnswers) {
-        if (--late.timeoutsLeft > 0) {
-            stillLate.push_back(std::move(late));
-            continue;
-        }
-        device.readQueue.insert(device.readQueue.end(), late.bytes.begin(), late.bytes.end());
-        device.readyAt = std::max(device.readyAt, now);
-    }
-    device.lateAnswers = std::move(stillLate);
 }
 
 }  // namespace sim

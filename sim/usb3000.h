@@ -12,14 +12,10 @@
 namespace sim {
 
 // The bytes of one write reach the device at `arrival`. A USB-3000 reads them as requests and
-// queues an answer to each; any other FTDI device takes them and stays silent. Returns one
-// transcript line for each packet the device refused (bad start byte, incomplete, bad parity,
-// malformed); those packets are not answered.
+// sends an answer to each, behind any answers still held back; any other FTDI device takes them
+// and stays silent. Returns one transcript line for each packet the device refused (bad start
+// byte, incomplete, bad parity, malformed); those packets are not answered.
 std::vector<std::string> deliverToDevice(State& state, Device& device, const uint8_t* bytes,
                                          std::size_t count, Clock::time_point arrival);
-
-// A read on the device has timed out: late answers come one time-out closer, and those whose
-// wait is over join the read queue.
-void readTimedOut(Device& device, Clock::time_point now);
 
 }  // namespace sim

@@ -25,7 +25,7 @@ extern "C" {
 #define SIM_USB3000_ID 0x04036001u
 // The serial number of the device attached after sim_reset().
 #define SIM_DEFAULT_SERIAL "EMU30001"
-// Added: the default device's description, and the texts every emulated USB-3000 answers to the
+// The default device's description, and the texts every emulated USB-3000 answers to the
 // product ID and version requests.
 #define SIM_DEFAULT_DESCRIPTION "USB-3000 (emulated)"
 #define SIM_PRODUCT_ID_TEXT "USB-3000"
@@ -55,9 +55,10 @@ enum SimRequest {
 // Makes one D2XX function return `status` instead of doing its work. `function` is the D2XX name
 // ("FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_OpenEx", "FT_SetDataCharacteristics",
 // "FT_SetFlowControl", "FT_ClrRts", "FT_SetBaudRate", "FT_SetLatencyTimer", "FT_SetUSBParameters",
-// "FT_SetTimeouts", "FT_Write", "FT_Read", "FT_Purge", "FT_Close"). `serial` limits it to one
-// device (NULL: any device). `occurrence` is the 1-based count of that function's calls on that
-// device (on any device when serial is NULL) since sim_reset(); 0 means every call.
+// "FT_SetTimeouts", "FT_Write", "FT_Read", "FT_GetQueueStatus", "FT_Purge", "FT_Close").
+// `serial` limits it to one device (NULL: any device). `occurrence` is the 1-based count of that
+// function's calls on that device (on any device when serial is NULL) since sim_reset(); 0 means
+// every call.
 SIM_API void sim_fail_call(const char* serial, const char* function, unsigned int status,
                            int occurrence);
 
@@ -74,10 +75,27 @@ enum SimAnswerFault {
     SIM_ANSWER_OVERSIZED = 4,      // value = the length announced by the header (> 508)
     SIM_ANSWER_MISSING_FIELD = 5,  // the answer without the field the request asks for
     SIM_ANSWER_STATUS = 6,         // value = the status byte of a stop codec or rate answer
+    SIM_ANSWER_DUPLICATED = 7,     // the answer is sent twice, back to back
+    SIM_ANSWER_LENGTH = 8,         // value = the length the header announces in place of the true
+                                   // one: fewer or more bytes than actually follow (only the two
+                                   // length bytes change; the parity field is the true answer's)
+    SIM_ANSWER_TRAILING = 9,       // value = how many stray bytes 0xEE follow the answer
+    SIM_ANSWER_AFTER_PURGE = 10,   // value = N (below 1: 1): the answer is held back until the
+                                   // host's N-th FT_Purge with FT_PURGE_RX from now has run, then
+                                   // arrives right after it (that purge does not discard it)
+    SIM_ANSWER_AFTER_WRITE = 11,   // value = N (below 1: 1): the answer is held back until the
+                                   // N-th FT_Write from now has brought bytes to the device, then
+                                   // arrives, ahead of the answer to that write
 };
 
 // Applies a fault to the occurrence-th request of a kind on a device (1-based, counted since
 // sim_reset(); 0: every such request). serial NULL: every device.
+//
+// However late an answer is (SIM_ANSWER_LATE, SIM_ANSWER_AFTER_PURGE, SIM_ANSWER_AFTER_WRITE), the
+// device answers in order, as a real one does: an answer held back always reaches the host before
+// the answer to any later request, which waits behind it. Time-outs, purges and writes that
+// happen while an answer waits behind another still count toward its own wait. Only calls that
+// do their work count: a failed purge or write, or a failed read, is no event.
 SIM_API void sim_fault_answer(const char* serial, int request, int occurrence, int fault,
                               int value);
 
@@ -90,6 +108,15 @@ SIM_API int sim_request_count(const char* serial, int request);
 
 // Handles that are open now (opened and not yet closed), over all devices.
 SIM_API int sim_open_handles(void);
+
+// How many times a D2XX function (by name, as for sim_fail_call) has been called on a device
+// since sim_reset(); serial NULL: on any device. Lets a test aim a fault at the next call.
+SIM_API int sim_call_count(const char* serial, const char* function);
+
+// Drops every injected fault (sim_fail_call, sim_short_write, sim_fault_answer, sim_answer_raw)
+// that has not been used up; devices, handles, queued bytes, answers already held back on their
+// way, counters and the transcript stay.
+SIM_API void sim_clear_faults(void);
 
 // The transcript: one line per D2XX call, each ending in "\n", in call order. Forms, with bytes in
 // lowercase two-digit hexadecimal separated by single spaces and numbers in decimal:
@@ -106,11 +133,12 @@ SIM_API int sim_open_handles(void);
 //   EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7
 //   EMU30001 FT_Read(4) -> 0 got=4: 61 00 0c 00
 //   EMU30001 FT_Read(4) -> 0 got=0:
+//   EMU30001 FT_GetQueueStatus() -> 0 queued=0
 //   EMU30001 FT_Purge(1) -> 0
 //   EMU30001 FT_Close() -> 0
 // A call on a handle that is not open is written with "?" in place of the serial number.
 // A failing FT_CreateDeviceInfoList or FT_GetDeviceInfoList line ends after the status (no count);
-// FT_Write and FT_Read lines always end with the count, 0 when the call failed.
+// FT_Write, FT_Read and FT_GetQueueStatus lines always end with the count, 0 when the call failed.
 // Packets the emulated device refuses and leaves unanswered add a line after their FT_Write:
 //   EMU30001 sim: bad parity
 //   EMU30001 sim: bad start byte 7f, 7 bytes dropped

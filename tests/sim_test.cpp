@@ -17,6 +17,11 @@ namespace {
 const char* const PRODUCT_ID_REQUEST = "61 00 03 00 30 2f 1c";
 const char* const PRODUCT_ID_ANSWER = "61 00 0c 00 30 55 53 42 2d 33 30 30 30 00 2f 79";
 const char* const RATE_34_REQUEST = "61 00 04 00 09 22 2f 00";
+const char* const RESET_REQUEST = "61 00 03 00 33 2f 1f";
+const char* const RESET_ANSWER = "61 00 03 00 39 2f 15";
+// The product ID answer, then the reset answer: what two requests in a row get, in that order.
+const char* const BOTH_ANSWERS =
+    "61 00 0c 00 30 55 53 42 2d 33 30 30 30 00 2f 79 61 00 03 00 39 2f 15";
 
 FT_HANDLE openDevice(const char* serial = SIM_DEFAULT_SERIAL) {
     FT_HANDLE handle = nullptr;
@@ -45,6 +50,12 @@ std::string readAll(FT_HANDLE handle) {
     return readHex(handle, 1024);
 }
 
+DWORD queuedBytes(FT_HANDLE handle) {
+    DWORD count = 99;
+    EXPECT_EQ(FT_GetQueueStatus(handle, &count), FT_OK);
+    return count;
+}
+
 std::string speechAnswerFor(uint64_t codeword) {
     return hexText(speechForCodeword(codeword));
 }
@@ -55,6 +66,8 @@ using SimProtocol = SimTest;
 using SimChannel = SimTest;
 using SimTone = SimTest;
 using SimFaults = SimTest;
+using SimOrder = SimTest;
+using SimControl = SimTest;
 using SimTranscript = SimTest;
 
 TEST_F(SimDeviceList, DefaultDeviceRecordHasTheDriversLayout) {
@@ -386,6 +399,111 @@ TEST_F(SimFaults, AnswersAreDamagedAsAsked) {
     writeHex(handle, "61 00 0b 01 01 00 00 00 00 00 00 00 00 2f 24");
     EXPECT_EQ(readAll(handle), "61 00 02 02 2f 2f");
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 7);
+    FT_Close(handle);
+}
+
+TEST_F(SimFaults, AnswersAreRepeatedMisMeasuredOrFollowedAsAsked) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, SIM_ANSWER_DUPLICATED, 0);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 2, SIM_ANSWER_LENGTH, 1);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 3, SIM_ANSWER_LENGTH, 0x104);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 4, SIM_ANSWER_TRAILING, 3);
+    FT_HANDLE handle = openDevice();
+    const std::string expected[] = {std::string(RESET_ANSWER) + " " + RESET_ANSWER,
+                                    "61 00 01 00 39 2f 15", "61 01 04 00 39 2f 15",
+                                    std::string(RESET_ANSWER) + " ee ee ee"};
+    for (const std::string& answer : expected) {
+        writeHex(handle, RESET_REQUEST);
+        EXPECT_EQ(readAll(handle), answer);
+    }
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 4);
+    FT_Close(handle);
+}
+
+TEST_F(SimFaults, QueueStatusCountsWhatWaitsToBeRead) {
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_GetQueueStatus", FT_IO_ERROR, 3);
+    FT_HANDLE handle = openDevice();
+    EXPECT_EQ(queuedBytes(handle), 0u);
+    writeHex(handle, PRODUCT_ID_REQUEST);
+    readHex(handle, 4);
+    EXPECT_EQ(queuedBytes(handle), 12u);
+    DWORD count = 99;
+    EXPECT_EQ(FT_GetQueueStatus(handle, &count), FT_IO_ERROR);
+    EXPECT_EQ(count, 0u);
+    FT_Close(handle);
+    EXPECT_EQ(FT_GetQueueStatus(handle, &count), FT_INVALID_HANDLE);
+    EXPECT_EQ(transcriptLinesWith("FT_GetQueueStatus"),
+              (std::vector<std::string>{"EMU30001 FT_GetQueueStatus() -> 0 queued=0",
+                                        "EMU30001 FT_GetQueueStatus() -> 0 queued=12",
+                                        "EMU30001 FT_GetQueueStatus() -> 4 queued=0",
+                                        "? FT_GetQueueStatus() -> 1 queued=0"}));
+}
+
+TEST_F(SimOrder, ALaterAnswerWaitsBehindAHeldOne) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_LATE, 1);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 2, SIM_ANSWER_AFTER_WRITE, 2);
+    FT_HANDLE handle = openDevice();
+    writeHex(handle, PRODUCT_ID_REQUEST);
+    writeHex(handle, RESET_REQUEST);
+    EXPECT_EQ(queuedBytes(handle), 0u);
+    EXPECT_EQ(readHex(handle, 4), "");
+    EXPECT_EQ(readAll(handle), BOTH_ANSWERS);
+
+    writeHex(handle, PRODUCT_ID_REQUEST);
+    writeHex(handle, "62 00");  // refused, yet it reached the device
+    EXPECT_EQ(readAll(handle), "");
+    writeHex(handle, RESET_REQUEST);
+    EXPECT_EQ(readAll(handle), BOTH_ANSWERS);
+    FT_Close(handle);
+}
+
+TEST_F(SimOrder, AnAnswerHeldForAPurgeArrivesRightAfterItUnlessClosed) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_AFTER_PURGE, 2);
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Purge", FT_IO_ERROR, 2);
+    FT_HANDLE handle = openDevice();
+    writeHex(handle, PRODUCT_ID_REQUEST);
+    writeHex(handle, RESET_REQUEST);
+    EXPECT_EQ(readAll(handle), "");
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX), FT_OK);
+    // Neither a failed purge nor one of the write side counts.
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX), FT_IO_ERROR);
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_TX), FT_OK);
+    EXPECT_EQ(queuedBytes(handle), 0u);
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+    EXPECT_EQ(readAll(handle), BOTH_ANSWERS);
+
+    writeHex(handle, PRODUCT_ID_REQUEST);
+    FT_Close(handle);
+    handle = openDevice();
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(readAll(handle), "");
+    FT_Close(handle);
+}
+
+TEST_F(SimControl, CallCountsAimAFaultAndClearingDropsTheRest) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 1, SIM_ANSWER_AFTER_PURGE, 1);
+    FT_HANDLE handle = openDevice();
+    writeHex(handle, RESET_REQUEST);
+    FT_Close(nullptr);  // names no device: counted only over all devices
+    EXPECT_EQ(sim_call_count(SIM_DEFAULT_SERIAL, "FT_Close"), 0);
+    EXPECT_EQ(sim_call_count(nullptr, "FT_Close"), 1);
+
+    const int writes = sim_call_count(SIM_DEFAULT_SERIAL, "FT_Write");
+    EXPECT_EQ(writes, 1);
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Write", FT_IO_ERROR, writes + 1);
+    sim_fault_answer(nullptr, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_NONE, 0);
+    sim_short_write(nullptr, 0, 1);
+    sim_fail_call(nullptr, "FT_Read", FT_IO_ERROR, 0);
+    std::vector<uint8_t> bytes = hexBytes(PRODUCT_ID_REQUEST);
+    DWORD written = 0;
+    EXPECT_EQ(FT_Write(handle, bytes.data(), 7, &written), FT_IO_ERROR);
+
+    sim_clear_faults();
+    EXPECT_EQ(writeHex(handle, PRODUCT_ID_REQUEST), 7u);
+    // The reset answer was already on its way: it stays held, and the new answer waits behind.
+    EXPECT_EQ(readAll(handle), "");
+    EXPECT_EQ(FT_Purge(handle, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(readAll(handle), std::string(RESET_ANSWER) + " " + PRODUCT_ID_ANSWER);
     FT_Close(handle);
 }
 

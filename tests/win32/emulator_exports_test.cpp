@@ -34,6 +34,7 @@ const D2xxFunction kFunctions[] = {
     {"FT_SetTimeouts", 3, true},
     {"FT_Write", 4, true},
     {"FT_Read", 4, true},
+    {"FT_GetQueueStatus", 2, true},
     {"FT_Purge", 2, true},
     {"FT_Close", 1, true},
 };

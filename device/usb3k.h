@@ -21,9 +21,11 @@ class USB3K {
     USB3K& operator=(const USB3K&) = delete;
 
     // Writes the request in one FT_Write. Returns the bytes the link accepted, or a negative value
-    // when the write failed and nothing was sent.
+    // when the request was not sent: the write failed, or the link could not be brought back in
+    // step after an earlier glitch.
     int32_t sendPacket(const RequestPacket& request);
-    // Reads the next packet from the link: the 4-byte header, then the length it announces.
+    // Reads the next packet from the link: the 4-byte header, then the length it announces. A
+    // packet with more bytes waiting behind it is not trusted and not returned.
     std::unique_ptr<ResponsePacket> receivePacket();
 
     // Control commands: -1 not ready, -2 not sent, -3 no answer, -4 answer lacks the field;
@@ -45,6 +47,18 @@ class USB3K {
     uint8_t rate;
 
   private:
+    // Whether the next request may go out as it is. Answers carry no sequence number, so an answer
+    // belongs to its request only by order: once anything but the one expected answer may sit in
+    // the link, every later exchange would read the answer meant for the one before it.
+    enum class LinkState {
+        InStep,     // the last answer was read whole, with nothing behind it
+        Unchecked,  // time has passed since: bytes may have arrived that nobody asked for
+        OutOfStep,  // a receive failed or its answer was unusable: resynchronise first
+    };
+    // How the last failed receive ended: with nothing at all, or with bytes that were not a
+    // usable packet.
+    enum class ReceiveFailure { NothingArrived, Damaged };
+
     void open();
     bool configureLink();
     void identify();
@@ -52,7 +66,25 @@ class USB3K {
     // One control exchange: a request with one field, the answer's field looked up, the result.
     int32_t runCommand(const Command& command, const uint8_t* data, int32_t length);
 
-    // Set when a receive failed: the rest of a bad or late packet may still sit in the link, and
-    // would be read as the answer to the next request unless discarded first.
-    bool linkMayHoldStaleBytes = false;
+    // A new operation starts: whatever arrived since the last exchange is looked for before the
+    // next request goes out.
+    void beginOperation();
+    // The caller found the answer unusable (it lacks the field asked for): it may belong to
+    // another request, whose own answer would then still be on its way.
+    void distrustLink();
+    // Before a request: checks the receive queue when the link is unchecked, and resynchronises
+    // it when it is out of step. False when the request must not go out.
+    bool prepareToSend();
+    // Discards what is queued, sends a product ID request and reads packets until its answer
+    // arrives, bounded in count; true when the link is back in step.
+    bool resynchronize();
+    // One FT_Write of the whole packet; the written count, or negative when the write failed.
+    int32_t writeBytes(const std::vector<uint8_t>& bytes);
+    // The 4-byte header and the length it announces, without checking what follows.
+    std::unique_ptr<ResponsePacket> readPacket();
+    // True when nothing waits in the receive queue; otherwise writes a line for `where`.
+    bool receiveQueueEmpty(const char* where, const char* message);
+
+    LinkState linkState = LinkState::Unchecked;
+    ReceiveFailure lastReceiveFailure = ReceiveFailure::Damaged;
 };

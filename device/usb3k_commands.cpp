@@ -27,6 +27,7 @@ int32_t USB3K::runCommand(const Command& command, const uint8_t* data, int32_t l
     if (!ready) {
         return NOT_READY;
     }
+    beginOperation();
     RequestPacket request(PACKET_CONTROL, true);
     request.addField(std::make_unique<PacketField>(command.requestField, data, length));
     if (sendPacket(request) < 0) {
@@ -40,6 +41,7 @@ int32_t USB3K::runCommand(const Command& command, const uint8_t* data, int32_t l
     }
     const std::unique_ptr<PacketField> field = response->getField(command.responseField);
     if (!field) {
+        distrustLink();
         writeDiagnostic(command.name, command.noField);
         return NO_FIELD;
     }

@@ -33,6 +33,7 @@ std::vector<uint8_t> USB3K::decode(const std::vector<uint8_t>& vcw) {
         return speech;
     }
     speech.reserve(frames * SPEECH_BLOCK_SIZE);
+    beginOperation();
 
     for (std::size_t i = 0; i < frames; ++i) {
         // One request at a time: the next frame goes out only after this one's speech is in.
@@ -54,6 +55,7 @@ std::vector<uint8_t> USB3K::decode(const std::vector<uint8_t>& vcw) {
         }
         const std::unique_ptr<PacketField> field = response->getField(FIELD_SPEECH);
         if (!field) {
+            distrustLink();
             writeDiagnostic(DECODE, " - no speech field in response");
             break;
         }

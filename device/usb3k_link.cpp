@@ -5,14 +5,15 @@
 #include <utility>
 
 #include "device/diagnostics.h"
+#include "device/link_diagnostics.h"
 #include "device/usb3k.h"
 #include "packet/packet_constants.h"
 
 namespace {
 
-constexpr const char* CONSTRUCTOR = "USB3K::USB3K";
-constexpr const char* SEND = "USB3K::sendPacket";
-constexpr const char* RECEIVE = "USB3K::receivePacket";
+using link_names::CONSTRUCTOR;
+using link_names::RECEIVE;
+using link_names::SEND;
 
 constexpr ULONG BAUD_RATE = 460800;
 constexpr UCHAR LATENCY_TIMER_MS = 4;
@@ -22,10 +23,6 @@ constexpr ULONG READ_TIMEOUT_MS = 200;
 constexpr ULONG WRITE_TIMEOUT_MS = 100;
 constexpr UCHAR XON = 0x11;
 constexpr UCHAR XOFF = 0x13;
-
-std::string withNumber(const char* message, unsigned long number) {
-    return message + std::to_string(number);
-}
 
 // A text field's characters up to its terminating zero, never past the field's end.
 std::string fieldText(const PacketField& field) {
@@ -109,11 +106,16 @@ void USB3K::identify() {
         return;
     }
 
-    // A slow device may answer after the first read gave up: read once more without resending.
     std::unique_ptr<ResponsePacket> response = receivePacket();
     if (!response) {
         writeDiagnostic(CONSTRUCTOR, " - did not receive product ID response (1st attempt)");
-        response = receivePacket();
+        // A slow device may answer after the first read gave up: read once more without
+        // resending. A damaged answer will not mend itself: bring the link back in step and ask
+        // again.
+        if (lastReceiveFailure == ReceiveFailure::NothingArrived ||
+            sendPacket(productIdRequest) >= 0) {
+            response = receivePacket();
+        }
         if (!response) {
             writeDiagnostic(CONSTRUCTOR, " - did not receive product ID response (2nd attempt)");
             return;
@@ -122,6 +124,7 @@ void USB3K::identify() {
     {
         const std::unique_ptr<PacketField> field = response->getField(FIELD_PRODUCT_ID);
         if (!field) {
+            distrustLink();
             writeDiagnostic(CONSTRUCTOR, " - no product ID field response");
             return;
         }
@@ -142,6 +145,7 @@ void USB3K::identify() {
     }
     const std::unique_ptr<PacketField> field = response->getField(FIELD_VERSION);
     if (!field) {
+        distrustLink();
         writeDiagnostic(CONSTRUCTOR, " - no version field in response");
         return;
     }
@@ -150,25 +154,24 @@ void USB3K::identify() {
 }
 
 int32_t USB3K::sendPacket(const RequestPacket& request) {
-    if (linkMayHoldStaleBytes) {
-        // What is still queued belongs to an answer we already gave up on; reading it as the
-        // answer to this request would shift every exchange that follows.
-        const FT_STATUS status = FT_Purge(handle, FT_PURGE_RX);
-        if (status != FT_OK) {
-            writeDiagnostic(SEND, withNumber(" - FT_Purge failed: ", status));
-        }
-        linkMayHoldStaleBytes = false;
+    if (!prepareToSend()) {
+        return -1;
     }
+    return writeBytes(request.toBytes());
+}
 
-    std::vector<uint8_t> bytes = request.toBytes();
+int32_t USB3K::writeBytes(const std::vector<uint8_t>& bytes) {
     const DWORD count = static_cast<DWORD>(bytes.size());
     DWORD written = 0;
-    const FT_STATUS status = FT_Write(handle, bytes.data(), count, &written);
+    const FT_STATUS status = FT_Write(handle, const_cast<uint8_t*>(bytes.data()), count, &written);
     if (status != FT_OK) {
+        // Part of the packet may have gone out: the device cannot answer it as a whole.
+        linkState = LinkState::OutOfStep;
         writeDiagnostic(SEND, withNumber(" - FT_Write failed: ", status));
         return -1;
     }
     if (written != count) {
+        linkState = LinkState::OutOfStep;
         writeDiagnostic(
             SEND, withNumber(" - FT_Write wrote ", written) + withNumber(", expected ", count));
     }
@@ -176,10 +179,22 @@ int32_t USB3K::sendPacket(const RequestPacket& request) {
 }
 
 std::unique_ptr<ResponsePacket> USB3K::receivePacket() {
+    std::unique_ptr<ResponsePacket> response = readPacket();
+    // An answer counts only when it stands alone: bytes behind it mean it was a stale answer, a
+    // duplicate or a packet whose header announced too little, and the link is out of step.
+    if (!response || !receiveQueueEmpty(RECEIVE, " unexpected bytes after the packet")) {
+        return nullptr;
+    }
+    linkState = LinkState::InStep;
+    return response;
+}
+
+std::unique_ptr<ResponsePacket> USB3K::readPacket() {
     auto buffer = std::make_unique<uint8_t[]>(PACKET_MAX_SIZE);
     DWORD received = 0;
     // Any failure may leave the rest of a packet in the link.
-    linkMayHoldStaleBytes = true;
+    linkState = LinkState::OutOfStep;
+    lastReceiveFailure = ReceiveFailure::Damaged;
 
     FT_STATUS status = FT_Read(handle, buffer.get(), PACKET_HEADER_SIZE, &received);
     if (status != FT_OK) {
@@ -187,6 +202,9 @@ std::unique_ptr<ResponsePacket> USB3K::receivePacket() {
         return nullptr;
     }
     if (received < PACKET_HEADER_SIZE) {
+        if (received == 0) {
+            lastReceiveFailure = ReceiveFailure::NothingArrived;
+        }
         writeDiagnostic(RECEIVE,
                         withNumber(" - failed to read packet header: wanted 4, got ", received));
         return nullptr;
@@ -217,8 +235,6 @@ std::unique_ptr<ResponsePacket> USB3K::receivePacket() {
                                      withNumber(", got ", received));
         return nullptr;
     }
-
-    linkMayHoldStaleBytes = false;
     return std::make_unique<ResponsePacket>(std::move(buffer),
                                             static_cast<int32_t>(length + PACKET_HEADER_SIZE));
 }

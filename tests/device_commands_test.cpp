@@ -86,7 +86,9 @@ TEST_P(EachCommand, SendsItsRequestAndSucceeds) {
     EXPECT_EQ(transcriptLinesWith("FT_Write"),
               Lines{"EMU30001 FT_Write(" + std::to_string(hexBytes(wire).size()) + ": " + wire +
                     ") -> 0 written=" + std::to_string(hexBytes(wire).size())});
-    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read", "FT_Read"}));
+    // Nothing waits before the request, and nothing follows the answer.
+    EXPECT_EQ(callNamesFrom(""),
+              (Lines{"FT_GetQueueStatus", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 }
 
 TEST_P(EachCommand, RequestTheLinkRejects) {
@@ -106,7 +108,7 @@ TEST_P(EachCommand, NoAnswer) {
                      GetParam().notReceived}));
     EXPECT_EQ(result, -3);
     // One attempt, no resend.
-    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read"}));
+    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_GetQueueStatus", "FT_Write", "FT_Read"}));
 }
 
 TEST_P(EachCommand, AnswerWithAWrongStartByte) {

@@ -69,13 +69,17 @@ TEST_F(DeviceLink, OpensConfiguresAndIdentifiesTheDevice) {
     EXPECT_EQ(sim_open_handles(), 1);
 
     Lines expected = OPEN_AND_CONFIGURE;
+    // Nothing may wait before the first request, and each answer must stand alone.
     const Lines identification = {
+        "EMU30001 FT_GetQueueStatus() -> 0 queued=0",
         "EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7",
         "EMU30001 FT_Read(4) -> 0 got=4: 61 00 0c 00",
         "EMU30001 FT_Read(12) -> 0 got=12: 30 55 53 42 2d 33 30 30 30 00 2f 79",
+        "EMU30001 FT_GetQueueStatus() -> 0 queued=0",
         "EMU30001 FT_Write(7: 61 00 03 00 31 2f 1d) -> 0 written=7",
         "EMU30001 FT_Read(4) -> 0 got=4: 61 00 0d 00",
         "EMU30001 FT_Read(13) -> 0 got=13: 31 32 2e 37 2e 31 2d 65 6d 75 00 2f 77",
+        "EMU30001 FT_GetQueueStatus() -> 0 queued=0",
     };
     expected.insert(expected.end(), identification.begin(), identification.end());
     EXPECT_EQ(transcriptLines(), expected);
@@ -179,18 +183,35 @@ TEST_F(DeviceLink, ProductIdAnsweredAfterTheFirstTimeout) {
     EXPECT_TRUE(device->ready);
     EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 1);
-    // The second attempt received the answer, so the version request goes out without a purge.
-    EXPECT_EQ(callNamesFrom("FT_Write"), (Lines{"FT_Write", "FT_Read", "FT_Read", "FT_Read",
-                                                "FT_Write", "FT_Read", "FT_Read"}));
+    // The second attempt received the answer whole, so the version request goes out as it is.
+    EXPECT_EQ(callNamesFrom("FT_Write"),
+              (Lines{"FT_Write", "FT_Read", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write",
+                     "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 }
 
-TEST_F(DeviceLink, ProductIdAnswerWithAWrongStartByte) {
-    // The second attempt reads on from where the first stopped: the rest of the damaged answer.
+TEST_F(DeviceLink, ProductIdAnswerWithAWrongStartByteIsAskedForAgain) {
+    // Reading on would only meet the rest of the damaged answer: the link is brought back in step
+    // (purge, product ID request, its answer) and the request is sent again.
     sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_WRONG_START, 0x7F);
     EXPECT_EQ(construct(),
               (Lines{"USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 7f",
+                     "USB3K::USB3K - did not receive product ID response (1st attempt)"}));
+    EXPECT_TRUE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 3);
+    EXPECT_EQ(callNamesFrom("got=4: 7f"),
+              (Lines{"FT_Read", "FT_Purge", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus",
+                     "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write", "FT_Read",
+                     "FT_Read", "FT_GetQueueStatus"}));
+}
+
+TEST_F(DeviceLink, ProductIdAnswerDamagedTwiceLeavesTheDeviceNotReady) {
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_TRAILING, 2);
+    EXPECT_EQ(construct(),
+              (Lines{"USB3K::receivePacket - 2 unexpected bytes after the packet",
                      "USB3K::USB3K - did not receive product ID response (1st attempt)",
-                     "USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 30",
+                     "USB3K::sendPacket - 2 unexpected bytes after the product ID answer",
+                     "USB3K::sendPacket - link not back in step; request not sent",
                      "USB3K::USB3K - did not receive product ID response (2nd attempt)"}));
     EXPECT_FALSE(device->ready);
 }
@@ -393,33 +414,109 @@ TEST_F(DeviceLink, ABadHeaderLeavesTheRestForTheNextRead) {
     EXPECT_EQ(transcriptLinesWith("FT_Read").back(), "EMU30001 FT_Read(4) -> 0 got=3: 39 2f 15");
 }
 
-TEST_F(DeviceLink, TheSendAfterAFailedReceivePurgesFirst) {
+TEST_F(DeviceLink, TheSendAfterAFailedReceiveBringsTheLinkBackInStepFirst) {
     constructReady();
     spoilResetAnswer(SIM_ANSWER_WRONG_START, 0x7F);
     device->sendPacket(*resetRequest());
     stderrLinesOf([&] { EXPECT_EQ(device->receivePacket(), nullptr); });
 
-    // The stale rest of the damaged answer is discarded, so the next answer is read whole.
+    // The stale rest of the damaged answer is discarded and the product ID answer proves the link
+    // in step before the request goes out; its own answer is then read whole.
     sim_clear_transcript();
     EXPECT_EQ(device->sendPacket(*resetRequest()), 7);
     std::unique_ptr<ResponsePacket> response = device->receivePacket();
     ASSERT_NE(response, nullptr);
     EXPECT_EQ(hexText({response->bytes.get(), response->bytes.get() + response->length}),
               "61 00 03 00 39 2f 15");
-    EXPECT_EQ(transcriptLines()[0], "EMU30001 FT_Purge(1) -> 0");
-    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Purge", "FT_Write", "FT_Read", "FT_Read"}));
+    EXPECT_EQ(transcriptLinesWith("FT_Write"),
+              (Lines{"EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7",
+                     "EMU30001 FT_Write(7: 61 00 03 00 33 2f 1f) -> 0 written=7"}));
+    EXPECT_EQ(callNamesFrom(""),
+              (Lines{"FT_Purge", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write",
+                     "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 
-    // The purge cleared the mark: a normal exchange is one write and two reads again.
+    // Back in step: an exchange is one write, two reads and the check that nothing follows.
     sim_clear_transcript();
     device->sendPacket(*resetRequest());
     device->receivePacket();
-    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read", "FT_Read"}));
+    EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 }
 
-TEST_F(DeviceLink, AFailingPurgeIsReportedAndTheSendGoesOn) {
+// Ways the link can fall out of step, the lines they give, and what the next send then does.
+struct OutOfStep {
+    const char* name;
+    int fault;
+    int value;
+    Lines receiveLines;
+    Lines sendLines;
+    int32_t sent;
+};
+
+std::ostream& operator<<(std::ostream& out, const OutOfStep& glitch) {
+    return out << glitch.name;
+}
+
+class DeviceLinkOutOfStep : public DeviceLink, public testing::WithParamInterface<OutOfStep> {};
+
+TEST_P(DeviceLinkOutOfStep, NoRequestGoesOutUntilTheLinkIsBackInStep) {
+    constructReady();
+    spoilResetAnswer(GetParam().fault, GetParam().value);
+    device->sendPacket(*resetRequest());
+    EXPECT_EQ(stderrLinesOf([&] { EXPECT_EQ(device->receivePacket(), nullptr); }),
+              GetParam().receiveLines);
+    int32_t sent = 0;
+    EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }),
+              GetParam().sendLines);
+    EXPECT_EQ(sent, GetParam().sent);
+    // Only a link back in step lets the request reach the device.
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), sent > 0 ? 2 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryGlitch, DeviceLinkOutOfStep,
+    testing::Values(OutOfStep{"Duplicated",
+                              SIM_ANSWER_DUPLICATED,
+                              0,
+                              {"USB3K::receivePacket - 7 unexpected bytes after the packet"},
+                              {},
+                              7},
+                    OutOfStep{"HeaderAnnouncesTooLittle",
+                              SIM_ANSWER_LENGTH,
+                              1,
+                              {"USB3K::receivePacket - 2 unexpected bytes after the packet"},
+                              {},
+                              7},
+                    OutOfStep{"TrailingBytes",
+                              SIM_ANSWER_TRAILING,
+                              5,
+                              {"USB3K::receivePacket - 5 unexpected bytes after the packet"},
+                              {},
+                              7},
+                    OutOfStep{"AnswerArrivingAfterThePurge",
+                              SIM_ANSWER_AFTER_PURGE,
+                              1,
+                              {NO_HEADER},
+                              {"USB3K::sendPacket - discarded a stale packet of 7 bytes"},
+                              7},
+                    OutOfStep{"AnswerArrivingAfterTheNextWrite",
+                              SIM_ANSWER_AFTER_WRITE,
+                              1,
+                              {NO_HEADER},
+                              {"USB3K::sendPacket - discarded a stale packet of 7 bytes"},
+                              7},
+                    OutOfStep{
+                        "AnswerLaterThanTwoTimeouts",
+                        SIM_ANSWER_LATE,
+                        2,
+                        {NO_HEADER},
+                        {NO_HEADER, "USB3K::sendPacket - discarded a stale packet of 7 bytes"},
+                        7}),
+    [](const testing::TestParamInfo<OutOfStep>& info) { return std::string(info.param.name); });
+
+TEST_F(DeviceLink, AFailingPurgeKeepsTheRequestBack) {
     constructReady();
     spoilResetAnswer(SIM_ANSWER_NONE, 0);
-    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Purge", FT_IO_ERROR, 0);
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_Purge", FT_IO_ERROR, 1);
     device->sendPacket(*resetRequest());
     int32_t sent = 0;
     const Lines lines = stderrLinesOf([&] {
@@ -427,8 +524,40 @@ TEST_F(DeviceLink, AFailingPurgeIsReportedAndTheSendGoesOn) {
         sent = device->sendPacket(*resetRequest());
     });
     EXPECT_EQ(lines, (Lines{NO_HEADER, "USB3K::sendPacket - FT_Purge failed: 4"}));
+    EXPECT_EQ(sent, -1);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 1);
+
+    // The link stays out of step: the next send tries again, and this time it succeeds.
+    EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }), Lines{});
     EXPECT_EQ(sent, 7);
-    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 2);
+}
+
+TEST_F(DeviceLink, ALinkThatStaysSilentIsNotBackInStep) {
+    constructReady();
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 0, SIM_ANSWER_NONE, 0);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_NONE, 0);
+    device->sendPacket(*resetRequest());
+    stderrLinesOf([&] { device->receivePacket(); });
+    int32_t sent = 0;
+    const Lines lines = stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); });
+    // Every read waits out its time-out, a bounded number of times.
+    EXPECT_EQ(lines, (Lines{NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER,
+                            "USB3K::sendPacket - link not back in step; request not sent"}));
+    EXPECT_EQ(sent, -1);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 1);
+}
+
+TEST_F(DeviceLink, EachOperationFirstChecksThatNothingWaits) {
+    constructReady();
+    // Time passes between operations: the first request of each looks at the receive queue. When
+    // D2XX cannot tell, the link is brought back in step before the request goes out.
+    const int queries = sim_call_count(SIM_DEFAULT_SERIAL, "FT_GetQueueStatus");
+    sim_fail_call(SIM_DEFAULT_SERIAL, "FT_GetQueueStatus", FT_IO_ERROR, queries + 1);
+    EXPECT_EQ(stderrLinesOf([&] { EXPECT_EQ(device->reset(), 0); }),
+              (Lines{"USB3K::sendPacket - FT_GetQueueStatus failed: 4"}));
+    EXPECT_EQ(callNamesFrom(""),
+              (Lines{"FT_GetQueueStatus", "FT_Purge", "FT_Write", "FT_Read", "FT_Read",
+                     "FT_GetQueueStatus", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 }
 
 }  // namespace

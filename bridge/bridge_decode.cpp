@@ -103,6 +103,12 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         refuse(" - no current device");
         return;
     }
+    // A failed initialize leaves its device selected. One that could not be opened, configured or
+    // identified gets no requests, and the caller learns why rather than finding pcm unwritten.
+    if (!state.currentDevice->ready) {
+        refuse(" - device " + state.currentDevice->serialNumber + " is not ready");
+        return;
+    }
 
     std::vector<uint8_t> frames;
     if (!copyInput(env, vcw, vcwOffset, frames)) {

@@ -62,6 +62,7 @@ public final class DecodeVcw {
 
     private void decode(Path input, Path output) throws DemoFailure {
         long frames = countFrames(input);
+        refuseToReplace(input, output);
         long speechBytes = frames * SPEECH_BYTES_PER_FRAME;
         if (speechBytes > WavFile.MAX_DATA_BYTES) {
             throw new DemoFailure(
@@ -115,6 +116,20 @@ public final class DecodeVcw {
                             + " bytes are not a whole number of 7-byte frames");
         }
         return size / FRAME_BYTES;
+    }
+
+    /**
+     * An output that is the input file, by another name or through a link, means the two were
+     * mistaken for each other: writing the WAV there would cost the user the frames it came from.
+     */
+    private static void refuseToReplace(Path input, Path output) throws DemoFailure {
+        try {
+            if (Files.exists(output) && Files.isSameFile(input, output)) {
+                throw new DemoFailure("cannot write " + output + ": it is the input file");
+            }
+        } catch (IOException e) {
+            throw new DemoFailure("cannot write " + output + ": " + reason(e));
+        }
     }
 
     private static InputStream open(Path input) throws DemoFailure {

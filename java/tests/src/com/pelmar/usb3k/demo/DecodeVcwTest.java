@@ -15,6 +15,7 @@ import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.List;
 import java.util.stream.Stream;
+import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -155,6 +156,35 @@ class DecodeVcwTest {
             Files.delete(vcw);
         }
         assertFails(result, "error: " + error);
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"same name", "symbolic link", "hard link"})
+    void neverWritesOverItsInput(String kind) throws IOException {
+        Path vcw = input(14);
+        byte[] before = Files.readAllBytes(vcw);
+        Path wav =
+                switch (kind) {
+                    case "same name" -> vcw;
+                    case "symbolic link" ->
+                            Files.createSymbolicLink(dir.resolve("out.wav"), vcw.getFileName());
+                    default -> {
+                        try {
+                            yield Files.createLink(dir.resolve("out.wav"), vcw);
+                        } catch (UnsupportedOperationException | IOException e) {
+                            yield Assumptions.abort("no hard links in " + dir + ": " + e);
+                        }
+                    }
+                };
+        ChildJvm.Result result = demo(vcw.toString(), wav.toString());
+        assertEquals(List.of("error: cannot write " + wav + ": it is the input file"),
+                result.err());
+        assertEquals(1, result.exit());
+        assertArrayEquals(before, Files.readAllBytes(vcw), "the input's bytes");
+        assertEquals(kind.equals("symbolic link"), Files.isSymbolicLink(wav), "the link is kept");
+        List<String> files =
+                kind.equals("same name") ? List.of("input.vcw") : List.of("input.vcw", "out.wav");
+        assertEquals(files, filesInDir(), "no temporary file left");
     }
 
     @Test

@@ -90,6 +90,28 @@ class DecodeRefusalTest {
                 "USB3KBridge::decode - no current device");
     }
 
+    static Stream<Arguments> identificationFaults() {
+        String s = Emulator.DEFAULT_SERIAL;
+        return Stream.of(
+                Arguments.of("product ID request not written",
+                        (Runnable) () -> Emulator.failCall(s, "FT_Write", 4, 1)),
+                Arguments.of("version answer without its field",
+                        (Runnable) () -> Emulator.faultAnswer(
+                                s, Emulator.VERSION, 0, Emulator.MISSING_FIELD, 0)));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("identificationFaults")
+    void whenTheDeviceDidNotIdentifyItself(String name, Runnable fault) {
+        fault.run();
+        boolean[] initialized = {true};
+        StandardError.capture(() -> initialized[0] = USB3KBridge.initialize());
+        assertFalse(initialized[0]);
+        assertEquals("USB-3000 device EMU30001 is not ready", USB3KBridge.getInitError());
+        assertRefused(frames(1, 1), 0, untouched(SPEECH), 0,
+                "USB3KBridge::decode - device EMU30001 is not ready");
+    }
+
     @Test
     void afterShutdown() {
         initializeQuietly();

@@ -150,16 +150,4 @@ class DecodeTest {
         assertEquals(List.of("61 00 0b 01 01 91 a2 b3 c4 d5 e6 80 00 2f d3"), writtenPackets());
         assertArrayEquals(expectedSpeech(FRAME_0123, 0), pcm);
     }
-
-    @Test
-    void aDeviceThatNeverBecameReadyDecodesNothingAndSaysNothing() {
-        Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.VERSION, 0, Emulator.MISSING_FIELD, 0);
-        StandardError.capture(USB3KBridge::initialize);
-
-        byte[] pcm = untouched(SPEECH);
-        assertEquals(List.of(), decode(FRAME_0123, 0, pcm, 0));
-        assertArrayEquals(untouched(SPEECH), pcm);
-        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Emulator.CHANNEL));
-    }
-
 }

@@ -1,4 +1,4 @@
-#include "sim/software_d2xx.h"
+#include "d2xx/d2xx.h"
 
 #include <algorithm>
 #include <cstring>
@@ -51,7 +51,11 @@ FT_STATUS onHandle(FT_HANDLE handle, const std::string& function, const std::str
 
 }  // namespace
 
-FT_STATUS createDeviceInfoList(LPDWORD count) {
+// The D2XX functions under FTDI's names and calling convention: what the emulator exports, in
+// place of FTDI's library. C linkage makes them the functions d2xx/d2xx.h declares.
+extern "C" {
+
+FT_STATUS WINAPI FT_CreateDeviceInfoList(LPDWORD count) {
     Lock lock(stateLock());
     State& s = state();
     FT_STATUS status = FT_OK;
@@ -70,7 +74,7 @@ FT_STATUS createDeviceInfoList(LPDWORD count) {
     return status;
 }
 
-FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD count) {
+FT_STATUS WINAPI FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD count) {
     Lock lock(stateLock());
     State& s = state();
     const std::string asked = count != nullptr ? std::to_string(*count) : "?";
@@ -105,7 +109,7 @@ FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD count) {
     return status;
 }
 
-FT_STATUS openEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
+FT_STATUS WINAPI FT_OpenEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
     Lock lock(stateLock());
     State& s = state();
     // Only opening by serial number is modelled; for other flags the argument is not a text.
@@ -131,46 +135,47 @@ FT_STATUS openEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
     return status;
 }
 
-FT_STATUS setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
+FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
+                                           UCHAR parity) {
     return onHandle(handle, "FT_SetDataCharacteristics",
                     std::to_string(wordLength) + ", " + std::to_string(stopBits) + ", " +
                         std::to_string(parity),
                     [](Device&) {});
 }
 
-FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
+FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
     return onHandle(
         handle, "FT_SetFlowControl",
         std::to_string(flowControl) + ", " + std::to_string(xon) + ", " + std::to_string(xoff),
         [](Device&) {});
 }
 
-FT_STATUS clrRts(FT_HANDLE handle) {
+FT_STATUS WINAPI FT_ClrRts(FT_HANDLE handle) {
     return onHandle(handle, "FT_ClrRts", "", [](Device&) {});
 }
 
-FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baudRate) {
+FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
     return onHandle(handle, "FT_SetBaudRate", std::to_string(baudRate),
                     [baudRate](Device& device) { device.baudRate = baudRate; });
 }
 
-FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR latency) {
+FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latency) {
     return onHandle(handle, "FT_SetLatencyTimer", std::to_string(latency),
                     [latency](Device& device) { device.latencyMs = latency; });
 }
 
-FT_STATUS setUsbParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
+FT_STATUS WINAPI FT_SetUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
     return onHandle(handle, "FT_SetUSBParameters",
                     std::to_string(inSize) + ", " + std::to_string(outSize), [](Device&) {});
 }
 
-FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
+FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
     return onHandle(handle, "FT_SetTimeouts",
                     std::to_string(readTimeout) + ", " + std::to_string(writeTimeout),
                     [readTimeout](Device& device) { device.readTimeoutMs = readTimeout; });
 }
 
-FT_STATUS write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
+FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
     Clock::time_point wake{};
     FT_STATUS status = FT_OK;
     {
@@ -209,7 +214,7 @@ FT_STATUS write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
     return status;
 }
 
-FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
+FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
     Clock::time_point wake{};
     FT_STATUS status = FT_OK;
     {
@@ -254,7 +259,7 @@ FT_STATUS read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) {
     return status;
 }
 
-FT_STATUS getQueueStatus(FT_HANDLE handle, LPDWORD queued) {
+FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
     Lock lock(stateLock());
     State& s = state();
     Device* device = s.findByHandle(handle);
@@ -280,7 +285,7 @@ FT_STATUS getQueueStatus(FT_HANDLE handle, LPDWORD queued) {
     return status;
 }
 
-FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
+FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
     // Written bytes reach the device at once, so only the read side has anything to discard.
     // Answers still on their way are not touched: they have not arrived yet. Those held back for
     // this purge arrive right after it.
@@ -295,7 +300,7 @@ FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
     });
 }
 
-FT_STATUS close(FT_HANDLE handle) {
+FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
     return onHandle(handle, "FT_Close", "", [](Device& device) {
         State& s = state();
         s.handles.erase(device.handle);
@@ -305,5 +310,7 @@ FT_STATUS close(FT_HANDLE handle) {
         device.inFlight.clear();
     });
 }
+
+}  // extern "C"
 
 }  // namespace sim

@@ -1,16 +1,15 @@
 #include "sim/transcript.h"
 
-#include <cstdio>
+#include "sim/wire_format.h"
 
 namespace sim {
 
 std::string hexList(const uint8_t* bytes, std::size_t count) {
     std::string text;
     text.reserve(3 * count);
-    char pair[4];
     for (std::size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, " %02x", bytes[i]);
-        text += pair;
+        text += ' ';
+        text += hexByte(bytes[i]);
     }
     return text;
 }

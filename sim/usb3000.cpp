@@ -1,7 +1,6 @@
 #include "sim/usb3000.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -144,12 +143,6 @@ Hold holdFor(const AnswerRule* rule) {
         default:
             return {};
     }
-}
-
-std::string hexByte(uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", byte);
-    return text;
 }
 
 // Acts on one well-formed request; returns a transcript line when the device refuses it.

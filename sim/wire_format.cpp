@@ -1,18 +1,11 @@
 #include "sim/wire_format.h"
 
-#include <cstdio>
 
 namespace sim {
 namespace {
 
 constexpr std::size_t HEADER = 4;
 constexpr std::size_t PARITY_FIELD = 2;
-
-std::string hexByte(uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", byte);
-    return text;
-}
 
 // How many data bytes follow a request field identifier in a packet of this type, or -1 when the
 // identifier does not belong in such a packet.
@@ -34,6 +27,11 @@ int requestDataSize(uint8_t type, uint8_t field) {
 }
 
 }  // namespace
+
+std::string hexByte(uint8_t byte) {
+    static const char digits[] = "0123456789abcdef";
+    return std::string{digits[byte >> 4], digits[byte & 0x0F]};
+}
 
 uint8_t xorOf(const uint8_t* bytes, std::size_t from, std::size_t to) {
     uint8_t parity = 0;

@@ -56,6 +56,9 @@ struct ParseResult {
 // 8-byte channel field in a channel packet.
 ParseResult parseRequest(const uint8_t* bytes, std::size_t count);
 
+// A byte as two lowercase hexadecimal digits: "7f".
+std::string hexByte(uint8_t byte);
+
 // The exclusive-or of bytes [from, to).
 uint8_t xorOf(const uint8_t* bytes, std::size_t from, std::size_t to);
 

@@ -7,37 +7,37 @@
 
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
+#include "packet/packet_constants.h"
 
 namespace {
 
-constexpr const char* kWhere = "USB3KBridge::decode";
-constexpr int64_t kSpeechBytesPerFrame = 320;
+constexpr const char* DECODE_ENTRY = "USB3KBridge::decode";
 
 // Holds the elements of a Java array and releases them with mode 0 on every path.
 class ByteArrayElements {
   public:
-    ByteArrayElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
+    ByteArrayElements(JNIEnv* env, jbyteArray array) : env(env), array(array) {
         jboolean isCopy = JNI_FALSE;
-        elements_ = env_->GetByteArrayElements(array_, &isCopy);
+        elements = env->GetByteArrayElements(array, &isCopy);
     }
     ~ByteArrayElements() {
-        if (elements_ != nullptr) {
-            env_->ReleaseByteArrayElements(array_, elements_, 0);
+        if (elements != nullptr) {
+            env->ReleaseByteArrayElements(array, elements, 0);
         }
     }
     ByteArrayElements(const ByteArrayElements&) = delete;
     ByteArrayElements& operator=(const ByteArrayElements&) = delete;
 
-    const jbyte* get() const { return elements_; }
+    const jbyte* get() const { return elements; }
 
   private:
-    JNIEnv* env_;
-    jbyteArray array_;
-    jbyte* elements_;
+    JNIEnv* env;
+    jbyteArray array;
+    jbyte* elements;
 };
 
 void refuse(const std::string& message) {
-    writeDiagnostic(kWhere, message);
+    writeDiagnostic(DECODE_ENTRY, message);
 }
 
 // Checks what the JVM would otherwise answer with an exception or a crash. Returns false after
@@ -65,7 +65,7 @@ bool argumentsAcceptable(JNIEnv* env, jbyteArray vcw, jint vcwOffset, jbyteArray
         return false;
     }
     const int64_t frames = (vcwLength - vcwOffset) / static_cast<int64_t>(VCW_FRAME_SIZE);
-    const int64_t wanted = frames * kSpeechBytesPerFrame;
+    const int64_t wanted = frames * SPEECH_BLOCK_SIZE;
     const int64_t room = pcmLength - pcmOffset;
     if (wanted > room) {
         refuse(" - not enough room in pcm: wanted " + std::to_string(wanted) + ", got " +

@@ -1,5 +1,6 @@
 #include "bridge/bridge_lifecycle.h"
 
+#include "device/command_result.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -27,13 +28,13 @@ bool initializeDevice(BridgeState& state) {
     }
     // Each command writes its own line on failure; any result but 0, a device status byte
     // included, means the device is not usable for decoding.
-    if (device->reset() != 0) {
+    if (device->reset() != COMMAND_ACCEPTED) {
         return fail(state, "Cannot reset USB-3000 device " + device->serialNumber);
     }
-    if (device->stopCodec() != 0) {
+    if (device->stopCodec() != COMMAND_ACCEPTED) {
         return fail(state, "Cannot set packet mode for USB-3000 device " + device->serialNumber);
     }
-    if (device->setRate() != 0) {
+    if (device->setRate() != COMMAND_ACCEPTED) {
         return fail(state, "Cannot set table rate 34 for USB-3000 device " + device->serialNumber);
     }
     return true;

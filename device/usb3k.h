@@ -28,8 +28,8 @@ class USB3K {
     // packet with more bytes waiting behind it is not trusted and not returned.
     std::unique_ptr<ResponsePacket> receivePacket();
 
-    // Control commands: -1 not ready, -2 not sent, -3 no answer, -4 answer lacks the field;
-    // otherwise 0 (reset) or the device's status byte.
+    // Control commands, each one exchange; results as CommandResult says: a negative failure of
+    // the library's own, or 0 (reset) or the device's status byte.
     int32_t reset();
     int32_t stopCodec();
     // Selects rate table 34; on status 0 the device's rate becomes 34.
@@ -38,6 +38,10 @@ class USB3K {
     // Decodes every whole 7-byte VCW frame of the input, one exchange per frame, and returns 320
     // speech bytes per decoded frame in the device's byte order. Stops at the first failing frame.
     std::vector<uint8_t> decode(const std::vector<uint8_t>& vcw);
+    // The same for `frames` whole frames at `vcw`, writing 320 bytes per decoded frame to
+    // `speech` and nothing beyond the last one; returns how many frames were decoded. Allocates
+    // nothing per frame.
+    std::size_t decodeFrames(const uint8_t* vcw, std::size_t frames, uint8_t* speech);
 
     std::string serialNumber;
     std::string productId;
@@ -63,28 +67,38 @@ class USB3K {
     bool configureLink();
     void identify();
     struct Command;
-    // One control exchange: a request with one field, the answer's field looked up, the result.
     int32_t runCommand(const Command& command, const uint8_t* data, int32_t length);
+
+    // How one exchange ended: the answer's field found, or the step that failed.
+    enum class Exchange { Answered, NotSent, NoResponse, NoField };
+    // The request out, one packet back, the field `fieldId` looked up in it. On Answered, `field`
+    // points into the answer, valid until the next exchange. With `send` false the request is not
+    // sent again: a second read for an answer that was late.
+    Exchange exchange(const RequestPacket& request, uint8_t fieldId, PacketField& field,
+                      bool send = true);
 
     // A new operation starts: whatever arrived since the last exchange is looked for before the
     // next request goes out.
     void beginOperation();
-    // The caller found the answer unusable (it lacks the field asked for): it may belong to
-    // another request, whose own answer would then still be on its way.
-    void distrustLink();
-    // Before a request: checks the receive queue when the link is unchecked, and resynchronises
-    // it when it is out of step. False when the request must not go out.
+    // Before a request: checks the receive queue when the link is unchecked, and brings it back
+    // in step when it is out of step. False when the request must not go out.
     bool prepareToSend();
     // Discards what is queued, sends a product ID request and reads packets until its answer
     // arrives, bounded in count; true when the link is back in step.
     bool resynchronize();
-    // One FT_Write of the whole packet; the written count, or negative when the write failed.
-    int32_t writeBytes(const std::vector<uint8_t>& bytes);
-    // The 4-byte header and the length it announces, without checking what follows.
-    std::unique_ptr<ResponsePacket> readPacket();
+    // Serializes the request into `requestBytes` and writes it in one FT_Write; the written count,
+    // or negative when the write failed.
+    int32_t writeRequest(const RequestPacket& request);
+    // The 4-byte header and the length it announces into `packet`, without checking what follows.
+    bool readPacketInto(ResponsePacket& packet);
+    // readPacketInto, and the answer counts only when nothing waits behind it.
+    bool receiveInto(ResponsePacket& packet);
     // True when nothing waits in the receive queue; otherwise writes a line for `where`.
     bool receiveQueueEmpty(const char* where, const char* message);
 
     LinkState linkState = LinkState::Unchecked;
     ReceiveFailure lastReceiveFailure = ReceiveFailure::Damaged;
+    // Reused by every exchange, so that decoding allocates nothing per frame.
+    std::vector<uint8_t> requestBytes;
+    std::unique_ptr<ResponsePacket> answer;
 };

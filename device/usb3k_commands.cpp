@@ -1,6 +1,7 @@
 // The control commands that bring an identified device into packet mode at rate table 34.
+#include "device/command_result.h"
 #include "device/diagnostics.h"
-#include "device/frame_packing.h"
+#include "device/usb3000_device.h"
 #include "device/usb3k.h"
 #include "packet/packet_constants.h"
 
@@ -14,40 +15,30 @@ struct USB3K::Command {
     const char* noField;
 };
 
-namespace {
-
-constexpr int32_t NOT_READY = -1;
-constexpr int32_t NOT_SENT = -2;
-constexpr int32_t NO_RESPONSE = -3;
-constexpr int32_t NO_FIELD = -4;
-
-}  // namespace
-
 int32_t USB3K::runCommand(const Command& command, const uint8_t* data, int32_t length) {
     if (!ready) {
-        return NOT_READY;
+        return COMMAND_NOT_READY;
     }
     beginOperation();
     RequestPacket request(PACKET_CONTROL, true);
     request.addField(std::make_unique<PacketField>(command.requestField, data, length));
-    if (sendPacket(request) < 0) {
-        writeDiagnostic(command.name, command.cannotSend);
-        return NOT_SENT;
-    }
-    const std::unique_ptr<ResponsePacket> response = receivePacket();
-    if (!response) {
-        writeDiagnostic(command.name, command.noResponse);
-        return NO_RESPONSE;
-    }
-    const std::unique_ptr<PacketField> field = response->getField(command.responseField);
-    if (!field) {
-        distrustLink();
-        writeDiagnostic(command.name, command.noField);
-        return NO_FIELD;
+    PacketField field(command.responseField, nullptr, 0);
+    switch (exchange(request, command.responseField, field)) {
+        case Exchange::NotSent:
+            writeDiagnostic(command.name, command.cannotSend);
+            return COMMAND_NOT_SENT;
+        case Exchange::NoResponse:
+            writeDiagnostic(command.name, command.noResponse);
+            return COMMAND_NO_RESPONSE;
+        case Exchange::NoField:
+            writeDiagnostic(command.name, command.noField);
+            return COMMAND_NO_FIELD;
+        case Exchange::Answered:
+            break;
     }
     // The ready field carries no data: its presence is the whole answer. The other answers carry
     // the device's status byte.
-    return field->length > 0 ? field->data[0] : 0;
+    return field.length > 0 ? int32_t{field.data[0]} : int32_t{COMMAND_ACCEPTED};
 }
 
 int32_t USB3K::reset() {
@@ -79,7 +70,7 @@ int32_t USB3K::setRate() {
                                  " - no rate field in response"};
     const uint8_t table = RATE_TABLE_34;
     const int32_t result = runCommand(command, &table, 1);
-    if (result == 0) {
+    if (result == COMMAND_ACCEPTED) {
         rate = RATE_TABLE_34;
     }
     return result;

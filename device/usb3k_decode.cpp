@@ -1,6 +1,10 @@
 // Decoding VCW frames: one channel request and one speech answer per frame.
+#include <array>
+#include <cstring>
+
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
+#include "device/usb3000_device.h"
 #include "device/usb3k.h"
 #include "packet/packet_constants.h"
 
@@ -9,57 +13,61 @@ namespace {
 constexpr const char* DECODE = "USB3K::decode";
 constexpr int32_t CHANNEL_FIELD_SIZE = 8;
 
+using ChannelField = std::array<uint8_t, CHANNEL_FIELD_SIZE>;
+
 // The channel field's 8 bytes. At rate table 34: the count byte and the interleaved bits. In the
 // plain layout: the 7 packed bytes and a zero, so the request keeps the same length.
-std::vector<uint8_t> channelData(uint8_t rate, const uint8_t* frame) {
+void packChannelField(uint8_t rate, const uint8_t* frame, ChannelField& channel) {
     if (rate == RATE_TABLE_34) {
-        return interleaveFrame(frame);
+        interleaveFrameInto(frame, channel.data());
+    } else {
+        packFrameInto(frame, channel.data());
+        channel[VCW_FRAME_SIZE] = 0;
     }
-    std::vector<uint8_t> packed = packFrame(static_cast<int16_t>(VCW_FRAME_SIZE), frame);
-    packed.resize(CHANNEL_FIELD_SIZE, 0);
-    return packed;
 }
 
 }  // namespace
 
 std::vector<uint8_t> USB3K::decode(const std::vector<uint8_t>& vcw) {
-    std::vector<uint8_t> speech;
-    if (!ready) {
-        return speech;
-    }
     const std::size_t frames = vcw.size() / VCW_FRAME_SIZE;
+    std::vector<uint8_t> speech(ready ? frames * SPEECH_BLOCK_SIZE : 0);
+    speech.resize(decodeFrames(vcw.data(), frames, speech.data()) * SPEECH_BLOCK_SIZE);
+    return speech;
+}
+
+std::size_t USB3K::decodeFrames(const uint8_t* vcw, std::size_t frames, uint8_t* speech) {
+    if (!ready) {
+        return 0;
+    }
     if (frames == 0) {
         writeDiagnostic(DECODE, " - no VCW frames to decode");
-        return speech;
+        return 0;
     }
-    speech.reserve(frames * SPEECH_BLOCK_SIZE);
     beginOperation();
+    // One request for the whole call: its field points at the channel bytes, repacked per frame.
+    ChannelField channel{};
+    RequestPacket request(PACKET_CHANNEL, true);
+    request.addField(
+        std::make_unique<PacketField>(FIELD_CHANNEL, channel.data(), CHANNEL_FIELD_SIZE));
+    PacketField field(FIELD_SPEECH, nullptr, 0);
 
+    // One request at a time: the next frame goes out only after this one's speech is in.
     for (std::size_t i = 0; i < frames; ++i) {
-        // One request at a time: the next frame goes out only after this one's speech is in.
-        std::unique_ptr<ResponsePacket> response;
-        {
-            const std::vector<uint8_t> packed = channelData(rate, vcw.data() + i * VCW_FRAME_SIZE);
-            RequestPacket request(PACKET_CHANNEL, true);
-            request.addField(
-                std::make_unique<PacketField>(FIELD_CHANNEL, packed.data(), CHANNEL_FIELD_SIZE));
-            if (sendPacket(request) < 0) {
+        packChannelField(rate, vcw + i * VCW_FRAME_SIZE, channel);
+        switch (exchange(request, FIELD_SPEECH, field)) {
+            case Exchange::NotSent:
                 writeDiagnostic(DECODE, " - cannot send channel request");
+                return i;
+            case Exchange::NoResponse:
+                writeDiagnostic(DECODE, " - did not receive speech response");
+                return i;
+            case Exchange::NoField:
+                writeDiagnostic(DECODE, " - no speech field in response");
+                return i;
+            case Exchange::Answered:
                 break;
-            }
         }
-        response = receivePacket();
-        if (!response) {
-            writeDiagnostic(DECODE, " - did not receive speech response");
-            break;
-        }
-        const std::unique_ptr<PacketField> field = response->getField(FIELD_SPEECH);
-        if (!field) {
-            distrustLink();
-            writeDiagnostic(DECODE, " - no speech field in response");
-            break;
-        }
-        speech.insert(speech.end(), field->data, field->data + field->length);
+        std::memcpy(speech + i * SPEECH_BLOCK_SIZE, field.data, SPEECH_BLOCK_SIZE);
     }
-    return speech;
+    return frames;
 }

@@ -1,9 +1,9 @@
 // Opening, configuring and identifying one device, and carrying packets over its serial link.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 
+#include "device/bounded_text.h"
 #include "device/diagnostics.h"
 #include "device/link_diagnostics.h"
 #include "device/usb3k.h"
@@ -24,27 +24,32 @@ constexpr ULONG WRITE_TIMEOUT_MS = 100;
 constexpr UCHAR XON = 0x11;
 constexpr UCHAR XOFF = 0x13;
 
-// A text field's characters up to its terminating zero, never past the field's end.
 std::string fieldText(const PacketField& field) {
-    const char* text = reinterpret_cast<const char*>(field.data);
-    if (text == nullptr || field.length <= 0) {
-        return std::string();
-    }
-    const void* zero = std::memchr(text, 0, static_cast<std::size_t>(field.length));
-    const std::size_t size = zero != nullptr
-                                 ? static_cast<std::size_t>(static_cast<const char*>(zero) - text)
-                                 : static_cast<std::size_t>(field.length);
-    return std::string(text, size);
+    return boundedText(reinterpret_cast<const char*>(field.data),
+                       field.length > 0 ? static_cast<std::size_t>(field.length) : 0);
 }
 
-std::unique_ptr<PacketField> emptyField(uint8_t id) {
-    return std::make_unique<PacketField>(id, nullptr, 0);
+std::unique_ptr<ResponsePacket> emptyPacket() {
+    return std::make_unique<ResponsePacket>(std::make_unique<uint8_t[]>(PACKET_MAX_SIZE), 0);
+}
+
+// One link setting: true when D2XX accepted it, otherwise its line.
+bool applied(FT_STATUS status, const char* message) {
+    if (status != FT_OK) {
+        writeDiagnostic(CONSTRUCTOR, withNumber(message, status));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 USB3K::USB3K(std::string serialNumber)
-    : serialNumber(std::move(serialNumber)), handle(nullptr), ready(false), rate(0) {
+    : serialNumber(std::move(serialNumber)),
+      handle(nullptr),
+      ready(false),
+      rate(0),
+      answer(emptyPacket()) {
     open();
 }
 
@@ -68,102 +73,98 @@ void USB3K::open() {
 
 bool USB3K::configureLink() {
     // Each setting is applied only when every earlier one succeeded.
-    const auto apply = [this](auto&& call, const char* message) -> bool {
-        const FT_STATUS status = call();
-        if (status != FT_OK) {
-            writeDiagnostic(CONSTRUCTOR, withNumber(message, status));
-            return false;
-        }
-        return true;
-    };
-    return apply(
-               [this] {
-                   return FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1,
-                                                    FT_PARITY_NONE);
-               },
-               " - FT_SetDataCharacteristics failed: ") &&
-           apply([this] { return FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, XON, XOFF); },
-                 " - FT_SetFlowControl failed: ") &&
-           apply([this] { return FT_ClrRts(handle); }, " - FT_ClrRts failed: ") &&
-           apply([this] { return FT_SetBaudRate(handle, BAUD_RATE); },
-                 " - FT_SetBaudRate failed: ") &&
-           apply([this] { return FT_SetLatencyTimer(handle, LATENCY_TIMER_MS); },
-                 " - FT_SetLatencyTimer failed: ") &&
-           apply(
-               [this] {
-                   return FT_SetUSBParameters(handle, USB_IN_TRANSFER_SIZE, USB_OUT_TRANSFER_SIZE);
-               },
-               " - FT_SetUSBParameters failed: ") &&
-           apply([this] { return FT_SetTimeouts(handle, READ_TIMEOUT_MS, WRITE_TIMEOUT_MS); },
-                 " - FT_SetTimeouts failed: ");
+    return applied(FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE),
+                   " - FT_SetDataCharacteristics failed: ") &&
+           applied(FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, XON, XOFF),
+                   " - FT_SetFlowControl failed: ") &&
+           applied(FT_ClrRts(handle), " - FT_ClrRts failed: ") &&
+           applied(FT_SetBaudRate(handle, BAUD_RATE), " - FT_SetBaudRate failed: ") &&
+           applied(FT_SetLatencyTimer(handle, LATENCY_TIMER_MS),
+                   " - FT_SetLatencyTimer failed: ") &&
+           applied(FT_SetUSBParameters(handle, USB_IN_TRANSFER_SIZE, USB_OUT_TRANSFER_SIZE),
+                   " - FT_SetUSBParameters failed: ") &&
+           applied(FT_SetTimeouts(handle, READ_TIMEOUT_MS, WRITE_TIMEOUT_MS),
+                   " - FT_SetTimeouts failed: ");
 }
 
 void USB3K::identify() {
-    RequestPacket productIdRequest(PACKET_CONTROL, true);
-    productIdRequest.addField(emptyField(FIELD_PRODUCT_ID));
-    if (sendPacket(productIdRequest) < 0) {
-        writeDiagnostic(CONSTRUCTOR, " - cannot send product ID request");
-        return;
-    }
-
-    std::unique_ptr<ResponsePacket> response = receivePacket();
-    if (!response) {
-        writeDiagnostic(CONSTRUCTOR, " - did not receive product ID response (1st attempt)");
-        // A slow device may answer after the first read gave up: read once more without
-        // resending. A damaged answer will not mend itself: bring the link back in step and ask
-        // again.
-        if (lastReceiveFailure == ReceiveFailure::NothingArrived ||
-            sendPacket(productIdRequest) >= 0) {
-            response = receivePacket();
-        }
-        if (!response) {
-            writeDiagnostic(CONSTRUCTOR, " - did not receive product ID response (2nd attempt)");
+    PacketField field(FIELD_PRODUCT_ID, nullptr, 0);
+    {
+        RequestPacket request(PACKET_CONTROL, true);
+        request.addField(std::make_unique<PacketField>(FIELD_PRODUCT_ID, nullptr, 0));
+        Exchange step = exchange(request, FIELD_PRODUCT_ID, field);
+        if (step == Exchange::NotSent) {
+            writeDiagnostic(CONSTRUCTOR, " - cannot send product ID request");
             return;
         }
-    }
-    {
-        const std::unique_ptr<PacketField> field = response->getField(FIELD_PRODUCT_ID);
-        if (!field) {
-            distrustLink();
+        if (step == Exchange::NoResponse) {
+            writeDiagnostic(CONSTRUCTOR, " - did not receive product ID response (1st attempt)");
+            // A slow device may answer after the first read gave up: read once more without
+            // resending. A damaged answer will not mend itself: the link is brought back in step
+            // and the request sent again.
+            const bool sendAgain = lastReceiveFailure != ReceiveFailure::NothingArrived;
+            step = exchange(request, FIELD_PRODUCT_ID, field, sendAgain);
+            if (step == Exchange::NotSent || step == Exchange::NoResponse) {
+                writeDiagnostic(CONSTRUCTOR,
+                                " - did not receive product ID response (2nd attempt)");
+                return;
+            }
+        }
+        if (step == Exchange::NoField) {
             writeDiagnostic(CONSTRUCTOR, " - no product ID field response");
             return;
         }
-        productId = fieldText(*field);
+        productId = fieldText(field);
     }
-    response.reset();
 
-    RequestPacket versionRequest(PACKET_CONTROL, true);
-    versionRequest.addField(emptyField(FIELD_VERSION));
-    if (sendPacket(versionRequest) < 0) {
-        writeDiagnostic(CONSTRUCTOR, " - cannot send version request");
-        return;
+    RequestPacket request(PACKET_CONTROL, true);
+    request.addField(std::make_unique<PacketField>(FIELD_VERSION, nullptr, 0));
+    switch (exchange(request, FIELD_VERSION, field)) {
+        case Exchange::NotSent:
+            writeDiagnostic(CONSTRUCTOR, " - cannot send version request");
+            return;
+        case Exchange::NoResponse:
+            writeDiagnostic(CONSTRUCTOR, " - did not receive version response");
+            return;
+        case Exchange::NoField:
+            writeDiagnostic(CONSTRUCTOR, " - no version field in response");
+            return;
+        case Exchange::Answered:
+            break;
     }
-    response = receivePacket();
-    if (!response) {
-        writeDiagnostic(CONSTRUCTOR, " - did not receive version response");
-        return;
-    }
-    const std::unique_ptr<PacketField> field = response->getField(FIELD_VERSION);
-    if (!field) {
-        distrustLink();
-        writeDiagnostic(CONSTRUCTOR, " - no version field in response");
-        return;
-    }
-    version = fieldText(*field);
+    version = fieldText(field);
     ready = true;
+}
+
+USB3K::Exchange USB3K::exchange(const RequestPacket& request, uint8_t fieldId, PacketField& field,
+                                bool send) {
+    if (send && sendPacket(request) < 0) {
+        return Exchange::NotSent;
+    }
+    if (!receiveInto(*answer)) {
+        return Exchange::NoResponse;
+    }
+    if (!answer->findField(fieldId, field)) {
+        // An answer without the field asked for may belong to another request, whose own answer
+        // would then still be on its way.
+        linkState = LinkState::OutOfStep;
+        return Exchange::NoField;
+    }
+    return Exchange::Answered;
 }
 
 int32_t USB3K::sendPacket(const RequestPacket& request) {
     if (!prepareToSend()) {
         return -1;
     }
-    return writeBytes(request.toBytes());
+    return writeRequest(request);
 }
 
-int32_t USB3K::writeBytes(const std::vector<uint8_t>& bytes) {
-    const DWORD count = static_cast<DWORD>(bytes.size());
+int32_t USB3K::writeRequest(const RequestPacket& request) {
+    request.writeTo(requestBytes);
+    const DWORD count = static_cast<DWORD>(requestBytes.size());
     DWORD written = 0;
-    const FT_STATUS status = FT_Write(handle, const_cast<uint8_t*>(bytes.data()), count, &written);
+    const FT_STATUS status = FT_Write(handle, requestBytes.data(), count, &written);
     if (status != FT_OK) {
         // Part of the packet may have gone out: the device cannot answer it as a whole.
         linkState = LinkState::OutOfStep;
@@ -179,27 +180,36 @@ int32_t USB3K::writeBytes(const std::vector<uint8_t>& bytes) {
 }
 
 std::unique_ptr<ResponsePacket> USB3K::receivePacket() {
-    std::unique_ptr<ResponsePacket> response = readPacket();
-    // An answer counts only when it stands alone: bytes behind it mean it was a stale answer, a
-    // duplicate or a packet whose header announced too little, and the link is out of step.
-    if (!response || !receiveQueueEmpty(RECEIVE, " unexpected bytes after the packet")) {
+    std::unique_ptr<ResponsePacket> response = emptyPacket();
+    if (!receiveInto(*response)) {
         return nullptr;
     }
-    linkState = LinkState::InStep;
     return response;
 }
 
-std::unique_ptr<ResponsePacket> USB3K::readPacket() {
-    auto buffer = std::make_unique<uint8_t[]>(PACKET_MAX_SIZE);
+bool USB3K::receiveInto(ResponsePacket& packet) {
+    // An answer counts only when it stands alone: bytes behind it mean it was a stale answer, a
+    // duplicate or a packet whose header announced too little, and the link is out of step.
+    if (!readPacketInto(packet) ||
+        !receiveQueueEmpty(RECEIVE, " unexpected bytes after the packet")) {
+        return false;
+    }
+    linkState = LinkState::InStep;
+    return true;
+}
+
+bool USB3K::readPacketInto(ResponsePacket& packet) {
+    uint8_t* buffer = packet.bytes.get();
+    packet.length = 0;
     DWORD received = 0;
     // Any failure may leave the rest of a packet in the link.
     linkState = LinkState::OutOfStep;
     lastReceiveFailure = ReceiveFailure::Damaged;
 
-    FT_STATUS status = FT_Read(handle, buffer.get(), PACKET_HEADER_SIZE, &received);
+    FT_STATUS status = FT_Read(handle, buffer, PACKET_HEADER_SIZE, &received);
     if (status != FT_OK) {
         writeDiagnostic(RECEIVE, withNumber(" - FT_Read failed: ", status));
-        return nullptr;
+        return false;
     }
     if (received < PACKET_HEADER_SIZE) {
         if (received == 0) {
@@ -207,34 +217,34 @@ std::unique_ptr<ResponsePacket> USB3K::readPacket() {
         }
         writeDiagnostic(RECEIVE,
                         withNumber(" - failed to read packet header: wanted 4, got ", received));
-        return nullptr;
+        return false;
     }
     if (buffer[0] != PACKET_START) {
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", buffer[0]);
         writeDiagnostic(RECEIVE,
                         std::string(" - first byte not a packet header: wanted 0x61, got ") + hex);
-        return nullptr;
+        return false;
     }
 
     const DWORD length = static_cast<DWORD>(buffer[1]) << 8 | buffer[2];
     if (length > PACKET_MAX_BODY) {
         writeDiagnostic(RECEIVE,
                         withNumber(" - packet too long: wanted at most 508, got ", length));
-        return nullptr;
+        return false;
     }
 
     received = 0;
-    status = FT_Read(handle, buffer.get() + PACKET_HEADER_SIZE, length, &received);
+    status = FT_Read(handle, buffer + PACKET_HEADER_SIZE, length, &received);
     if (status != FT_OK) {
         writeDiagnostic(RECEIVE, withNumber(" - FT_Read failed: ", status));
-        return nullptr;
+        return false;
     }
     if (received < length) {
         writeDiagnostic(RECEIVE, withNumber(" - failed to read packet header: wanted ", length) +
                                      withNumber(", got ", received));
-        return nullptr;
+        return false;
     }
-    return std::make_unique<ResponsePacket>(std::move(buffer),
-                                            static_cast<int32_t>(length + PACKET_HEADER_SIZE));
+    packet.length = static_cast<int32_t>(length + PACKET_HEADER_SIZE);
+    return true;
 }

@@ -23,10 +23,6 @@ void USB3K::beginOperation() {
     }
 }
 
-void USB3K::distrustLink() {
-    linkState = LinkState::OutOfStep;
-}
-
 bool USB3K::receiveQueueEmpty(const char* where, const char* message) {
     DWORD queued = 0;
     const FT_STATUS status = FT_GetQueueStatus(handle, &queued);
@@ -62,11 +58,11 @@ bool USB3K::resynchronize() {
     // such answer arrives before the answer to this request, which no speech can be taken for.
     RequestPacket probe(PACKET_CONTROL, true);
     probe.addField(std::make_unique<PacketField>(FIELD_PRODUCT_ID, nullptr, 0));
-    const std::vector<uint8_t> bytes = probe.toBytes();
-    if (writeBytes(bytes) == static_cast<int32_t>(bytes.size())) {
+    const int32_t written = writeRequest(probe);
+    if (written == static_cast<int32_t>(requestBytes.size())) {
+        PacketField field(FIELD_PRODUCT_ID, nullptr, 0);
         for (int reads = 0; reads < RESYNC_READ_LIMIT; ++reads) {
-            const std::unique_ptr<ResponsePacket> packet = readPacket();
-            if (!packet) {
+            if (!readPacketInto(*answer)) {
                 // An answer later than one read time-out may still come; anything else that
                 // went wrong leaves bytes this loop cannot tell apart.
                 if (lastReceiveFailure == ReceiveFailure::NothingArrived) {
@@ -74,7 +70,7 @@ bool USB3K::resynchronize() {
                 }
                 break;
             }
-            if (packet->getField(FIELD_PRODUCT_ID)) {
+            if (answer->findField(FIELD_PRODUCT_ID, field)) {
                 if (!receiveQueueEmpty(SEND, " unexpected bytes after the product ID answer")) {
                     break;
                 }
@@ -82,7 +78,7 @@ bool USB3K::resynchronize() {
                 return true;
             }
             writeDiagnostic(SEND, withNumber(" - discarded a stale packet of ",
-                                             static_cast<unsigned long>(packet->length)) +
+                                             static_cast<unsigned long>(answer->length)) +
                                       " bytes");
         }
     }

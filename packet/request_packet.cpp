@@ -19,7 +19,13 @@ void RequestPacket::addField(std::unique_ptr<PacketField> field) {
 }
 
 std::vector<uint8_t> RequestPacket::toBytes() const {
-    std::vector<uint8_t> bytes{PACKET_START, 0x00, 0x00, type};
+    std::vector<uint8_t> bytes;
+    writeTo(bytes);
+    return bytes;
+}
+
+void RequestPacket::writeTo(std::vector<uint8_t>& bytes) const {
+    bytes.assign({PACKET_START, 0x00, 0x00, type});
     for (const auto& field : fields) {
         if (!field) {
             continue;
@@ -45,7 +51,6 @@ std::vector<uint8_t> RequestPacket::toBytes() const {
         }
         bytes.push_back(parity);
     }
-    return bytes;
 }
 
 std::string RequestPacket::toString() const {

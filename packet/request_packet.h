@@ -21,6 +21,9 @@ class RequestPacket {
 
     // The packet as it goes on the wire: header, fields, and the parity field when wanted.
     virtual std::vector<uint8_t> toBytes() const;
+    // The same bytes written over `bytes`, whose storage is reused: a link that sends many
+    // requests serializes them without allocating each time.
+    void writeTo(std::vector<uint8_t>& bytes) const;
     // ">>: " and a hex dump of toBytes(), for debugging.
     virtual std::string toString() const;
 

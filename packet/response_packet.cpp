@@ -25,6 +25,13 @@ int32_t textEnd(const uint8_t* bytes, int32_t from, int32_t end) {
     return offset;
 }
 
+bool found(PacketField& field, uint8_t id, const uint8_t* data, int32_t length) {
+    field.id = id;
+    field.data = data;
+    field.length = length;
+    return true;
+}
+
 }  // namespace
 
 ResponsePacket::ResponsePacket(std::unique_ptr<uint8_t[]> bytes, int32_t length)
@@ -33,9 +40,17 @@ ResponsePacket::ResponsePacket(std::unique_ptr<uint8_t[]> bytes, int32_t length)
 ResponsePacket::~ResponsePacket() = default;
 
 std::unique_ptr<PacketField> ResponsePacket::getField(uint8_t id) const {
+    auto field = std::make_unique<PacketField>(id, nullptr, 0);
+    if (!findField(id, *field)) {
+        return nullptr;
+    }
+    return field;
+}
+
+bool ResponsePacket::findField(uint8_t id, PacketField& field) const {
     const uint8_t* packet = bytes.get();
     if (packet == nullptr || length <= static_cast<int32_t>(PACKET_HEADER_SIZE)) {
-        return nullptr;
+        return false;
     }
 
     int32_t offset = PACKET_HEADER_SIZE;
@@ -48,9 +63,9 @@ std::unique_ptr<PacketField> ResponsePacket::getField(uint8_t id) const {
                 const int32_t data = offset + 2;
                 if (wanted) {
                     if (data + SPEECH_BLOCK_SIZE > length) {
-                        return nullptr;
+                        return false;
                     }
-                    return std::make_unique<PacketField>(id, packet + data, SPEECH_BLOCK_SIZE);
+                    return found(field, id, packet + data, SPEECH_BLOCK_SIZE);
                 }
                 offset = data + SPEECH_BLOCK_SIZE;
                 break;
@@ -60,9 +75,9 @@ std::unique_ptr<PacketField> ResponsePacket::getField(uint8_t id) const {
                 const int32_t data = offset + 1;
                 if (wanted) {
                     if (data + 1 > length) {
-                        return nullptr;
+                        return false;
                     }
-                    return std::make_unique<PacketField>(id, packet + data, 1);
+                    return found(field, id, packet + data, 1);
                 }
                 offset = data + 1;
                 break;
@@ -75,26 +90,26 @@ std::unique_ptr<PacketField> ResponsePacket::getField(uint8_t id) const {
                 if (wanted) {
                     // A text cut off by the packet's end counts its characters only.
                     const int32_t textLength = zero - data + (terminated ? 1 : 0);
-                    return std::make_unique<PacketField>(id, packet + data, textLength);
+                    return found(field, id, packet + data, textLength);
                 }
                 if (!terminated) {
-                    return nullptr;
+                    return false;
                 }
                 offset = zero + 1;
                 break;
             }
             case FIELD_READY:
                 if (wanted) {
-                    return std::make_unique<PacketField>(id, nullptr, 0);
+                    return found(field, id, nullptr, 0);
                 }
                 offset += 1;
                 break;
             default:
                 // Channel, reset, parity and unknown identifiers end the walk.
-                return nullptr;
+                return false;
         }
     }
-    return nullptr;
+    return false;
 }
 
 std::string ResponsePacket::toString() const {

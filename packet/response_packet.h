@@ -20,6 +20,9 @@ class ResponsePacket {
     // The first field with this identifier, its data pointing into this packet, or none. A field
     // whose data would reach past the packet's end is not returned.
     std::unique_ptr<PacketField> getField(uint8_t id) const;
+    // The same lookup into a field the caller owns, for callers that look up a field in every
+    // packet they read: true when found, and then `field` holds its id, data and length.
+    bool findField(uint8_t id, PacketField& field) const;
     // "<<: " and a hex dump of the packet, for debugging.
     virtual std::string toString() const;
 

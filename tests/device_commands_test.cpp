@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "device/command_result.h"
 #include "device/usb3k.h"
 #include "ready_device_test.h"
 #include "sim_test_support.h"
@@ -71,7 +72,7 @@ TEST(DeviceCommandsNotReady, EveryCommandIsRefusedSilently) {
     for (const Command& command : {RESET, STOP_CODEC, SET_RATE}) {
         int32_t result = 0;
         EXPECT_EQ(stderrLinesOf([&] { result = ((*device).*command.run)(); }), Lines{});
-        EXPECT_EQ(result, -1) << command.name;
+        EXPECT_EQ(result, COMMAND_NOT_READY) << command.name;
     }
     EXPECT_EQ(transcriptLines(), Lines{});
 }
@@ -96,7 +97,7 @@ TEST_P(EachCommand, RequestTheLinkRejects) {
     int32_t result = 0;
     EXPECT_EQ(run(GetParam(), result),
               (Lines{"USB3K::sendPacket - FT_Write failed: 4", GetParam().notSent}));
-    EXPECT_EQ(result, -2);
+    EXPECT_EQ(result, COMMAND_NOT_SENT);
     EXPECT_EQ(transcriptLinesWith("FT_Read"), Lines{});
 }
 
@@ -106,7 +107,7 @@ TEST_P(EachCommand, NoAnswer) {
     EXPECT_EQ(run(GetParam(), result),
               (Lines{"USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
                      GetParam().notReceived}));
-    EXPECT_EQ(result, -3);
+    EXPECT_EQ(result, COMMAND_NO_RESPONSE);
     // One attempt, no resend.
     EXPECT_EQ(callNamesFrom(""), (Lines{"FT_GetQueueStatus", "FT_Write", "FT_Read"}));
 }
@@ -117,14 +118,14 @@ TEST_P(EachCommand, AnswerWithAWrongStartByte) {
     EXPECT_EQ(run(GetParam(), result),
               (Lines{"USB3K::receivePacket - first byte not a packet header: wanted 0x61, got a1",
                      GetParam().notReceived}));
-    EXPECT_EQ(result, -3);
+    EXPECT_EQ(result, COMMAND_NO_RESPONSE);
 }
 
 TEST_P(EachCommand, AnswerWithoutTheField) {
     sim_fault_answer(SIM_DEFAULT_SERIAL, GetParam().request, 1, SIM_ANSWER_MISSING_FIELD, 0);
     int32_t result = 0;
     EXPECT_EQ(run(GetParam(), result), Lines{GetParam().noField});
-    EXPECT_EQ(result, -4);
+    EXPECT_EQ(result, COMMAND_NO_FIELD);
     EXPECT_EQ(device->rate, 0);
 }
 
@@ -142,7 +143,7 @@ TEST_F(DeviceCommands, AfterAShortWriteTheCommandStillWaitsForItsAnswer) {
               (Lines{"USB3K::sendPacket - FT_Write wrote 5, expected 7",
                      "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
                      STOP_CODEC.notReceived}));
-    EXPECT_EQ(result, -3);
+    EXPECT_EQ(result, COMMAND_NO_RESPONSE);
 }
 
 TEST_F(DeviceCommands, StatusBytesAreResultsWithoutLines) {
@@ -168,8 +169,8 @@ TEST_F(DeviceCommands, OnlyAnAcceptedRateTableChangesTheRate) {
     // A refusal, a lost answer and an answer without the field all leave the rate as it was.
     stderrLinesOf([&] {
         EXPECT_EQ(device->setRate(), 7);
-        EXPECT_EQ(device->setRate(), -3);
-        EXPECT_EQ(device->setRate(), -4);
+        EXPECT_EQ(device->setRate(), COMMAND_NO_RESPONSE);
+        EXPECT_EQ(device->setRate(), COMMAND_NO_FIELD);
     });
     EXPECT_EQ(device->rate, 34);
     // Neither a reset nor a stop codec touches it.
@@ -192,7 +193,7 @@ TEST_F(DeviceCommands, AStatusByteAtThePacketsEndIsNoField) {
     sim_answer_raw(SIM_DEFAULT_SERIAL, SIM_REQ_STOP_CODEC, 1, answer.data(), answer.size());
     int32_t result = 0;
     EXPECT_EQ(run(STOP_CODEC, result), Lines{STOP_CODEC.noField});
-    EXPECT_EQ(result, -4);
+    EXPECT_EQ(result, COMMAND_NO_FIELD);
 }
 
 }  // namespace

@@ -50,6 +50,34 @@ TEST(InterleaveFrame, IsAPermutationOfTheCodewordBits) {
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 49);
 }
 
+// The interleave as its rule states it, one bit at a time: output position p holds w(t), w(18+t) or
+// w(36+t) for p below 39, then w(u) and w(18+u) alternating.
+std::vector<uint8_t> interleavedBitByBit(const uint8_t* frame) {
+    std::vector<uint8_t> out(8, 0);
+    out[0] = 49;
+    for (int p = 0; p < 49; ++p) {
+        const int k = p < 39 ? (p % 3) * 18 + p / 3 : ((p - 39) % 2) * 18 + 13 + (p - 39) / 2;
+        const int n = k + 7;
+        if ((frame[n / 8] >> (7 - n % 8)) & 1) {
+            out[1 + p / 8] |= static_cast<uint8_t>(0x80 >> (p % 8));
+        }
+    }
+    return out;
+}
+
+TEST(InterleaveFrame, MatchesTheBitByBitRuleForRandomFrames) {
+    uint32_t state = 12345;
+    uint8_t frame[7];
+    for (int i = 0; i < 200000; ++i) {
+        for (uint8_t& byte : frame) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<uint8_t>(state >> 24);
+        }
+        ASSERT_EQ(interleaveFrame(frame), interleavedBitByBit(frame))
+            << hexText({frame, frame + 7});
+    }
+}
+
 TEST(PackFrame, KeepsTheCodewordBitsInOrder) {
     EXPECT_EQ(packed("01 23 45 67 89 ab cd"), "91 a2 b3 c4 d5 e6 80");
     EXPECT_EQ(packed("01 00 00 00 00 00 00"), "80 00 00 00 00 00 00");

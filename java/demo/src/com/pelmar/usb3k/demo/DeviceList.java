@@ -6,15 +6,11 @@ import java.nio.charset.StandardCharsets;
 final class DeviceList {
     private DeviceList() {}
 
-    /** The description the emulator gives its USB-3000; FTDI's driver reports the real chip's. */
-    static final String EMULATED_MARK = "(emulated)";
-
-    /** Serial number and description of the first attached USB-3000, or null when none. */
-    record Device(String serialNumber, String description) {
-        boolean emulated() {
-            return description.contains(EMULATED_MARK);
-        }
-    }
+    /**
+     * Serial number and description of the first attached USB-3000, and whether it is the
+     * emulator's (the D2XX library in the process is the emulator, not FTDI's driver).
+     */
+    record Device(String serialNumber, String description, boolean emulated) {}
 
     static Device firstUsb3000() {
         try {
@@ -29,8 +25,11 @@ final class DeviceList {
         }
         return new Device(
                 new String(texts[0], StandardCharsets.ISO_8859_1),
-                new String(texts[1], StandardCharsets.ISO_8859_1));
+                new String(texts[1], StandardCharsets.ISO_8859_1),
+                d2xxIsEmulator());
     }
 
     private static native byte[][] firstUsb3000Texts();
+
+    private static native boolean d2xxIsEmulator();
 }

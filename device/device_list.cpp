@@ -1,0 +1,43 @@
+#include "device/device_list.h"
+
+#include "device/bounded_text.h"
+#include "device/usb3000_device.h"
+
+DeviceListReading readDeviceList() {
+    DeviceListReading reading;
+    DWORD count = 0;
+    reading.status = FT_CreateDeviceInfoList(&count);
+    if (reading.status != FT_OK) {
+        reading.outcome = DeviceListReading::Outcome::CountFailed;
+        return reading;
+    }
+    if (count == 0) {
+        reading.outcome = DeviceListReading::Outcome::NoDevices;
+        return reading;
+    }
+    reading.entries.resize(count);
+    reading.status = FT_GetDeviceInfoList(reading.entries.data(), &count);
+    if (reading.status != FT_OK) {
+        reading.outcome = DeviceListReading::Outcome::ListFailed;
+        reading.entries.clear();
+        return reading;
+    }
+    // The driver may report fewer records than it counted before, never more than we made room
+    // for.
+    if (count < reading.entries.size()) {
+        reading.entries.resize(count);
+    }
+    return reading;
+}
+
+bool isUsb3000(const FT_DEVICE_LIST_INFO_NODE& entry) {
+    return entry.ID == USB3000_ID;
+}
+
+std::string serialNumberOf(const FT_DEVICE_LIST_INFO_NODE& entry) {
+    return boundedText(entry.SerialNumber, sizeof entry.SerialNumber);
+}
+
+std::string descriptionOf(const FT_DEVICE_LIST_INFO_NODE& entry) {
+    return boundedText(entry.Description, sizeof entry.Description);
+}

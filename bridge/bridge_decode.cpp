@@ -1,8 +1,9 @@
 #include "bridge/bridge_decode.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "device/diagnostics.h"
@@ -12,29 +13,6 @@
 namespace {
 
 constexpr const char* DECODE_ENTRY = "USB3KBridge::decode";
-
-// Holds the elements of a Java array and releases them with mode 0 on every path.
-class ByteArrayElements {
-  public:
-    ByteArrayElements(JNIEnv* env, jbyteArray array) : env(env), array(array) {
-        jboolean isCopy = JNI_FALSE;
-        elements = env->GetByteArrayElements(array, &isCopy);
-    }
-    ~ByteArrayElements() {
-        if (elements != nullptr) {
-            env->ReleaseByteArrayElements(array, elements, 0);
-        }
-    }
-    ByteArrayElements(const ByteArrayElements&) = delete;
-    ByteArrayElements& operator=(const ByteArrayElements&) = delete;
-
-    const jbyte* get() const { return elements; }
-
-  private:
-    JNIEnv* env;
-    jbyteArray array;
-    jbyte* elements;
-};
 
 void refuse(const std::string& message) {
     writeDiagnostic(DECODE_ENTRY, message);
@@ -75,21 +53,19 @@ bool argumentsAcceptable(JNIEnv* env, jbyteArray vcw, jint vcwOffset, jbyteArray
     return true;
 }
 
-// Copies vcw[vcwOffset..] and hands the array's elements back before any speech is written: a
-// JVM that gave a copy writes it back on release, which would undo the speech were vcw and pcm
-// the same array. It also leaves the array free during the device exchanges.
-bool copyInput(JNIEnv* env, jbyteArray vcw, jint vcwOffset, std::vector<uint8_t>& frames) {
-    ByteArrayElements elements(env, vcw);
-    if (elements.get() == nullptr) {
-        // The JVM could not pin or copy the array and has an OutOfMemoryError pending; the caller
-        // learns of the failure from standard error like every other refusal.
-        env->ExceptionClear();
-        refuse(" - cannot access vcw array");
-        return false;
+// The device sends each sample high byte first; Java reads it low byte first. Whole samples as
+// 16-bit numbers, so that the compiler can swap many at a time.
+void swapSampleBytes(uint8_t* bytes, std::size_t count) {
+    for (std::size_t at = 0; at + 1 < count; at += 2) {
+        uint16_t sample;
+        std::memcpy(&sample, bytes + at, sizeof sample);
+        sample = static_cast<uint16_t>((sample << 8) | (sample >> 8));
+        std::memcpy(bytes + at, &sample, sizeof sample);
     }
-    const jsize vcwLength = env->GetArrayLength(vcw);
-    frames.assign(elements.get() + vcwOffset, elements.get() + vcwLength);
-    return true;
+}
+
+jsize asJsize(std::size_t value) {
+    return static_cast<jsize>(value);
 }
 
 }  // namespace
@@ -99,29 +75,44 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
     if (!argumentsAcceptable(env, vcw, vcwOffset, pcm, pcmOffset)) {
         return;
     }
-    if (state.currentDevice == nullptr) {
+    USB3K* device = state.currentDevice;
+    if (device == nullptr) {
         refuse(" - no current device");
         return;
     }
-    // A failed initialize leaves its device selected. One that could not be opened, configured or
-    // identified gets no requests, and the caller learns why rather than finding pcm unwritten.
-    if (!state.currentDevice->ready) {
-        refuse(" - device " + state.currentDevice->serialNumber + " is not ready");
+    if (!device->ready) {
+        refuse(" - device " + device->serialNumber + " is not ready");
         return;
     }
 
-    std::vector<uint8_t> frames;
-    if (!copyInput(env, vcw, vcwOffset, frames)) {
+    const std::size_t frames =
+        static_cast<std::size_t>(env->GetArrayLength(vcw) - vcwOffset) / VCW_FRAME_SIZE;
+    if (frames == 0) {
+        // The device says there is nothing to decode, as it does for any empty input.
+        device->decodeFrames(nullptr, 0, nullptr);
         return;
     }
-    std::vector<uint8_t> speech = state.currentDevice->decode(frames);
-
-    // The device sends each sample high byte first; Java reads it low byte first.
-    for (std::size_t i = 0; i + 1 < speech.size(); i += 2) {
-        std::swap(speech[i], speech[i + 1]);
-    }
-    if (!speech.empty()) {
-        env->SetByteArrayRegion(pcm, pcmOffset, static_cast<jsize>(speech.size()),
-                                reinterpret_cast<const jbyte*>(speech.data()));
+    // Chunk by chunk: the input read with GetByteArrayRegion (nothing pinned, nothing written
+    // back), the speech swapped and written with SetByteArrayRegion, block by block from the
+    // start, and nothing after the first frame that failed.
+    const std::size_t chunk = std::min(frames, DECODE_CHUNK_FRAMES);
+    std::vector<uint8_t> input(chunk * VCW_FRAME_SIZE);
+    std::vector<uint8_t> speech(chunk * SPEECH_BLOCK_SIZE);
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t count = std::min(chunk, frames - done);
+        env->GetByteArrayRegion(vcw, vcwOffset + asJsize(done * VCW_FRAME_SIZE),
+                                asJsize(count * VCW_FRAME_SIZE),
+                                reinterpret_cast<jbyte*>(input.data()));
+        const std::size_t decoded = device->decodeFrames(input.data(), count, speech.data());
+        const std::size_t bytes = decoded * SPEECH_BLOCK_SIZE;
+        swapSampleBytes(speech.data(), bytes);
+        if (bytes > 0) {
+            env->SetByteArrayRegion(pcm, pcmOffset + asJsize(done * SPEECH_BLOCK_SIZE),
+                                    asJsize(bytes), reinterpret_cast<const jbyte*>(speech.data()));
+        }
+        if (decoded < count) {
+            return;
+        }
+        done += count;
     }
 }

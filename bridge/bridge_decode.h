@@ -2,7 +2,13 @@
 
 #include <jni.h>
 
+#include <cstddef>
+
 #include "bridge/bridge_state.h"
+
+// Frames decoded per round trip through Java's arrays. A call's native memory is one round's
+// input and speech (7 KB and 320 KB), however many frames the call holds.
+constexpr std::size_t DECODE_CHUNK_FRAMES = 1024;
 
 // Decodes the VCW frames of vcw[vcwOffset..] on the current device and writes the speech into
 // pcm from pcmOffset, each 16-bit sample low byte first. Arguments that would make the JVM raise

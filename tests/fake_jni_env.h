@@ -8,8 +8,9 @@
 
 // A JNI environment of our own, for calling usb3k.dll the way a JVM does without a JVM. Only the
 // functions the bridge uses are implemented: NewStringUTF, GetArrayLength, GetByteArrayElements,
-// ReleaseByteArrayElements, SetByteArrayRegion and ExceptionClear. Every other slot of the
-// function table ends the process with a message naming the slot, since returning from a
+// ReleaseByteArrayElements, GetByteArrayRegion, SetByteArrayRegion and ExceptionClear. Every other
+// slot of the function table ends the process with a message naming the slot, since returning from
+// a
 // __stdcall function of unknown arity would corrupt the stack.
 //
 // Java arrays and strings live in this object; misuse a JVM would punish (an unknown or null
@@ -50,6 +51,7 @@ class FakeJniEnv {
     jstring newString(const char* utf);
     jbyte* pin(Array* array);
     void unpin(Array* array, jbyte* elements, jint mode);
+    void getRegion(Array* array, jsize start, jsize length, jbyte* bytes);
     void setRegion(Array* array, jsize start, jsize length, const jbyte* bytes);
 
   private:

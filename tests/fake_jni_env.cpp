@@ -1,4 +1,4 @@
-#include "tests/win32/fake_jni_env.h"
+#include "tests/fake_jni_env.h"
 
 #include <algorithm>
 #include <array>
@@ -67,6 +67,16 @@ void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray handle, jbyte* ele
     }
 }
 
+void JNICALL getByteArrayRegion(JNIEnv* env, jbyteArray handle, jsize start, jsize length,
+                                jbyte* bytes) {
+    FakeJniEnv& fake = FakeJniEnv::of(env);
+    fake.record("GetByteArrayRegion");
+    FakeJniEnv::Array* array = fake.array(handle, "GetByteArrayRegion");
+    if (array != nullptr) {
+        fake.getRegion(array, start, length, bytes);
+    }
+}
+
 void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray handle, jsize start, jsize length,
                                 const jbyte* bytes) {
     FakeJniEnv& fake = FakeJniEnv::of(env);
@@ -96,6 +106,7 @@ FakeJniEnv::FakeJniEnv() {
     table_.GetArrayLength = &getArrayLength;
     table_.GetByteArrayElements = &getByteArrayElements;
     table_.ReleaseByteArrayElements = &releaseByteArrayElements;
+    table_.GetByteArrayRegion = &getByteArrayRegion;
     table_.SetByteArrayRegion = &setByteArrayRegion;
     table_.NewStringUTF = &newStringUtf;
     table_.ExceptionClear = &exceptionClear;
@@ -181,6 +192,16 @@ void FakeJniEnv::unpin(Array* array, jbyte* elements, jint mode) {
         }
     }
     fault("ReleaseByteArrayElements with elements that are not outstanding for that array");
+}
+
+void FakeJniEnv::getRegion(Array* array, jsize start, jsize length, jbyte* bytes) {
+    const jsize size = static_cast<jsize>(array->bytes.size());
+    if (start < 0 || length < 0 || start > size || length > size - start) {
+        fault("GetByteArrayRegion out of bounds: start " + std::to_string(start) + ", length " +
+              std::to_string(length) + ", array length " + std::to_string(size));
+        return;
+    }
+    std::copy(array->bytes.begin() + start, array->bytes.begin() + start + length, bytes);
 }
 
 void FakeJniEnv::setRegion(Array* array, jsize start, jsize length, const jbyte* bytes) {

@@ -3,24 +3,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/vcw_frames.h"
 #include "device/frame_packing.h"
 #include "device/usb3k.h"
 #include "sim/usb3k_sim.h"
 
 namespace {
 
-std::vector<uint8_t> framesOf(std::size_t count) {
-    std::vector<uint8_t> vcw(count * VCW_FRAME_SIZE);
-    uint32_t state = 0x12345678;
-    for (uint8_t& byte : vcw) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return vcw;
-}
-
 void BM_InterleaveFrame(benchmark::State& state) {
-    const std::vector<uint8_t> frame = framesOf(1);
+    const std::vector<uint8_t> frame = pseudoRandomFrames(1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(interleaveFrame(frame.data()));
     }
@@ -28,7 +19,7 @@ void BM_InterleaveFrame(benchmark::State& state) {
 BENCHMARK(BM_InterleaveFrame);
 
 void BM_PackFrame(benchmark::State& state) {
-    const std::vector<uint8_t> frame = framesOf(1);
+    const std::vector<uint8_t> frame = pseudoRandomFrames(1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(packFrame(7, frame.data()));
     }
@@ -45,7 +36,7 @@ void decodeFrames(benchmark::State& state, bool paced) {
         state.SkipWithError("emulated device not ready");
         return;
     }
-    const std::vector<uint8_t> vcw = framesOf(static_cast<std::size_t>(state.range(0)));
+    const std::vector<uint8_t> vcw = pseudoRandomFrames(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         benchmark::DoNotOptimize(device.decode(vcw));
     }

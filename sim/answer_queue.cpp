@@ -11,7 +11,7 @@ namespace {
 // In paced mode an answer leaves the device once it may and the one before it has crossed the
 // line; it is complete at the host when its bytes have crossed and the latency timer has run out.
 void arrive(Device& device, const std::vector<uint8_t>& bytes, Clock::time_point at) {
-    device.readQueue.insert(device.readQueue.end(), bytes.begin(), bytes.end());
+    device.readQueue.append(bytes.data(), bytes.size());
     const Clock::time_point start = std::max(device.readyAt, at);
     device.readyAt = start + lineTime(bytes.size(), device.baudRate) +
                      std::chrono::milliseconds(device.latencyMs);

@@ -8,22 +8,24 @@ bool isOccurrence(int occurrence, int count) {
     return occurrence == 0 || occurrence == count;
 }
 
-}  // namespace
-
-int callCount(const State& state, const Target& target, const std::string& function) {
-    if (target.anyDevice) {
-        auto found = state.callsOnAnyDevice.find(function);
-        return found == state.callsOnAnyDevice.end() ? 0 : found->second;
-    }
-    auto found = state.callsPerDevice.find({target.serial, function});
-    return found == state.callsPerDevice.end() ? 0 : found->second;
+std::size_t indexOf(D2xxFunction function) {
+    return static_cast<std::size_t>(function);
 }
 
-bool callFails(State& state, const std::string* serial, const std::string& function,
-               FT_STATUS& status) {
-    ++state.callsOnAnyDevice[function];
+}  // namespace
+
+int callCount(const State& state, const Target& target, D2xxFunction function) {
+    if (target.anyDevice) {
+        return state.callsOnAnyDevice[indexOf(function)];
+    }
+    auto found = state.callsPerDevice.find(target.serial);
+    return found == state.callsPerDevice.end() ? 0 : found->second[indexOf(function)];
+}
+
+bool callFails(State& state, const std::string* serial, D2xxFunction function, FT_STATUS& status) {
+    ++state.callsOnAnyDevice[indexOf(function)];
     if (serial != nullptr) {
-        ++state.callsPerDevice[{*serial, function}];
+        ++state.callsPerDevice[*serial][indexOf(function)];
     }
     for (const CallFault& fault : state.callFaults) {
         if (fault.function != function) {
@@ -43,7 +45,7 @@ bool callFails(State& state, const std::string* serial, const std::string& funct
 unsigned acceptedByWrite(const State& state, const std::string& serial, unsigned requested) {
     for (const ShortWrite& rule : state.shortWrites) {
         if (rule.target.matches(serial) &&
-            isOccurrence(rule.occurrence, callCount(state, rule.target, "FT_Write"))) {
+            isOccurrence(rule.occurrence, callCount(state, rule.target, D2xxFunction::Write))) {
             return rule.accepted < requested ? rule.accepted : requested;
         }
     }

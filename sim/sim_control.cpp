@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim/call_faults.h"
+#include "sim/d2xx_functions.h"
 #include "sim/sim_state.h"
 #include "sim/tone.h"
 #include "sim/usb3k_sim.h"
@@ -36,11 +37,13 @@ int sim_add_device(unsigned int id, const char* serial, const char* description)
 }
 
 void sim_fail_call(const char* serial, const char* function, unsigned int status, int occurrence) {
-    if (function == nullptr) {
+    // A name that is no D2XX function the emulator has would never match a call.
+    sim::D2xxFunction named{};
+    if (function == nullptr || !sim::d2xxFunctionNamed(function, named)) {
         return;
     }
     Lock lock(sim::stateLock());
-    sim::state().callFaults.push_back({sim::Target::of(serial), function, status, occurrence});
+    sim::state().callFaults.push_back({sim::Target::of(serial), named, status, occurrence});
 }
 
 void sim_short_write(const char* serial, int occurrence, unsigned int accepted) {
@@ -89,11 +92,12 @@ int sim_open_handles(void) {
 }
 
 int sim_call_count(const char* serial, const char* function) {
-    if (function == nullptr) {
+    sim::D2xxFunction named{};
+    if (function == nullptr || !sim::d2xxFunctionNamed(function, named)) {
         return 0;
     }
     Lock lock(sim::stateLock());
-    return sim::callCount(sim::state(), sim::Target::of(serial), function);
+    return sim::callCount(sim::state(), sim::Target::of(serial), named);
 }
 
 void sim_clear_faults(void) {

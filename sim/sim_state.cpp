@@ -27,7 +27,7 @@ void State::powerOn() {
     callFaults.clear();
     shortWrites.clear();
     answerRules.clear();
-    callsOnAnyDevice.clear();
+    callsOnAnyDevice.fill(0);
     callsPerDevice.clear();
     transcript.clear();
     recording = true;

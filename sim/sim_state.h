@@ -2,6 +2,7 @@
 // faults, the counters and the transcript. One lock guards all of it; every entry point takes it.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +10,10 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "sim/byte_queue.h"
+#include "sim/d2xx_functions.h"
 
 namespace sim {
 
@@ -49,7 +52,7 @@ struct Device {
 
     // Bytes that have reached the host side and wait to be read, and answers still on the way,
     // oldest first: the device answers in order, so none of them overtakes another.
-    std::deque<uint8_t> readQueue;
+    ByteQueue readQueue;
     std::deque<AnswerInFlight> inFlight;
 
     // Link settings that paced mode follows; the FTDI chip's power-on values until the host
@@ -74,7 +77,7 @@ struct Target {
 
 struct CallFault {
     Target target;
-    std::string function;
+    D2xxFunction function;
     unsigned status;
     int occurrence;
 };
@@ -95,20 +98,29 @@ struct AnswerRule {
 };
 constexpr int RAW_ANSWER = -1;
 
+// Calls of each D2XX function, indexed by D2xxFunction.
+using CallCounts = std::array<int, D2XX_FUNCTIONS>;
+
 struct State {
     std::vector<Device> devices;
     std::map<std::uintptr_t, std::size_t> handles;  // open handle -> index in devices
     std::vector<CallFault> callFaults;
     std::vector<ShortWrite> shortWrites;
     std::vector<AnswerRule> answerRules;
-    std::map<std::string, int> callsOnAnyDevice;                        // function -> calls
-    std::map<std::pair<std::string, std::string>, int> callsPerDevice;  // (serial, function)
+    CallCounts callsOnAnyDevice{};
+    std::map<std::string, CallCounts> callsPerDevice;  // by serial number
     std::string transcript;
-    bool recording = true;
+    bool recording = false;
     bool paced = false;
 
-    State() { powerOn(); }
-    // One attached USB-3000, nothing open, no faults, counters at zero, recording on, virtual time.
+    // The state at process start: powered on, but not recording, so that a program that never
+    // calls sim_reset() (the demo, an application) does not grow a transcript nobody reads.
+    State() {
+        powerOn();
+        recording = false;
+    }
+    // sim_reset(): one attached USB-3000, nothing open, no faults, counters at zero, recording on,
+    // virtual time.
     void powerOn();
     void clearDevices();
     std::size_t addDevice(unsigned id, const std::string& serial, const std::string& description);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "sim/answer_queue.h"
 #include "sim/call_faults.h"
+#include "sim/d2xx_functions.h"
 #include "sim/pacing.h"
 #include "sim/sim_state.h"
 #include "sim/transcript.h"
@@ -25,15 +25,25 @@ std::string statusText(FT_STATUS status) {
     return " -> " + std::to_string(status);
 }
 
+// A call as the transcript starts it: "FT_Write(arguments)".
+std::string callText(D2xxFunction function, const std::string& arguments) {
+    return std::string(d2xxName(function)) + "(" + arguments + ")";
+}
+
+std::string noArguments() {
+    return {};
+}
+
 // Copies text into a fixed record field, zero-terminated when shorter than the field.
 void copyText(char* field, std::size_t size, const std::string& text) {
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
 
-// One call on a handle whose only work is `apply` on the device: the link settings.
-FT_STATUS onHandle(FT_HANDLE handle, const std::string& function, const std::string& arguments,
-                   const std::function<void(Device&)>& apply) {
+// One call on a handle whose only work is `apply` on the device: the link settings. `arguments`
+// gives the call's arguments as the transcript shows them.
+template <typename Arguments, typename Apply>
+FT_STATUS onHandle(FT_HANDLE handle, D2xxFunction function, Arguments&& arguments, Apply&& apply) {
     Lock lock(stateLock());
     State& s = state();
     Device* device = s.findByHandle(handle);
@@ -44,8 +54,9 @@ FT_STATUS onHandle(FT_HANDLE handle, const std::string& function, const std::str
     } else if (!callFails(s, &device->serial, function, status)) {
         apply(*device);
     }
-    record(s, (device != nullptr ? device->serial + " " : "? ") + function + "(" + arguments + ")" +
-                  statusText(status));
+    record(s, [&] {
+        return deviceName(device) + " " + callText(function, arguments()) + statusText(status);
+    });
     return status;
 }
 
@@ -59,27 +70,31 @@ FT_STATUS WINAPI FT_CreateDeviceInfoList(LPDWORD count) {
     Lock lock(stateLock());
     State& s = state();
     FT_STATUS status = FT_OK;
-    if (!callFails(s, nullptr, "FT_CreateDeviceInfoList", status)) {
+    if (!callFails(s, nullptr, D2xxFunction::CreateDeviceInfoList, status)) {
         if (count == nullptr) {
             status = FT_INVALID_PARAMETER;
         } else {
             *count = static_cast<DWORD>(s.devices.size());
         }
     }
-    std::string line = "FT_CreateDeviceInfoList()" + statusText(status);
-    if (status == FT_OK) {
-        line += " count=" + std::to_string(*count);
-    }
-    record(s, line);
+    record(s, [&] {
+        std::string line = callText(D2xxFunction::CreateDeviceInfoList, "") + statusText(status);
+        if (status == FT_OK) {
+            line += " count=" + std::to_string(*count);
+        }
+        return line;
+    });
     return status;
 }
 
 FT_STATUS WINAPI FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD count) {
     Lock lock(stateLock());
     State& s = state();
-    const std::string asked = count != nullptr ? std::to_string(*count) : "?";
+    // The transcript shows the room the caller gave, which the call overwrites.
+    const bool roomGiven = count != nullptr;
+    const DWORD room = roomGiven ? *count : 0;
     FT_STATUS status = FT_OK;
-    if (!callFails(s, nullptr, "FT_GetDeviceInfoList", status)) {
+    if (!callFails(s, nullptr, D2xxFunction::GetDeviceInfoList, status)) {
         if (records == nullptr || count == nullptr) {
             status = FT_INVALID_PARAMETER;
         } else {
@@ -101,11 +116,15 @@ FT_STATUS WINAPI FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD
             *count = static_cast<DWORD>(filled);
         }
     }
-    std::string line = "FT_GetDeviceInfoList(" + asked + ")" + statusText(status);
-    if (status == FT_OK) {
-        line += " count=" + std::to_string(*count);
-    }
-    record(s, line);
+    record(s, [&] {
+        std::string line =
+            callText(D2xxFunction::GetDeviceInfoList, roomGiven ? std::to_string(room) : "?") +
+            statusText(status);
+        if (status == FT_OK) {
+            line += " count=" + std::to_string(*count);
+        }
+        return line;
+    });
     return status;
 }
 
@@ -116,7 +135,7 @@ FT_STATUS WINAPI FT_OpenEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
     const bool bySerial = flags == FT_OPEN_BY_SERIAL_NUMBER && arg != nullptr;
     const std::string serial = bySerial ? static_cast<const char*>(arg) : "?";
     FT_STATUS status = FT_OK;
-    if (!callFails(s, &serial, "FT_OpenEx", status)) {
+    if (!callFails(s, &serial, D2xxFunction::OpenEx, status)) {
         Device* device = bySerial ? s.findBySerial(serial) : nullptr;
         if (!bySerial || handle == nullptr) {
             status = FT_INVALID_PARAMETER;
@@ -131,48 +150,61 @@ FT_STATUS WINAPI FT_OpenEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
             *handle = reinterpret_cast<FT_HANDLE>(device->handle);
         }
     }
-    record(s, "FT_OpenEx(" + serial + ", " + std::to_string(flags) + ")" + statusText(status));
+    record(s, [&] {
+        return callText(D2xxFunction::OpenEx, serial + ", " + std::to_string(flags)) +
+               statusText(status);
+    });
     return status;
 }
 
 FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
                                            UCHAR parity) {
-    return onHandle(handle, "FT_SetDataCharacteristics",
-                    std::to_string(wordLength) + ", " + std::to_string(stopBits) + ", " +
-                        std::to_string(parity),
-                    [](Device&) {});
+    return onHandle(
+        handle, D2xxFunction::SetDataCharacteristics,
+        [&] {
+            return std::to_string(wordLength) + ", " + std::to_string(stopBits) + ", " +
+                   std::to_string(parity);
+        },
+        [](Device&) {});
 }
 
 FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff) {
     return onHandle(
-        handle, "FT_SetFlowControl",
-        std::to_string(flowControl) + ", " + std::to_string(xon) + ", " + std::to_string(xoff),
+        handle, D2xxFunction::SetFlowControl,
+        [&] {
+            return std::to_string(flowControl) + ", " + std::to_string(xon) + ", " +
+                   std::to_string(xoff);
+        },
         [](Device&) {});
 }
 
 FT_STATUS WINAPI FT_ClrRts(FT_HANDLE handle) {
-    return onHandle(handle, "FT_ClrRts", "", [](Device&) {});
+    return onHandle(handle, D2xxFunction::ClrRts, noArguments, [](Device&) {});
 }
 
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
-    return onHandle(handle, "FT_SetBaudRate", std::to_string(baudRate),
-                    [baudRate](Device& device) { device.baudRate = baudRate; });
+    return onHandle(
+        handle, D2xxFunction::SetBaudRate, [&] { return std::to_string(baudRate); },
+        [baudRate](Device& device) { device.baudRate = baudRate; });
 }
 
 FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latency) {
-    return onHandle(handle, "FT_SetLatencyTimer", std::to_string(latency),
-                    [latency](Device& device) { device.latencyMs = latency; });
+    return onHandle(
+        handle, D2xxFunction::SetLatencyTimer, [&] { return std::to_string(latency); },
+        [latency](Device& device) { device.latencyMs = latency; });
 }
 
 FT_STATUS WINAPI FT_SetUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
-    return onHandle(handle, "FT_SetUSBParameters",
-                    std::to_string(inSize) + ", " + std::to_string(outSize), [](Device&) {});
+    return onHandle(
+        handle, D2xxFunction::SetUSBParameters,
+        [&] { return std::to_string(inSize) + ", " + std::to_string(outSize); }, [](Device&) {});
 }
 
 FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
-    return onHandle(handle, "FT_SetTimeouts",
-                    std::to_string(readTimeout) + ", " + std::to_string(writeTimeout),
-                    [readTimeout](Device& device) { device.readTimeoutMs = readTimeout; });
+    return onHandle(
+        handle, D2xxFunction::SetTimeouts,
+        [&] { return std::to_string(readTimeout) + ", " + std::to_string(writeTimeout); },
+        [readTimeout](Device& device) { device.readTimeoutMs = readTimeout; });
 }
 
 FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
@@ -186,9 +218,9 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD 
         DWORD accepted = 0;
         std::vector<std::string> notes;
         if (device == nullptr) {
-            callFails(s, nullptr, "FT_Write", status);
+            callFails(s, nullptr, D2xxFunction::Write, status);
             status = FT_INVALID_HANDLE;
-        } else if (!callFails(s, &device->serial, "FT_Write", status)) {
+        } else if (!callFails(s, &device->serial, D2xxFunction::Write, status)) {
             if (bytes == nullptr && count > 0) {
                 status = FT_INVALID_PARAMETER;
             } else {
@@ -202,12 +234,15 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD 
         if (written != nullptr) {
             *written = accepted;
         }
-        const std::size_t shown = bytes != nullptr ? count : 0;
-        record(s, deviceName(device) + " FT_Write(" + std::to_string(count) + ":" +
-                      hexList(bytes, shown) + ")" + statusText(status) +
-                      " written=" + std::to_string(accepted));
+        record(s, [&] {
+            const std::size_t shown = bytes != nullptr ? count : 0;
+            return deviceName(device) + " " +
+                   callText(D2xxFunction::Write,
+                            std::to_string(count) + ":" + hexList(bytes, shown)) +
+                   statusText(status) + " written=" + std::to_string(accepted);
+        });
         for (const std::string& note : notes) {
-            record(s, note);
+            record(s, [&note]() -> const std::string& { return note; });
         }
     }
     waitUntil(wake);
@@ -224,17 +259,14 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
         auto* bytes = static_cast<uint8_t*>(buffer);
         std::size_t got = 0;
         if (device == nullptr) {
-            callFails(s, nullptr, "FT_Read", status);
+            callFails(s, nullptr, D2xxFunction::Read, status);
             status = FT_INVALID_HANDLE;
-        } else if (!callFails(s, &device->serial, "FT_Read", status)) {
+        } else if (!callFails(s, &device->serial, D2xxFunction::Read, status)) {
             if (bytes == nullptr && count > 0) {
                 status = FT_INVALID_PARAMETER;
             } else {
                 got = std::min<std::size_t>(count, device->readQueue.size());
-                std::copy_n(device->readQueue.begin(), got, bytes);
-                device->readQueue.erase(
-                    device->readQueue.begin(),
-                    device->readQueue.begin() + static_cast<std::ptrdiff_t>(got));
+                device->readQueue.take(bytes, got);
                 const Clock::time_point now = Clock::now();
                 if (got < count) {
                     // The read waited out its time-out; in virtual time it returns at once.
@@ -251,9 +283,10 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
         if (received != nullptr) {
             *received = static_cast<DWORD>(got);
         }
-        record(s, deviceName(device) + " FT_Read(" + std::to_string(count) + ")" +
-                      statusText(status) + " got=" + std::to_string(got) + ":" +
-                      hexList(bytes, got));
+        record(s, [&] {
+            return deviceName(device) + " " + callText(D2xxFunction::Read, std::to_string(count)) +
+                   statusText(status) + " got=" + std::to_string(got) + ":" + hexList(bytes, got);
+        });
     }
     waitUntil(wake);
     return status;
@@ -266,9 +299,9 @@ FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
     FT_STATUS status = FT_OK;
     DWORD count = 0;
     if (device == nullptr) {
-        callFails(s, nullptr, "FT_GetQueueStatus", status);
+        callFails(s, nullptr, D2xxFunction::GetQueueStatus, status);
         status = FT_INVALID_HANDLE;
-    } else if (!callFails(s, &device->serial, "FT_GetQueueStatus", status)) {
+    } else if (!callFails(s, &device->serial, D2xxFunction::GetQueueStatus, status)) {
         if (queued == nullptr) {
             status = FT_INVALID_PARAMETER;
         } else {
@@ -278,10 +311,10 @@ FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
     if (queued != nullptr) {
         *queued = count;
     }
-    if (s.recording) {
-        record(s, deviceName(device) + " FT_GetQueueStatus()" + statusText(status) +
-                      " queued=" + std::to_string(count));
-    }
+    record(s, [&] {
+        return deviceName(device) + " " + callText(D2xxFunction::GetQueueStatus, "") +
+               statusText(status) + " queued=" + std::to_string(count);
+    });
     return status;
 }
 
@@ -289,19 +322,21 @@ FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
     // Written bytes reach the device at once, so only the read side has anything to discard.
     // Answers still on their way are not touched: they have not arrived yet. Those held back for
     // this purge arrive right after it.
-    return onHandle(handle, "FT_Purge", std::to_string(mask), [mask](Device& device) {
-        if (mask & FT_PURGE_RX) {
-            device.readQueue.clear();
-            // The discarded bytes no longer hold up, in paced mode, what arrives next.
-            const Clock::time_point now = Clock::now();
-            device.readyAt = std::min(device.readyAt, now);
-            hostEvent(device, HostEvent::ReceivePurge, now);
-        }
-    });
+    return onHandle(
+        handle, D2xxFunction::Purge, [&] { return std::to_string(mask); },
+        [mask](Device& device) {
+            if (mask & FT_PURGE_RX) {
+                device.readQueue.clear();
+                // The discarded bytes no longer hold up, in paced mode, what arrives next.
+                const Clock::time_point now = Clock::now();
+                device.readyAt = std::min(device.readyAt, now);
+                hostEvent(device, HostEvent::ReceivePurge, now);
+            }
+        });
 }
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
-    return onHandle(handle, "FT_Close", "", [](Device& device) {
+    return onHandle(handle, D2xxFunction::Close, noArguments, [](Device& device) {
         State& s = state();
         s.handles.erase(device.handle);
         device.open = false;

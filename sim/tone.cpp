@@ -1,5 +1,9 @@
 #include "sim/tone.h"
 
+#include <array>
+
+#include "sim/channel_layout.h"
+
 namespace sim {
 namespace {
 
@@ -13,7 +17,7 @@ constexpr int32_t QUARTER_SINE[65] = {
     26790, 27245, 27683, 28105, 28510, 28898, 29268, 29621, 29956, 30273, 30571, 30852, 31113,
     31356, 31580, 31785, 31971, 32137, 32285, 32412, 32521, 32609, 32678, 32728, 32757, 32767};
 
-int32_t sine256(uint32_t index) {
+constexpr int32_t sine256(uint32_t index) {
     const uint32_t quarter = (index >> 6) & 3;
     const uint32_t step = index & 63;
     switch (quarter) {
@@ -27,6 +31,16 @@ int32_t sine256(uint32_t index) {
             return -QUARTER_SINE[64 - step];
     }
 }
+
+// The whole wave unfolded once, at compile time, so that a sample costs one lookup.
+constexpr std::array<int32_t, 256> fullSine() {
+    std::array<int32_t, 256> table{};
+    for (uint32_t i = 0; i < table.size(); ++i) {
+        table[i] = sine256(i);
+    }
+    return table;
+}
+constexpr std::array<int32_t, 256> SINE = fullSine();
 
 uint32_t codewordBit(uint64_t codeword, int k) {
     return static_cast<uint32_t>((codeword >> (48 - k)) & 1);
@@ -52,14 +66,15 @@ void speechForCodeword(uint64_t codeword, uint8_t speech[SPEECH_BYTES]) {
     const uint32_t step = static_cast<uint32_t>((uint64_t{frequency} << 32) / SAMPLE_RATE);
     uint32_t phase = codewordBits(codeword, 12, 8) << 24;
 
+    int bit = 0;  // n mod 49: the codeword bit that rides in sample n
     for (std::size_t n = 0; n < SPEECH_SAMPLES; ++n) {
         // Integer division truncates toward zero on every platform.
-        const int32_t value = amplitude * sine256(phase >> 24) / 32768;
+        const int32_t value = amplitude * SINE[phase >> 24] / 32768;
         uint16_t sample = static_cast<uint16_t>(value);
-        sample = static_cast<uint16_t>((sample & 0xFFFE) |
-                                       codewordBit(codeword, static_cast<int>(n % 49)));
+        sample = static_cast<uint16_t>((sample & 0xFFFE) | codewordBit(codeword, bit));
         speech[2 * n] = static_cast<uint8_t>(sample >> 8);
         speech[2 * n + 1] = static_cast<uint8_t>(sample & 0xFF);
+        bit = bit + 1 == CODEWORD_BITS ? 0 : bit + 1;
         phase += step;
     }
 }

@@ -14,13 +14,6 @@ std::string hexList(const uint8_t* bytes, std::size_t count) {
     return text;
 }
 
-void record(State& state, const std::string& line) {
-    if (state.recording) {
-        state.transcript += line;
-        state.transcript += '\n';
-    }
-}
-
 std::string deviceName(const Device* device) {
     return device != nullptr ? device->serial : "?";
 }

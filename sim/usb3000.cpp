@@ -1,6 +1,7 @@
 #include "sim/usb3000.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -86,11 +87,11 @@ std::vector<uint8_t> answerFor(Device& device, int kind, const Request& request,
         }
         default: {
             // The speech field: identifier, the sample count, then the samples.
-            std::vector<uint8_t> field(2 + SPEECH_BYTES);
+            std::array<uint8_t, 2 + SPEECH_BYTES> field;
             field[0] = ID_SPEECH;
             field[1] = static_cast<uint8_t>(SPEECH_SAMPLES);
             speechForCodeword(codeword, field.data() + 2);
-            return buildPacket(TYPE_SPEECH, field);
+            return buildPacket(TYPE_SPEECH, field.data(), field.size());
         }
     }
 }
@@ -145,8 +146,8 @@ Hold holdFor(const AnswerRule* rule) {
     }
 }
 
-// Acts on one well-formed request; returns a transcript line when the device refuses it.
-std::string handleRequest(State& state, Device& device, const Request& request,
+// Acts on one well-formed request; returns why when the device refuses it, otherwise null.
+const char* handleRequest(State& state, Device& device, const Request& request,
                           Clock::time_point arrival) {
     const int kind = requestKind(request.field);
     uint64_t codeword = 0;
@@ -163,10 +164,10 @@ std::string handleRequest(State& state, Device& device, const Request& request,
     const AnswerRule* rule = ruleFor(state, device, kind);
     if (rule != nullptr && rule->fault == RAW_ANSWER) {
         sendAnswer(device, rule->rawBytes, HostEvent::None, 0, arrival);
-        return {};
+        return nullptr;
     }
     if (rule != nullptr && rule->fault == SIM_ANSWER_NONE) {
-        return {};
+        return nullptr;
     }
     std::vector<uint8_t> answer;
     if (rule != nullptr && rule->fault == SIM_ANSWER_MISSING_FIELD) {
@@ -179,7 +180,7 @@ std::string handleRequest(State& state, Device& device, const Request& request,
     }
     const Hold hold = holdFor(rule);
     sendAnswer(device, std::move(answer), hold.event, hold.count, arrival);
-    return {};
+    return nullptr;
 }
 
 }  // namespace
@@ -194,29 +195,38 @@ std::vector<std::string> deliverToDevice(State& state, Device& device, const uin
     if (!device.isUsb3000()) {
         return notes;
     }
-    const std::string who = device.serial + " sim: ";
+    // A refused packet's line, built only while the transcript records.
+    const auto refused = [&state, &device, &notes](auto&& why) {
+        if (state.recording) {
+            notes.push_back(device.serial + " sim: " + why());
+        }
+    };
     std::size_t offset = 0;
     while (offset < count) {
         const ParseResult parsed = parseRequest(bytes + offset, count - offset);
         switch (parsed.outcome) {
             case Parse::BadStart:
-                notes.push_back(who + "bad start byte " + hexByte(bytes[offset]) + ", " +
-                                std::to_string(parsed.consumed) + " bytes dropped");
+                refused([&] {
+                    return "bad start byte " + hexByte(bytes[offset]) + ", " +
+                           std::to_string(parsed.consumed) + " bytes dropped";
+                });
                 break;
             case Parse::Incomplete:
-                notes.push_back(who + "incomplete packet, " + std::to_string(parsed.consumed) +
-                                " bytes dropped");
+                refused([&] {
+                    return "incomplete packet, " + std::to_string(parsed.consumed) +
+                           " bytes dropped";
+                });
                 break;
             case Parse::BadParity:
-                notes.push_back(who + "bad parity");
+                refused([] { return std::string("bad parity"); });
                 break;
             case Parse::Malformed:
-                notes.push_back(who + "malformed packet: " + parsed.problem);
+                refused([&] { return "malformed packet: " + describeMalformation(parsed); });
                 break;
             case Parse::Complete: {
-                const std::string refusal = handleRequest(state, device, parsed.request, arrival);
-                if (!refusal.empty()) {
-                    notes.push_back(who + refusal);
+                const char* refusal = handleRequest(state, device, parsed.request, arrival);
+                if (refusal != nullptr) {
+                    refused([refusal] { return std::string(refusal); });
                 }
                 break;
             }

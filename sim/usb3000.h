@@ -13,8 +13,8 @@ namespace sim {
 
 // The bytes of one write reach the device at `arrival`. A USB-3000 reads them as requests and
 // sends an answer to each, behind any answers still held back; any other FTDI device takes them
-// and stays silent. Returns one transcript line for each packet the device refused (bad start
-// byte, incomplete, bad parity, malformed); those packets are not answered.
+// and stays silent. Packets the device refuses (bad start byte, incomplete, bad parity,
+// malformed) are not answered; while the transcript records, the result holds one line for each.
 std::vector<std::string> deliverToDevice(State& state, Device& device, const uint8_t* bytes,
                                          std::size_t count, Clock::time_point arrival);
 

@@ -3,6 +3,9 @@
 // functions so that C++, a JNI test-support library and Windows programs can all use it.
 //
 // All state is process-wide and guarded by one lock. Call sim_reset() at the start of every test.
+// Before any sim_* call the emulator is as sim_reset() leaves it but with the transcript off, so
+// that a program that never calls sim_reset() (the demo, an application loading the emulator in
+// place of FTDI's library) does not grow a transcript that nobody reads.
 #pragma once
 
 #include <stddef.h>
@@ -31,8 +34,9 @@ extern "C" {
 #define SIM_PRODUCT_ID_TEXT "USB-3000"
 #define SIM_VERSION_TEXT "2.7.1-emu"
 
-// Back to the power-on state: one attached USB-3000 (SIM_DEFAULT_SERIAL, description
-// "USB-3000 (emulated)"), no faults, no open handles, empty transcript, recording on, virtual time.
+// Back to a fresh start: one attached USB-3000 (SIM_DEFAULT_SERIAL, description
+// "USB-3000 (emulated)"), no faults, no open handles, counters at zero, virtual time, and an empty
+// transcript that is recording (unlike at process start, where recording is off).
 SIM_API void sim_reset(void);
 
 // Detaches every device (open handles become invalid).
@@ -147,7 +151,8 @@ SIM_API void sim_clear_faults(void);
 // Copies the transcript (zero-terminated, cut to capacity) and returns its full length in bytes.
 SIM_API size_t sim_transcript(char* buffer, size_t capacity);
 SIM_API void sim_clear_transcript(void);
-// Recording off keeps long decodes cheap; counters and faults still work.
+// Recording off keeps long decodes cheap: no line is even formatted, while counters and faults
+// still work. Off at process start; sim_reset() turns it on.
 SIM_API void sim_record_transcript(int on);
 
 // The 320 speech bytes the device answers for a 49-bit codeword (w0 in bit 48, w48 in bit 0),

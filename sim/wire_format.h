@@ -3,6 +3,7 @@
 // and the exclusive-or of every byte from offset 1 up to and including that 0x2F.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,11 +29,12 @@ constexpr uint8_t ID_READY = 0x39;
 
 constexpr std::size_t CHANNEL_BYTES = 8;
 
-// One request the device recognised: its type, its one field and the field's data.
+// One request the device recognised: its type, its one field and the field's data (as many bytes
+// as the field has, at most a channel field's).
 struct Request {
     uint8_t type = 0;
     uint8_t field = 0;
-    std::vector<uint8_t> data;
+    std::array<uint8_t, CHANNEL_BYTES> data{};
 };
 
 enum class Parse {
@@ -40,21 +42,35 @@ enum class Parse {
     Incomplete,  // the bytes end before the packet the header announces
     BadStart,    // the first byte is not the start byte
     BadParity,   // well framed, but the parity byte does not match
-    Malformed,   // well framed, but not a request this device knows; `problem` says why
+    Malformed,   // well framed, but not a request this device knows; `malformation` says why
+};
+
+// Why a well-framed packet is not a request this device knows.
+enum class Malformation {
+    NoParityField,
+    UnknownType,     // of request.type
+    NoField,         // nothing between the header and the parity field
+    FieldNotInType,  // request.field does not belong in a packet of request.type
+    WrongDataSize,   // request.field came with `dataBytes` data bytes
 };
 
 struct ParseResult {
     Parse outcome = Parse::Incomplete;
     // The bytes the packet takes up; for a bad start byte or an incomplete packet, all of them.
     std::size_t consumed = 0;
+    // Complete: the request. Malformed: its type and field, as far as they were read.
     Request request;
-    std::string problem;
+    Malformation malformation = Malformation::NoParityField;
+    std::size_t dataBytes = 0;
 };
 
 // Reads the packet at the start of `bytes`. A request holds exactly one field followed by the
 // parity field: product ID, version, reset, stop codec or rate table in a control packet, or the
 // 8-byte channel field in a channel packet.
 ParseResult parseRequest(const uint8_t* bytes, std::size_t count);
+
+// Why a malformed packet was refused, as the transcript says it: "field 30 with 2 data bytes".
+std::string describeMalformation(const ParseResult& result);
 
 // A byte as two lowercase hexadecimal digits: "7f".
 std::string hexByte(uint8_t byte);
@@ -63,6 +79,7 @@ std::string hexByte(uint8_t byte);
 uint8_t xorOf(const uint8_t* bytes, std::size_t from, std::size_t to);
 
 // A whole packet: header, the given field bytes, parity field.
+std::vector<uint8_t> buildPacket(uint8_t type, const uint8_t* fields, std::size_t count);
 std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<uint8_t>& fields);
 
 }  // namespace sim

@@ -12,6 +12,8 @@ class FreshProcessTest {
     /** Runs in the child JVM: calls the bridge before any initialize and reports what it saw. */
     public static final class Child {
         public static void main(String[] args) {
+            // The emulator keeps no transcript until asked; asking touches no device.
+            Emulator.recordTranscript(true);
             System.out.println("getInitError=[" + USB3KBridge.getInitError() + "]");
 
             byte[] pcm = BridgeFixture.untouched(320);

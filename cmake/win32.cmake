@@ -5,10 +5,12 @@
 # usb3k.dll and the emulator's ftd2xx.dll in its own folder, where the Windows loader looks first.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
-# The import library through which usb3k.dll calls ftd2xx.dll: made from our .def, the same way
-# for FTDI's driver and for the emulator. dlltool -k keeps the stdcall decoration on the symbols
-# the compiler references (_FT_OpenEx@12) but strips it from the names in the import table
-# (FT_OpenEx), which are the names ftd2xx.dll exports.
+# usb3k.dll loads ftd2xx.dll at run time and imports nothing from it. The Windows ABI tests call
+# the emulator's D2XX functions the way a program linked against FTDI's import library does,
+# through an import library made from our .def: dlltool -k keeps the stdcall decoration on the
+# symbols the compiler references (_FT_OpenEx@12) but strips it from the names in the import table
+# (FT_OpenEx), which are the names ftd2xx.dll exports. The emulator's exports come from the same
+# .def.
 set(USB3K_FTD2XX_DEF "${CMAKE_CURRENT_LIST_DIR}/ftd2xx.def")
 set(usb3k_ftd2xx_import_lib "${CMAKE_BINARY_DIR}/ftd2xx-import/libftd2xx.a")
 add_custom_command(

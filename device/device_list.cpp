@@ -1,12 +1,13 @@
 #include "device/device_list.h"
 
+#include "d2xx/d2xx_api.h"
 #include "device/bounded_text.h"
 #include "device/usb3000_device.h"
 
 DeviceListReading readDeviceList() {
     DeviceListReading reading;
     DWORD count = 0;
-    reading.status = FT_CreateDeviceInfoList(&count);
+    reading.status = d2xx().createDeviceInfoList(&count);
     if (reading.status != FT_OK) {
         reading.outcome = DeviceListReading::Outcome::CountFailed;
         return reading;
@@ -16,7 +17,7 @@ DeviceListReading readDeviceList() {
         return reading;
     }
     reading.entries.resize(count);
-    reading.status = FT_GetDeviceInfoList(reading.entries.data(), &count);
+    reading.status = d2xx().getDeviceInfoList(reading.entries.data(), &count);
     if (reading.status != FT_OK) {
         reading.outcome = DeviceListReading::Outcome::ListFailed;
         reading.entries.clear();

@@ -89,13 +89,18 @@ class USB3K {
     // Serializes the request into `requestBytes` and writes it in one FT_Write; the written count,
     // or negative when the write failed.
     int32_t writeRequest(const RequestPacket& request);
-    // The 4-byte header and the length it announces into `packet`, without checking what follows.
+    // The 4-byte header and the length it announces into `packet`, without checking what follows;
+    // traced when tracing.
     bool readPacketInto(ResponsePacket& packet);
+    // The reads themselves; `bytesRead` counts what arrived, usable or not.
+    bool readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead);
     // readPacketInto, and the answer counts only when nothing waits behind it.
     bool receiveInto(ResponsePacket& packet);
     // True when nothing waits in the receive queue; otherwise writes a line for `where`.
     bool receiveQueueEmpty(const char* where, const char* message);
 
+    // Whether each packet goes to standard error too (USB3K_TRACE=1 when the device was made).
+    bool tracing = false;
     LinkState linkState = LinkState::Unchecked;
     ReceiveFailure lastReceiveFailure = ReceiveFailure::Damaged;
     // Reused by every exchange, so that decoding allocates nothing per frame.

@@ -3,10 +3,12 @@
 #include <string>
 #include <utility>
 
+#include "d2xx/d2xx_api.h"
 #include "device/bounded_text.h"
 #include "device/diagnostics.h"
 #include "device/link_diagnostics.h"
 #include "device/usb3k.h"
+#include "device/wire_trace.h"
 #include "packet/packet_constants.h"
 
 namespace {
@@ -49,6 +51,7 @@ USB3K::USB3K(std::string serialNumber)
       handle(nullptr),
       ready(false),
       rate(0),
+      tracing(wireTraceWanted()),
       answer(emptyPacket()) {
     open();
 }
@@ -56,12 +59,16 @@ USB3K::USB3K(std::string serialNumber)
 USB3K::~USB3K() {
     // The handle is closed in every state, even after a failed open; the result tells us nothing
     // we could act on.
-    FT_Close(handle);
+    d2xx().close(handle);
 }
 
 void USB3K::open() {
+    // Made by the factory, the D2XX library is loaded already; made on its own, a device whose
+    // library cannot be loaded fails to open like a device that is not there.
+    std::string reason;
+    loadD2xx(reason);
     const FT_STATUS status =
-        FT_OpenEx(const_cast<char*>(serialNumber.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+        d2xx().openEx(const_cast<char*>(serialNumber.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (status != FT_OK) {
         writeDiagnostic(CONSTRUCTOR, withNumber(" - FT_OpenEx failed: ", status));
         return;
@@ -73,17 +80,17 @@ void USB3K::open() {
 
 bool USB3K::configureLink() {
     // Each setting is applied only when every earlier one succeeded.
-    return applied(FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE),
+    return applied(d2xx().setDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE),
                    " - FT_SetDataCharacteristics failed: ") &&
-           applied(FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, XON, XOFF),
+           applied(d2xx().setFlowControl(handle, FT_FLOW_RTS_CTS, XON, XOFF),
                    " - FT_SetFlowControl failed: ") &&
-           applied(FT_ClrRts(handle), " - FT_ClrRts failed: ") &&
-           applied(FT_SetBaudRate(handle, BAUD_RATE), " - FT_SetBaudRate failed: ") &&
-           applied(FT_SetLatencyTimer(handle, LATENCY_TIMER_MS),
+           applied(d2xx().clrRts(handle), " - FT_ClrRts failed: ") &&
+           applied(d2xx().setBaudRate(handle, BAUD_RATE), " - FT_SetBaudRate failed: ") &&
+           applied(d2xx().setLatencyTimer(handle, LATENCY_TIMER_MS),
                    " - FT_SetLatencyTimer failed: ") &&
-           applied(FT_SetUSBParameters(handle, USB_IN_TRANSFER_SIZE, USB_OUT_TRANSFER_SIZE),
+           applied(d2xx().setUSBParameters(handle, USB_IN_TRANSFER_SIZE, USB_OUT_TRANSFER_SIZE),
                    " - FT_SetUSBParameters failed: ") &&
-           applied(FT_SetTimeouts(handle, READ_TIMEOUT_MS, WRITE_TIMEOUT_MS),
+           applied(d2xx().setTimeouts(handle, READ_TIMEOUT_MS, WRITE_TIMEOUT_MS),
                    " - FT_SetTimeouts failed: ");
 }
 
@@ -164,7 +171,10 @@ int32_t USB3K::writeRequest(const RequestPacket& request) {
     request.writeTo(requestBytes);
     const DWORD count = static_cast<DWORD>(requestBytes.size());
     DWORD written = 0;
-    const FT_STATUS status = FT_Write(handle, requestBytes.data(), count, &written);
+    if (tracing) {
+        traceBytes(">>: ", requestBytes.data(), requestBytes.size());
+    }
+    const FT_STATUS status = d2xx().write(handle, requestBytes.data(), count, &written);
     if (status != FT_OK) {
         // Part of the packet may have gone out: the device cannot answer it as a whole.
         linkState = LinkState::OutOfStep;
@@ -199,6 +209,15 @@ bool USB3K::receiveInto(ResponsePacket& packet) {
 }
 
 bool USB3K::readPacketInto(ResponsePacket& packet) {
+    std::size_t bytesRead = 0;
+    const bool whole = readPacketBytes(packet, bytesRead);
+    if (tracing && bytesRead > 0) {
+        traceBytes(whole ? "<<: " : "<<! ", packet.bytes.get(), bytesRead);
+    }
+    return whole;
+}
+
+bool USB3K::readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead) {
     uint8_t* buffer = packet.bytes.get();
     packet.length = 0;
     DWORD received = 0;
@@ -206,7 +225,8 @@ bool USB3K::readPacketInto(ResponsePacket& packet) {
     linkState = LinkState::OutOfStep;
     lastReceiveFailure = ReceiveFailure::Damaged;
 
-    FT_STATUS status = FT_Read(handle, buffer, PACKET_HEADER_SIZE, &received);
+    FT_STATUS status = d2xx().read(handle, buffer, PACKET_HEADER_SIZE, &received);
+    bytesRead = received;
     if (status != FT_OK) {
         writeDiagnostic(RECEIVE, withNumber(" - FT_Read failed: ", status));
         return false;
@@ -235,7 +255,8 @@ bool USB3K::readPacketInto(ResponsePacket& packet) {
     }
 
     received = 0;
-    status = FT_Read(handle, buffer + PACKET_HEADER_SIZE, length, &received);
+    status = d2xx().read(handle, buffer + PACKET_HEADER_SIZE, length, &received);
+    bytesRead += received;
     if (status != FT_OK) {
         writeDiagnostic(RECEIVE, withNumber(" - FT_Read failed: ", status));
         return false;

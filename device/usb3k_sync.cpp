@@ -1,6 +1,7 @@
 // Keeping the link in step. Answers carry no sequence number: an answer belongs to a request only
 // by order. After any glitch the link is brought back in step before the next request goes out,
 // so that no request is ever answered by bytes meant for another.
+#include "d2xx/d2xx_api.h"
 #include "device/diagnostics.h"
 #include "device/link_diagnostics.h"
 #include "device/usb3k.h"
@@ -25,7 +26,7 @@ void USB3K::beginOperation() {
 
 bool USB3K::receiveQueueEmpty(const char* where, const char* message) {
     DWORD queued = 0;
-    const FT_STATUS status = FT_GetQueueStatus(handle, &queued);
+    const FT_STATUS status = d2xx().getQueueStatus(handle, &queued);
     if (status != FT_OK) {
         linkState = LinkState::OutOfStep;
         writeDiagnostic(where, withNumber(" - FT_GetQueueStatus failed: ", status));
@@ -49,7 +50,7 @@ bool USB3K::prepareToSend() {
 
 bool USB3K::resynchronize() {
     // A request must never go out over stale bytes: if they cannot be discarded, it waits.
-    const FT_STATUS status = FT_Purge(handle, FT_PURGE_RX);
+    const FT_STATUS status = d2xx().purge(handle, FT_PURGE_RX);
     if (status != FT_OK) {
         writeDiagnostic(SEND, withNumber(" - FT_Purge failed: ", status));
         return false;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "com_pelmar_usb3k_demo_DeviceList.h"
-#include "d2xx/d2xx_library.h"
+#include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
 
 namespace {
@@ -18,6 +18,10 @@ jbyteArray bytesOf(JNIEnv* env, const std::string& text) {
 }
 
 jobjectArray firstUsb3000(JNIEnv* env) {
+    std::string reason;
+    if (!loadD2xx(reason)) {
+        return nullptr;
+    }
     for (const FT_DEVICE_LIST_INFO_NODE& entry : readDeviceList().entries) {
         if (!isUsb3000(entry)) {
             continue;
@@ -60,7 +64,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_demo_DeviceList_firstUsb300
 }
 
 JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_demo_DeviceList_d2xxIsEmulator(JNIEnv*, jclass) {
-    return d2xxLibraryIsEmulator() ? JNI_TRUE : JNI_FALSE;
+    return d2xxIsEmulator() ? JNI_TRUE : JNI_FALSE;
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 
 /**
  * Runs a main class in a new JVM, with this JVM's class path, library path and JNI checking:
@@ -25,6 +26,18 @@ public final class ChildJvm {
 
     /** Runs with a working directory of the test's choosing (null: this JVM's). */
     public static Result run(Class<?> main, Path directory, String... args) {
+        return finish(start(main, directory, Map.of(), args));
+    }
+
+    /** A child started and not yet waited for, its output going to temporary files. */
+    public record Started(Process process, Path out, Path err) {}
+
+    /**
+     * Starts a child with changes to this JVM's environment (a null value removes the variable),
+     * so that several can run at once; {@link #finish} waits for one.
+     */
+    public static Started start(
+            Class<?> main, Path directory, Map<String, String> environment, String... args) {
         List<String> command = new ArrayList<>();
         command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
         command.add("-Xcheck:jni");
@@ -36,15 +49,34 @@ public final class ChildJvm {
         try {
             Path out = Files.createTempFile("child-out", ".txt");
             Path err = Files.createTempFile("child-err", ".txt");
+            ProcessBuilder builder =
+                    new ProcessBuilder(command)
+                            .redirectOutput(out.toFile())
+                            .redirectError(err.toFile());
+            if (directory != null) {
+                builder.directory(directory.toFile());
+            }
+            environment.forEach(
+                    (name, value) -> {
+                        if (value == null) {
+                            builder.environment().remove(name);
+                        } else {
+                            builder.environment().put(name, value);
+                        }
+                    });
+            return new Started(builder.start(), out, err);
+        } catch (IOException e) {
+            throw new AssertionError("cannot run a child JVM", e);
+        }
+    }
+
+    /** Waits for a started child and reads what it did. */
+    public static Result finish(Started child) {
+        Path out = child.out();
+        Path err = child.err();
+        try {
             try {
-                ProcessBuilder builder =
-                        new ProcessBuilder(command)
-                                .redirectOutput(out.toFile())
-                                .redirectError(err.toFile());
-                if (directory != null) {
-                    builder.directory(directory.toFile());
-                }
-                int exit = builder.start().waitFor();
+                int exit = child.process().waitFor();
                 String output = Files.readString(out, StandardCharsets.ISO_8859_1);
                 byte[] errors = Files.readAllBytes(err);
                 String all = output + new String(errors, StandardCharsets.ISO_8859_1);

@@ -1,0 +1,57 @@
+# The JDK, the JNI header generated from USB3KBridge.java, and one way to make a library the JVM
+# loads. Included from the top-level CMakeLists.txt before any folder that makes one.
+find_package(Java 17 REQUIRED COMPONENTS Development)
+# CMake's FindJNI looks only at JAVA_HOME and the distribution's default-java link: take the JDK
+# that javac belongs to, so a machine with only a versioned JDK installed builds too.
+if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
+    get_filename_component(usb3k_javac "${Java_JAVAC_EXECUTABLE}" REALPATH)
+    get_filename_component(usb3k_jdk_bin "${usb3k_javac}" DIRECTORY)
+    get_filename_component(JAVA_HOME "${usb3k_jdk_bin}" DIRECTORY)
+endif()
+# Only the JNI headers are used: the JVM loads our libraries, which never link the JVM itself, so
+# a JDK without the AWT libraries that FindJNI also looks for is enough. (The Windows build has
+# JAVA_INCLUDE_PATH and JAVA_INCLUDE_PATH2 set by cmake/win32.cmake: jni.h and our jni_md.h.)
+find_package(JNI QUIET)
+if(NOT JAVA_INCLUDE_PATH OR NOT JAVA_INCLUDE_PATH2)
+    message(FATAL_ERROR "JNI headers not found: install default-jdk-headless or set JAVA_HOME")
+endif()
+add_library(usb3k_jni_headers INTERFACE)
+target_include_directories(usb3k_jni_headers INTERFACE ${JAVA_INCLUDE_PATH} ${JAVA_INCLUDE_PATH2})
+include(UseJava)
+
+set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 17)
+
+# The class an application declares (usb3k.jar), and from it the header the bridge includes
+# (usb3k_jni), so that a native function that differs from the Java declaration fails to compile.
+add_jar(usb3k_java
+    SOURCES ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/base/audio/codec/USB3KBridge.java
+    OUTPUT_NAME usb3k
+    OUTPUT_DIR ${PROJECT_BINARY_DIR}/java
+    GENERATE_NATIVE_HEADERS usb3k_jni DESTINATION ${PROJECT_BINARY_DIR}/java/jni)
+
+# usb3k_jni_library(target source...): a shared library that a JVM loads with
+# System.loadLibrary(target's name): JNI headers, the warning that turns a native function whose
+# signature differs from its generated header into a compile error (it then has no prior
+# declaration), and the native methods as its only exports, under the names a JVM looks for.
+function(usb3k_jni_library target)
+    add_library(${target} SHARED ${ARGN})
+    target_compile_options(${target} PRIVATE -Wmissing-declarations)
+    target_link_libraries(${target} PRIVATE usb3k_jni_headers)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+    # No run path: the library must find nothing the system's loader would not.
+    set_target_properties(${target} PROPERTIES
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON
+        SKIP_BUILD_RPATH ON)
+    if(WIN32)
+        # System.loadLibrary("x") looks for x.dll, and a 32-bit JVM looks a native method up by
+        # its plain name (or _name@N): MinGW would name the DLL libx.dll and export name@N.
+        set_target_properties(${target} PROPERTIES PREFIX "")
+        target_link_options(${target} PRIVATE -Wl,--kill-at)
+    else()
+        target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL
+            -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni.map)
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
+            ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni.map)
+    endif()
+endfunction()

@@ -70,6 +70,8 @@ struct Loaded {
     shared_library::Handle library = nullptr;
     D2xxApi api = ABSENT;
     bool emulator = false;
+    // The program gave its own functions: nothing is loaded.
+    bool provided = false;
 };
 
 Loaded& loaded() {
@@ -113,7 +115,7 @@ bool resolveAll(shared_library::Handle library, D2xxApi& api, std::string& reaso
 bool loadD2xx(std::string& reason) {
     Loaded& state = loaded();
     std::lock_guard<std::mutex> hold(state.lock);
-    if (state.library != nullptr) {
+    if (state.library != nullptr || state.provided) {
         return true;
     }
     std::string why;
@@ -133,6 +135,13 @@ bool loadD2xx(std::string& reason) {
     state.api = api;
     state.library = library;
     return true;
+}
+
+void useD2xxFunctions(const D2xxApi& functions) {
+    Loaded& state = loaded();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.api = functions;
+    state.provided = true;
 }
 
 const D2xxApi& d2xx() {

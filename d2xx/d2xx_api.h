@@ -44,6 +44,10 @@ bool loadD2xx(std::string& reason);
 // no device, no bytes), so code that runs without a driver fails the way a missing device does.
 const D2xxApi& d2xx();
 
+// Puts a program's own D2XX functions in place of a loaded library (a fuzzer's, for one). Later
+// loads keep them.
+void useD2xxFunctions(const D2xxApi& functions);
+
 // True when the loaded D2XX library is the emulator (it exports the emulator's control API),
 // false for FTDI's driver or when none is loaded.
 bool d2xxIsEmulator();

@@ -1,0 +1,86 @@
+#include "tools/probe.h"
+
+#include <cstdlib>
+
+#include "d2xx/d2xx_api.h"
+#include "device/device_list.h"
+#include "tools/device_check.h"
+#include "tools/device_table.h"
+#include "tools/probe_options.h"
+#include "tools/report_line.h"
+
+namespace {
+
+constexpr const char* VERSION_LINE = "usb3k-probe " USB3K_VERSION;
+
+// The library reads USB3K_TRACE when a device is made. putenv keeps the pointer, so the text
+// lives as long as the process.
+void turnWireTraceOn() {
+    static char setting[] = "USB3K_TRACE=1";
+    putenv(setting);
+}
+
+// The USB-3000s of the list the options ask for, in list order.
+std::vector<const FT_DEVICE_LIST_INFO_NODE*> chosenUsb3000s(const DeviceListReading& list,
+                                                            const ProbeOptions& options) {
+    std::vector<const FT_DEVICE_LIST_INFO_NODE*> chosen;
+    for (const FT_DEVICE_LIST_INFO_NODE& entry : list.entries) {
+        if (isUsb3000(entry) &&
+            (options.serialNumber.empty() || serialNumberOf(entry) == options.serialNumber)) {
+            chosen.push_back(&entry);
+        }
+    }
+    return chosen;
+}
+
+int probe(const ProbeOptions& options, std::ostream& out) {
+    if (options.trace) {
+        turnWireTraceOn();
+    }
+    reportLine(out, VERSION_LINE);
+    std::string reason;
+    if (!loadD2xx(reason)) {
+        reportLine(out, "D2XX: not loaded: " + reason);
+        return PROBE_NO_D2XX;
+    }
+    reportLine(
+        out, d2xxIsEmulator() ? "D2XX: the usb3k emulator (not hardware)" : "D2XX: FTDI's driver");
+    reportLine(out, "");
+
+    const DeviceListReading list = readDeviceList();
+    writeDeviceTable(list, out);
+    const std::vector<const FT_DEVICE_LIST_INFO_NODE*> chosen = chosenUsb3000s(list, options);
+    if (chosen.empty()) {
+        reportLine(out, "");
+        reportLine(out, options.serialNumber.empty()
+                            ? "no USB-3000 found"
+                            : "no USB-3000 with serial number " + options.serialNumber);
+        return PROBE_NO_USB3000;
+    }
+    bool allFine = true;
+    for (const FT_DEVICE_LIST_INFO_NODE* entry : chosen) {
+        allFine = checkUsb3000(*entry, options.frames, out) && allFine;
+    }
+    return allFine ? PROBE_OK : PROBE_DEVICE_FAILED;
+}
+
+}  // namespace
+
+int runProbe(const std::vector<std::string>& args, std::ostream& out) {
+    const ProbeOptions options = parseProbeOptions(args);
+    switch (options.action) {
+        case ProbeOptions::Action::Help:
+            out << probeUsage() << std::flush;
+            return PROBE_OK;
+        case ProbeOptions::Action::Version:
+            reportLine(out, VERSION_LINE);
+            return PROBE_OK;
+        case ProbeOptions::Action::UsageError:
+            reportLine(out, "usb3k-probe: " + options.error);
+            reportLine(out, probeSynopsis());
+            return PROBE_USAGE;
+        case ProbeOptions::Action::Probe:
+            break;
+    }
+    return probe(options, out);
+}

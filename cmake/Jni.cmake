@@ -19,14 +19,32 @@ add_library(usb3k_jni_headers INTERFACE)
 target_include_directories(usb3k_jni_headers INTERFACE ${JAVA_INCLUDE_PATH} ${JAVA_INCLUDE_PATH2})
 include(UseJava)
 
-set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 17)
+# Every warning but [path]: the demo jar's Class-Path names usb3k.jar where it may be, in the build or
+# installed, and javac warns of each place it is not.
+set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all,-path -Werror --release 17)
+# The public Java API (com.pelmar.usb3k, the emulator kit) carries its documentation: a public or
+# protected member without a comment, @param or @return fails the build.
+list(APPEND CMAKE_JAVA_COMPILE_FLAGS
+    -Xdoclint:all/protected -Xdoclint/package:com.pelmar.usb3k,com.pelmar.usb3k.emulator)
 
-# The class an application declares (usb3k.jar), and from it the header the bridge includes
-# (usb3k_jni), so that a native function that differs from the Java declaration fails to compile.
+# The class an application declares (usb3k.jar) with, in com.pelmar.usb3k, the friendlier API over
+# it (no native methods of its own), and from the class the header the bridge includes (usb3k_jni),
+# so that a native function that differs from the Java declaration fails to compile.
+# The jar carries the project's version in its name (usb3k.jar links to it) and its manifest.
+configure_file(${PROJECT_SOURCE_DIR}/java/manifests/usb3k.mf.in
+    ${PROJECT_BINARY_DIR}/java/usb3k.mf @ONLY)
 add_jar(usb3k_java
-    SOURCES ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/base/audio/codec/USB3KBridge.java
+    SOURCES
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/base/audio/codec/USB3KBridge.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDecoder.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kException.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FrameNotDecodedException.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/SpeechInputStream.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/UnguessableFill.java
     OUTPUT_NAME usb3k
+    VERSION ${PROJECT_VERSION}
     OUTPUT_DIR ${PROJECT_BINARY_DIR}/java
+    MANIFEST ${PROJECT_BINARY_DIR}/java/usb3k.mf
     GENERATE_NATIVE_HEADERS usb3k_jni DESTINATION ${PROJECT_BINARY_DIR}/java/jni)
 
 # usb3k_jni_library(target source...): a shared library that a JVM loads with

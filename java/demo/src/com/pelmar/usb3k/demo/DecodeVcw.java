@@ -1,6 +1,9 @@
 package com.pelmar.usb3k.demo;
 
-import com.pelmar.base.audio.codec.USB3KBridge;
+import com.pelmar.usb3k.FrameNotDecodedException;
+import com.pelmar.usb3k.Usb3kDecoder;
+import com.pelmar.usb3k.Usb3kException;
+import java.io.EOFException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.PrintStream;
@@ -10,31 +13,24 @@ import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
-import java.util.Arrays;
+import javax.sound.sampled.AudioFileFormat;
+import javax.sound.sampled.AudioInputStream;
+import javax.sound.sampled.AudioSystem;
 
 /**
  * Decodes a file of 7-byte VCW frames into an 8 kHz 16-bit mono WAV file with the first attached
- * USB-3000, through {@link USB3KBridge}.
+ * USB-3000, through {@link Usb3kDecoder}.
  *
  * <p>Usage: {@code DecodeVcw INPUT.vcw OUTPUT.wav}. Exit status 0 when the WAV file was written, 1
  * when something went wrong (one line on standard error says what, and no WAV file is left), 2 for
  * wrong usage.
  */
 public final class DecodeVcw {
-    static final int FRAME_BYTES = 7;
-    static final int SPEECH_BYTES_PER_FRAME = 320;
     static final int FRAMES_PER_CALL = 50;
-    static final double SECONDS_PER_FRAME = 160.0 / WavFile.SAMPLE_RATE;
-
-    // decode() reports nothing back; a frame whose block still holds this pattern afterwards was
-    // not decoded. Speech from a device does not repeat a 320-byte ramp by chance.
-    private static final byte[] UNTOUCHED = new byte[SPEECH_BYTES_PER_FRAME];
-
-    static {
-        for (int i = 0; i < UNTOUCHED.length; i++) {
-            UNTOUCHED[i] = (byte) (0x5A + 37 * i);
-        }
-    }
+    static final double SECONDS_PER_FRAME =
+            Usb3kDecoder.SAMPLES_PER_FRAME / (double) Usb3kDecoder.AUDIO_FORMAT.getSampleRate();
+    /** AudioSystem's WAV writer counts the file's bytes, 44 of header among them, in a Java int. */
+    static final long MAX_SPEECH_BYTES = Integer.MAX_VALUE - 44;
 
     private final PrintStream out;
 
@@ -63,8 +59,7 @@ public final class DecodeVcw {
     private void decode(Path input, Path output) throws DemoFailure {
         long frames = countFrames(input);
         refuseToReplace(input, output);
-        long speechBytes = frames * SPEECH_BYTES_PER_FRAME;
-        if (speechBytes > WavFile.MAX_DATA_BYTES) {
+        if (frames * Usb3kDecoder.SPEECH_BYTES > MAX_SPEECH_BYTES) {
             throw new DemoFailure(
                     input + " is too long for one WAV file: " + frames + " frames");
         }
@@ -72,22 +67,15 @@ public final class DecodeVcw {
             throw new DemoFailure("cannot write " + output + ": it is a directory");
         }
         try (InputStream vcw = open(input);
-                WavFile wav = createWav(output, speechBytes)) {
+                PendingFile wav = createBeside(output)) {
             DeviceList.Device device = DeviceList.firstUsb3000();
-            loadBridge();
-            try {
-                if (!USB3KBridge.initialize()) {
-                    throw new DemoFailure(
-                            "cannot initialize the USB-3000: " + USB3KBridge.getInitError());
-                }
+            try (Usb3kDecoder decoder = openDecoder()) {
                 describe(device, input, frames);
                 long started = System.nanoTime();
-                decodeAll(vcw, input, frames, wav, output);
+                writeWav(decoder, vcw, input, frames, wav, output);
                 double elapsed = (System.nanoTime() - started) / 1e9;
                 commit(wav, output);
                 summarize(frames, elapsed, output);
-            } finally {
-                USB3KBridge.shutdown();
             }
         } catch (IOException e) {
             // Only closing can fail here: the input, or the removal of an unfinished WAV file.
@@ -108,14 +96,14 @@ public final class DecodeVcw {
         if (size == 0) {
             throw new DemoFailure(input + " holds no VCW frames: the file is empty");
         }
-        if (size % FRAME_BYTES != 0) {
+        if (size % Usb3kDecoder.FRAME_BYTES != 0) {
             throw new DemoFailure(
                     input
                             + " is not a VCW file: its "
                             + size
                             + " bytes are not a whole number of 7-byte frames");
         }
-        return size / FRAME_BYTES;
+        return size / Usb3kDecoder.FRAME_BYTES;
     }
 
     /**
@@ -140,19 +128,21 @@ public final class DecodeVcw {
         }
     }
 
-    private static WavFile createWav(Path output, long speechBytes) throws DemoFailure {
+    private static PendingFile createBeside(Path output) throws DemoFailure {
         try {
-            return new WavFile(output, speechBytes);
+            return new PendingFile(output);
         } catch (IOException e) {
             throw new DemoFailure("cannot write " + output + ": " + reason(e));
         }
     }
 
-    private static void loadBridge() throws DemoFailure {
+    private static Usb3kDecoder openDecoder() throws DemoFailure {
         try {
-            USB3KBridge.getInitError();
+            return Usb3kDecoder.open();
         } catch (UnsatisfiedLinkError e) {
             throw new DemoFailure("cannot load the usb3k library: " + e.getMessage());
+        } catch (Usb3kException e) {
+            throw new DemoFailure("cannot initialize the USB-3000: " + e.getMessage());
         }
     }
 
@@ -173,58 +163,40 @@ public final class DecodeVcw {
                 input, frames, frames * SECONDS_PER_FRAME, FRAMES_PER_CALL);
     }
 
-    private void decodeAll(InputStream input, Path inputName, long frames, WavFile wav, Path output)
+    /** Decodes the input into the pending WAV file as AudioSystem's writer reads the speech. */
+    private void writeWav(
+            Usb3kDecoder decoder,
+            InputStream vcw,
+            Path input,
+            long frames,
+            PendingFile wav,
+            Path output)
             throws DemoFailure {
-        byte[] vcw = new byte[FRAMES_PER_CALL * FRAME_BYTES];
-        byte[] pcm = new byte[FRAMES_PER_CALL * SPEECH_BYTES_PER_FRAME];
         Progress progress = new Progress(out, frames);
-        long done = 0;
-        while (done < frames) {
-            int count = (int) Math.min(FRAMES_PER_CALL, frames - done);
-            byte[] chunk = count == FRAMES_PER_CALL ? vcw : new byte[count * FRAME_BYTES];
-            try {
-                if (input.readNBytes(chunk, 0, chunk.length) != chunk.length) {
-                    throw new DemoFailure("cannot read " + inputName + ": it ended early");
-                }
-            } catch (IOException e) {
-                throw new DemoFailure("cannot read " + inputName + ": " + reason(e));
-            }
-            for (int f = 0; f < count; f++) {
-                System.arraycopy(UNTOUCHED, 0, pcm, f * SPEECH_BYTES_PER_FRAME, UNTOUCHED.length);
-            }
-            USB3KBridge.decode(chunk, 0, pcm, 0);
-            int missing = firstUntouched(pcm, count);
-            if (missing >= 0) {
-                throw new DemoFailure(
-                        "the USB-3000 did not decode frame "
-                                + (done + missing + 1)
-                                + " of "
-                                + frames
-                                + " (the lines above say why)");
-            }
-            try {
-                wav.write(pcm, count * SPEECH_BYTES_PER_FRAME);
-            } catch (IOException e) {
-                throw new DemoFailure("cannot write " + output + ": " + reason(e));
-            }
-            done += count;
-            progress.decoded(done);
+        try (AudioInputStream speech =
+                decoder.audioStream(
+                        new VcwInput(vcw),
+                        frames * Usb3kDecoder.FRAME_BYTES,
+                        FRAMES_PER_CALL,
+                        progress::decoded)) {
+            AudioSystem.write(speech, AudioFileFormat.Type.WAVE, wav.path().toFile());
+        } catch (FrameNotDecodedException e) {
+            throw new DemoFailure(
+                    "the USB-3000 did not decode frame "
+                            + (e.frameIndex() + 1)
+                            + " of "
+                            + frames
+                            + " (the lines above say why)");
+        } catch (VcwInput.ReadFailure e) {
+            throw new DemoFailure("cannot read " + input + ": " + reason(e.cause()));
+        } catch (EOFException e) {
+            throw new DemoFailure("cannot read " + input + ": it ended early");
+        } catch (IOException e) {
+            throw new DemoFailure("cannot write " + output + ": " + reason(e));
         }
     }
 
-    /** The index of the first frame whose speech block was not written, or -1. */
-    static int firstUntouched(byte[] pcm, int frames) {
-        for (int f = 0; f < frames; f++) {
-            int from = f * SPEECH_BYTES_PER_FRAME;
-            if (Arrays.equals(
-                    pcm, from, from + SPEECH_BYTES_PER_FRAME, UNTOUCHED, 0, UNTOUCHED.length)) {
-                return f;
-            }
-        }
-        return -1;
-    }
-
-    private static void commit(WavFile wav, Path output) throws DemoFailure {
+    private static void commit(PendingFile wav, Path output) throws DemoFailure {
         try {
             wav.commit();
         } catch (IOException e) {

@@ -5,7 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.pelmar.base.audio.codec.ChildJvm;
-import com.pelmar.base.audio.codec.test.Emulator;
+import com.pelmar.usb3k.emulator.Emulator;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;

@@ -1,6 +1,8 @@
 package com.pelmar.usb3k.demo;
 
-import com.pelmar.base.audio.codec.test.Emulator;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
 import java.util.Arrays;
 
 /**
@@ -14,9 +16,9 @@ public final class DemoWithFaults {
         switch (args[0]) {
             case "no-devices" -> Emulator.clearDevices();
             case "reset-unanswerable" ->
-                    Emulator.faultAnswer(null, Emulator.RESET, 0, Emulator.MISSING_FIELD, 0);
+                    Emulator.faultAnswer(null, Request.RESET, 0, Fault.MISSING_FIELD, 0);
             case "channel-120-unanswered" ->
-                    Emulator.faultAnswer(null, Emulator.CHANNEL, 120, Emulator.NO_ANSWER, 0);
+                    Emulator.faultAnswer(null, Request.CHANNEL, 120, Fault.NO_ANSWER, 0);
             default -> throw new IllegalArgumentException(args[0]);
         }
         DecodeVcw.main(Arrays.copyOfRange(args, 1, args.length));

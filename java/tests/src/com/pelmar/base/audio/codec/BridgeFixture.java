@@ -1,26 +1,26 @@
 package com.pelmar.base.audio.codec;
 
-import com.pelmar.base.audio.codec.test.Emulator;
 import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.Emulator;
 import java.util.Arrays;
 import java.util.List;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
 /** What the bridge tests share: a clean start, expected speech, and reading the transcript. */
-final class BridgeFixture {
+public final class BridgeFixture {
     private BridgeFixture() {}
 
-    static final int FRAME = 7;
-    static final int SPEECH = 320;
+    public static final int FRAME = 7;
+    public static final int SPEECH = 320;
     /** What a test fills an output array with, to see which bytes the bridge wrote. */
-    static final byte UNTOUCHED = (byte) 0xA5;
+    public static final byte UNTOUCHED = (byte) 0xA5;
 
     /**
      * The emulator at power-on and the bridge without a device list, as after loading (the stored
      * error text aside, which only a new process clears).
      */
-    static void freshBridge() {
+    public static void freshBridge() {
         Emulator.reset();
         StandardError.capture(USB3KBridge::shutdown);
         Emulator.reset();
@@ -56,7 +56,7 @@ final class BridgeFixture {
     }
 
     /** The speech expected for every whole frame of vcw[at..], one block after the other. */
-    static byte[] expectedSpeechOfAll(byte[] vcw, int at) {
+    public static byte[] expectedSpeechOfAll(byte[] vcw, int at) {
         int frames = (vcw.length - at) / FRAME;
         byte[] all = new byte[frames * SPEECH];
         for (int f = 0; f < frames; f++) {
@@ -75,7 +75,7 @@ final class BridgeFixture {
     }
 
     /** Frames with varied codewords, deterministic. */
-    static byte[] frames(int count, int seed) {
+    public static byte[] frames(int count, int seed) {
         byte[] vcw = new byte[count * FRAME];
         int x = seed * 0x9E3779B1 + 1;
         for (int i = 0; i < vcw.length; i++) {
@@ -87,7 +87,7 @@ final class BridgeFixture {
         return vcw;
     }
 
-    static byte[] untouched(int length) {
+    public static byte[] untouched(int length) {
         byte[] pcm = new byte[length];
         Arrays.fill(pcm, UNTOUCHED);
         return pcm;

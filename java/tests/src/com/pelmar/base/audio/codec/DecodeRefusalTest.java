@@ -9,8 +9,11 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 
-import com.pelmar.base.audio.codec.test.Emulator;
 import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.D2xxFunction;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
 import java.util.List;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.BeforeEach;
@@ -94,10 +97,10 @@ class DecodeRefusalTest {
         String s = Emulator.DEFAULT_SERIAL;
         return Stream.of(
                 Arguments.of("product ID request not written",
-                        (Runnable) () -> Emulator.failCall(s, "FT_Write", 4, 1)),
+                        (Runnable) () -> Emulator.failCall(s, D2xxFunction.FT_Write, 4, 1)),
                 Arguments.of("version answer without its field",
                         (Runnable) () -> Emulator.faultAnswer(
-                                s, Emulator.VERSION, 0, Emulator.MISSING_FIELD, 0)));
+                                s, Request.VERSION, 0, Fault.MISSING_FIELD, 0)));
     }
 
     @ParameterizedTest(name = "{0}")

@@ -8,14 +8,16 @@ import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
 import static com.pelmar.base.audio.codec.BridgeFixture.initializeQuietly;
 import static com.pelmar.base.audio.codec.BridgeFixture.untouched;
 import static com.pelmar.base.audio.codec.BridgeFixture.writtenPackets;
-import static com.pelmar.base.audio.codec.test.Emulator.DEFAULT_SERIAL;
+import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 
-import com.pelmar.base.audio.codec.test.Emulator;
 import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.BeforeEach;
@@ -64,7 +66,7 @@ class DecodeTest {
                     List.of("USB3K::decode - no VCW frames to decode"),
                     decode(new byte[length], offset, pcm, 0));
             assertArrayEquals(untouched(SPEECH), pcm);
-            assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Emulator.CHANNEL));
+            assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
         }
 
         @Test
@@ -93,7 +95,7 @@ class DecodeTest {
             byte[] fifteen = slice(vcw, 0, 15);
             byte[] pcm = untouched(3 * SPEECH);
             assertEquals(List.of(), decode(fifteen, 0, pcm, 0));
-            assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Emulator.CHANNEL));
+            assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
             assertArrayEquals(expectedSpeechOfAll(slice(vcw, 0, 14), 0), slice(pcm, 0, 2 * SPEECH));
             assertArrayEquals(untouched(SPEECH), slice(pcm, 2 * SPEECH, 3 * SPEECH));
         }
@@ -129,7 +131,7 @@ class DecodeTest {
 
         @Test
         void aFrameTheDeviceFailsEndsTheCallWithTheSpeechBeforeIt() {
-            Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.CHANNEL, 2, Emulator.MISSING_FIELD, 0);
+            Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 2, Fault.MISSING_FIELD, 0);
             byte[] vcw = frames(3, 5);
             byte[] pcm = untouched(3 * SPEECH);
             assertEquals(List.of("USB3K::decode - no speech field in response"),
@@ -141,7 +143,7 @@ class DecodeTest {
 
     @Test
     void afterInitializeFailedAtTheRateStepTheFrameGoesInThePlainLayout() {
-        Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.RATE, 0, Emulator.STATUS, 1);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.RATE, 0, Fault.STATUS, 1);
         StandardError.capture(USB3KBridge::initialize);
         Emulator.clearTranscript();
 

@@ -3,7 +3,8 @@ package com.pelmar.base.audio.codec;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.pelmar.base.audio.codec.test.Emulator;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Request;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -105,9 +106,9 @@ class EnvironmentTest {
                                     .collect(Collectors.joining(" ")));
             System.out.println(
                     "frames on EMU30001="
-                            + Emulator.requestCount("EMU30001", Emulator.CHANNEL)
+                            + Emulator.requestCount("EMU30001", Request.CHANNEL)
                             + " on EMU30002="
-                            + Emulator.requestCount("EMU30002", Emulator.CHANNEL));
+                            + Emulator.requestCount("EMU30002", Request.CHANNEL));
         }
     }
 

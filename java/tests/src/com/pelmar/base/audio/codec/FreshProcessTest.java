@@ -2,7 +2,8 @@ package com.pelmar.base.audio.codec;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
-import com.pelmar.base.audio.codec.test.Emulator;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Request;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Test;
@@ -20,7 +21,7 @@ class FreshProcessTest {
             boolean decoded = USB3KBridge.decode(new byte[7], 0, pcm, 0);
             boolean untouched = Arrays.equals(pcm, BridgeFixture.untouched(320));
             System.out.println("decode=" + decoded + " pcm untouched=" + untouched);
-            System.out.println("exchanges=" + Emulator.requestCount(null, Emulator.CHANNEL));
+            System.out.println("exchanges=" + Emulator.requestCount(null, Request.CHANNEL));
 
             System.out.println("shutdown=" + USB3KBridge.shutdown());
             System.out.println(

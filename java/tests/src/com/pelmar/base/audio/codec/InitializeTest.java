@@ -2,15 +2,18 @@ package com.pelmar.base.audio.codec;
 
 import static com.pelmar.base.audio.codec.BridgeFixture.calls;
 import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
-import static com.pelmar.base.audio.codec.test.Emulator.DEFAULT_SERIAL;
-import static com.pelmar.base.audio.codec.test.Emulator.USB3000_ID;
+import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
+import static com.pelmar.usb3k.emulator.Emulator.USB3000_ID;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.pelmar.base.audio.codec.test.Emulator;
 import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.D2xxFunction;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 import java.util.stream.Stream;
@@ -69,7 +72,7 @@ class InitializeTest {
             assertEquals(List.of(), outcome.lines());
             assertEquals(1, calls("FT_OpenEx"));
             assertTrue(Emulator.transcript().contains("FT_OpenEx(U3K00001, 1) -> 0"));
-            assertEquals(1, Emulator.requestCount("U3K00001", Emulator.RATE));
+            assertEquals(1, Emulator.requestCount("U3K00001", Request.RATE));
         }
 
         @Test
@@ -83,15 +86,15 @@ class InitializeTest {
             int first = transcript.indexOf("FT_OpenEx(U3K00001, 1) -> 0");
             int second = transcript.indexOf("FT_OpenEx(U3K00002, 1) -> 0");
             assertTrue(first >= 0 && second > first, transcript);
-            assertEquals(1, Emulator.requestCount("U3K00002", Emulator.VERSION), "identified");
-            for (int request : new int[] {Emulator.RESET, Emulator.STOP_CODEC, Emulator.RATE}) {
+            assertEquals(1, Emulator.requestCount("U3K00002", Request.VERSION), "identified");
+            for (Request request : new Request[] {Request.RESET, Request.STOP_CODEC, Request.RATE}) {
                 assertEquals(1, Emulator.requestCount("U3K00001", request));
                 assertEquals(0, Emulator.requestCount("U3K00002", request));
             }
 
             StandardError.capture(() -> USB3KBridge.decode(new byte[7], 0, new byte[320], 0));
-            assertEquals(1, Emulator.requestCount("U3K00001", Emulator.CHANNEL));
-            assertEquals(0, Emulator.requestCount("U3K00002", Emulator.CHANNEL));
+            assertEquals(1, Emulator.requestCount("U3K00001", Request.CHANNEL));
+            assertEquals(0, Emulator.requestCount("U3K00002", Request.CHANNEL));
         }
     }
 
@@ -107,12 +110,12 @@ class InitializeTest {
         String noRate = "Cannot set table rate 34 for USB-3000 device EMU30001";
         return Stream.of(
                 failure("enumeration fails",
-                        () -> Emulator.failCall(null, "FT_CreateDeviceInfoList", 4, 0),
+                        () -> Emulator.failCall(null, D2xxFunction.FT_CreateDeviceInfoList, 4, 0),
                         "No USB-3000 devices detected",
                         "USB3KFactory::USB3KFactory - FT_CreateDeviceInfoList failed: 4",
                         "No USB-3000 devices detected"),
                 failure("no answer to identification",
-                        () -> Emulator.faultAnswer(s, Emulator.PRODUCT_ID, 0, Emulator.NO_ANSWER, 0),
+                        () -> Emulator.faultAnswer(s, Request.PRODUCT_ID, 0, Fault.NO_ANSWER, 0),
                         notReady,
                         HEADER_TIMEOUT,
                         "USB3K::USB3K - did not receive product ID response (1st attempt)",
@@ -120,29 +123,29 @@ class InitializeTest {
                         "USB3K::USB3K - did not receive product ID response (2nd attempt)",
                         notReady),
                 failure("reset unanswered",
-                        () -> Emulator.faultAnswer(s, Emulator.RESET, 0, Emulator.NO_ANSWER, 0),
+                        () -> Emulator.faultAnswer(s, Request.RESET, 0, Fault.NO_ANSWER, 0),
                         noReset,
                         HEADER_TIMEOUT, "USB3K::reset - did not receive reset response", noReset),
                 failure("reset answer without ready field",
-                        () -> Emulator.faultAnswer(s, Emulator.RESET, 0, Emulator.MISSING_FIELD, 0),
+                        () -> Emulator.faultAnswer(s, Request.RESET, 0, Fault.MISSING_FIELD, 0),
                         noReset,
                         "USB3K::reset - no ready field in response", noReset),
                 failure("stop codec refused with status 5",
-                        () -> Emulator.faultAnswer(s, Emulator.STOP_CODEC, 0, Emulator.STATUS, 5),
+                        () -> Emulator.faultAnswer(s, Request.STOP_CODEC, 0, Fault.STATUS, 5),
                         noPacketMode,
                         noPacketMode),
                 failure("stop codec request not written", // writes: product ID, version, reset, stop
-                        () -> Emulator.failCall(s, "FT_Write", 4, 4),
+                        () -> Emulator.failCall(s, D2xxFunction.FT_Write, 4, 4),
                         noPacketMode,
                         "USB3K::sendPacket - FT_Write failed: 4",
                         "USB3K::stopCodec - cannot send stop codec request",
                         noPacketMode),
                 failure("rate refused with status 1",
-                        () -> Emulator.faultAnswer(s, Emulator.RATE, 0, Emulator.STATUS, 1),
+                        () -> Emulator.faultAnswer(s, Request.RATE, 0, Fault.STATUS, 1),
                         noRate,
                         noRate),
                 failure("rate answer without its field",
-                        () -> Emulator.faultAnswer(s, Emulator.RATE, 0, Emulator.MISSING_FIELD, 0),
+                        () -> Emulator.faultAnswer(s, Request.RATE, 0, Fault.MISSING_FIELD, 0),
                         noRate,
                         "USB3K::setRate - no rate field in response", noRate));
     }
@@ -157,7 +160,7 @@ class InitializeTest {
 
     @Test
     void aLaterSuccessKeepsTheStoredTextAndTheDeviceList() {
-        Emulator.faultAnswer(DEFAULT_SERIAL, Emulator.RESET, 1, Emulator.MISSING_FIELD, 0);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.RESET, 1, Fault.MISSING_FIELD, 0);
         assertFalse(initialize().ready());
 
         Outcome second = initialize();
@@ -165,7 +168,7 @@ class InitializeTest {
         assertEquals(List.of(), second.lines());
         assertEquals("Cannot reset USB-3000 device EMU30001", second.error());
         assertEquals(1, calls("FT_CreateDeviceInfoList"), "no second enumeration");
-        assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Emulator.RESET), "commands rerun");
+        assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET), "commands rerun");
     }
 
     @Nested
@@ -194,8 +197,8 @@ class InitializeTest {
             Emulator.addDevice(USB3000_ID, "U3K00003", "USB-3000");
             assertTrue(initialize().ready());
             assertEquals(2, calls("FT_CreateDeviceInfoList"));
-            assertEquals(1, Emulator.requestCount("U3K00003", Emulator.PRODUCT_ID), "new device");
-            assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Emulator.RATE));
+            assertEquals(1, Emulator.requestCount("U3K00003", Request.PRODUCT_ID), "new device");
+            assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Request.RATE));
             assertEquals(3, Emulator.openHandles());
         }
 
@@ -208,7 +211,7 @@ class InitializeTest {
             byte[] serial = {'S', 'N', (byte) 0xE9, (byte) 0xFF, (byte) 0x80, '1'};
             Emulator.clearDevices();
             Emulator.addDevice(USB3000_ID, serial, "USB-3000");
-            Emulator.faultAnswer(null, Emulator.RATE, 0, Emulator.STATUS, 1);
+            Emulator.faultAnswer(null, Request.RATE, 0, Fault.STATUS, 1);
 
             byte[] written = StandardError.captureBytes(USB3KBridge::initialize);
             String error = USB3KBridge.getInitError();

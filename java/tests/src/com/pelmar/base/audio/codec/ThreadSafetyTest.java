@@ -8,8 +8,8 @@ import static com.pelmar.base.audio.codec.BridgeFixture.untouched;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.pelmar.base.audio.codec.test.Emulator;
 import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.Emulator;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;

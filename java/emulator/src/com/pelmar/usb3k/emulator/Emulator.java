@@ -1,0 +1,286 @@
+package com.pelmar.usb3k.emulator;
+
+import java.nio.charset.StandardCharsets;
+import java.util.Objects;
+
+/**
+ * The emulated D2XX driver and USB-3000 devices that stand in for FTDI's driver and real hardware,
+ * under the control of a test.
+ *
+ * <h2>Running with the emulator</h2>
+ *
+ * <p>The emulator is a D2XX library of its own, {@code libftd2xx.so}, shipped with this jar: the
+ * JVM must load it instead of FTDI's driver. Start the JVM with the emulator's folder first in
+ * {@code LD_LIBRARY_PATH} and with the folders of {@code libusb3k.so} and {@code
+ * libusb3k_emulator_jni.so} in {@code java.library.path}; put {@code usb3k.jar} and {@code
+ * usb3k-emulator.jar} on the class path. {@code USB3KBridge.initialize()} then finds the emulated
+ * devices, and the methods of this class change what they do. Never ship the emulator with an
+ * application.
+ *
+ * <h2>State</h2>
+ *
+ * <p>The emulator's state is process-wide: a list of attached FTDI devices (after {@link #reset()}
+ * one USB-3000, {@link #DEFAULT_SERIAL}), the faults waiting to be used, counters of requests and
+ * D2XX calls, and a transcript of every D2XX call. Call {@link #reset()} before each test. Time is
+ * virtual: a read that would wait for its time-out returns at once, so tests with faults run as
+ * fast as tests without.
+ *
+ * <p>An emulated USB-3000 answers every request as a real one does, and answers each frame with
+ * speech of its own making: a tone that depends on the frame's codeword bits, so that a test can
+ * compare every byte an application receives with {@link #decodedSpeech}.
+ *
+ * <h2>Counting</h2>
+ *
+ * <p>Faults are aimed by occurrence: the n-th request of a kind, or the n-th call of a D2XX
+ * function, counted from 1 since the last {@link #reset()} on the device named (on any device when
+ * the serial number is null). Occurrence 0 means every one. Several faults may wait at once.
+ *
+ * <p>Every method may be called from any thread: the emulator guards its state with one lock.
+ */
+public final class Emulator {
+    static {
+        try {
+            System.loadLibrary("usb3k_emulator_jni");
+        } catch (UnsatisfiedLinkError e) {
+            UnsatisfiedLinkError explained =
+                    new UnsatisfiedLinkError(
+                            "cannot load the usb3k emulator: "
+                                    + e.getMessage()
+                                    + " (libusb3k_emulator_jni.so must be in java.library.path"
+                                    + " and the emulator's libftd2xx.so first in"
+                                    + " LD_LIBRARY_PATH)");
+            explained.initCause(e);
+            throw explained;
+        }
+    }
+
+    /** The identifiers of a USB-3000's FTDI chip: vendor 0x0403, product 0x6001. */
+    public static final int USB3000_ID = 0x04036001;
+
+    /** The serial number of the one USB-3000 attached after {@link #reset()}. */
+    public static final String DEFAULT_SERIAL = "EMU30001";
+
+    /** The description of the one USB-3000 attached after {@link #reset()}. */
+    public static final String DEFAULT_DESCRIPTION = "USB-3000 (emulated)";
+
+    private static final int FRAME_BYTES = 7;
+    private static final int CODEWORD_BITS = 49;
+
+    private Emulator() {}
+
+    /**
+     * Back to a fresh start: one attached USB-3000 ({@link #DEFAULT_SERIAL}, {@link
+     * #DEFAULT_DESCRIPTION}), no faults, no open handles, counters at zero, and an empty transcript
+     * that records every D2XX call.
+     *
+     * <p>Handles that the library holds become invalid, so that its later calls on them fail:
+     * close the device ({@code USB3KBridge.shutdown()}, or close every decoder) before a reset.
+     */
+    public static native void reset();
+
+    /** Detaches every device; handles open on them become invalid. */
+    public static native void clearDevices();
+
+    /**
+     * Attaches an FTDI device at the end of the device list.
+     *
+     * @param id the chip's vendor and product identifiers; {@link #USB3000_ID} makes a USB-3000,
+     *     any other value a device that accepts writes and never answers
+     * @param serial the serial number, up to 16 characters, each written as one byte (Latin-1)
+     * @param description the description, each character written as one byte (Latin-1)
+     * @return the device's index in the list
+     */
+    public static int addDevice(int id, String serial, String description) {
+        return addDevice(id, serial.getBytes(StandardCharsets.ISO_8859_1), description);
+    }
+
+    /**
+     * Attaches an FTDI device whose serial number is exactly these bytes, for tests of serial
+     * numbers that are not text.
+     *
+     * @param id the chip's vendor and product identifiers, as for {@link #addDevice(int, String,
+     *     String)}
+     * @param serial the serial number's bytes, up to 16, without a terminating zero
+     * @param description the description, each character written as one byte (Latin-1)
+     * @return the device's index in the list
+     */
+    public static int addDevice(int id, byte[] serial, String description) {
+        Objects.requireNonNull(serial, "serial");
+        return nativeAddDevice(id, serial.clone(), latin1(description));
+    }
+
+    /**
+     * Makes a D2XX function return a status instead of doing its work.
+     *
+     * @param serial the device whose calls fail, or null for calls on any device
+     * @param function the function
+     * @param status the D2XX status it returns, for example 4 ({@code FT_IO_ERROR}) or 3 ({@code
+     *     FT_DEVICE_NOT_OPENED})
+     * @param occurrence which call fails, counted from 1 since {@link #reset()}; 0: every call
+     */
+    public static void failCall(String serial, D2xxFunction function, int status, int occurrence) {
+        nativeFailCall(latin1(serial), function.name(), status, checkOccurrence(occurrence));
+    }
+
+    /**
+     * Makes a write accept only part of its bytes and report success with that count, as a write
+     * that times out part way does. Only the accepted bytes reach the device.
+     *
+     * @param serial the device, or null for writes to any device
+     * @param occurrence which write, counted from 1 since {@link #reset()}; 0: every write
+     * @param accepted how many bytes the write accepts
+     */
+    public static void shortWrite(String serial, int occurrence, int accepted) {
+        if (accepted < 0) {
+            throw new IllegalArgumentException("accepted bytes must not be negative: " + accepted);
+        }
+        nativeShortWrite(latin1(serial), checkOccurrence(occurrence), accepted);
+    }
+
+    /**
+     * Makes a USB-3000 answer a request with a fault.
+     *
+     * @param serial the device, or null for requests to any device
+     * @param request the kind of request
+     * @param occurrence which request of that kind, counted from 1 since {@link #reset()}; 0: every
+     *     one
+     * @param fault how the answer goes wrong
+     * @param value what the fault needs, as {@link Fault} says for each kind (0 where it needs
+     *     nothing)
+     */
+    public static void faultAnswer(
+            String serial, Request request, int occurrence, Fault fault, int value) {
+        nativeFaultAnswer(
+                latin1(serial), request.code, checkOccurrence(occurrence), fault.code, value);
+    }
+
+    /**
+     * Drops every fault that has not been used yet. Devices, handles, counters, the transcript, and
+     * answers already held back on their way stay.
+     */
+    public static native void clearFaults();
+
+    /**
+     * How many requests of a kind USB-3000s have received since {@link #reset()}.
+     *
+     * @param serial the device, or null for all devices together
+     * @param request the kind of request
+     * @return the number of requests
+     */
+    public static int requestCount(String serial, Request request) {
+        return nativeRequestCount(latin1(serial), request.code);
+    }
+
+    /**
+     * How many times a D2XX function has been called since {@link #reset()}, failed calls included,
+     * so that a test can aim a fault at the next call.
+     *
+     * @param serial the device, or null for calls on any device
+     * @param function the function
+     * @return the number of calls
+     */
+    public static int callCount(String serial, D2xxFunction function) {
+        return nativeCallCount(latin1(serial), function.name());
+    }
+
+    /**
+     * The handles open now, over all devices: 0 after the library has closed every device.
+     *
+     * @return the number of handles opened and not yet closed
+     */
+    public static native int openHandles();
+
+    /**
+     * Every D2XX call since the transcript was last cleared, one line each, in call order, each
+     * ended by a line feed. Bytes are two lowercase hexadecimal digits separated by spaces; calls
+     * on a device start with its serial number. For example:
+     *
+     * <pre>
+     * FT_CreateDeviceInfoList() -&gt; 0 count=1
+     * FT_OpenEx(EMU30001, 1) -&gt; 0
+     * EMU30001 FT_SetBaudRate(460800) -&gt; 0
+     * EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -&gt; 0 written=7
+     * EMU30001 FT_Read(4) -&gt; 0 got=4: 61 00 0c 00
+     * EMU30001 FT_GetQueueStatus() -&gt; 0 queued=0
+     * EMU30001 FT_Close() -&gt; 0
+     * </pre>
+     *
+     * <p>A request the device refuses adds a line after its write, such as {@code EMU30001 sim: bad
+     * parity}.
+     *
+     * @return the transcript, each byte read as one character (Latin-1)
+     */
+    public static String transcript() {
+        return new String(nativeTranscript(), StandardCharsets.ISO_8859_1);
+    }
+
+    /** Empties the transcript; recording goes on as before. */
+    public static native void clearTranscript();
+
+    /**
+     * Turns recording of the transcript on or off. {@link #reset()} turns it on; long decodes run
+     * faster with it off, and counters and faults work either way.
+     *
+     * @param on whether D2XX calls are recorded
+     */
+    public static native void recordTranscript(boolean on);
+
+    /**
+     * The speech an emulated USB-3000 sends for a codeword, as it travels on the wire.
+     *
+     * @param codeword the frame's 49 codeword bits, the first in bit 48
+     * @return 320 bytes: 160 samples of 16 bits, each high byte first
+     */
+    public static native byte[] speechForCodeword(long codeword);
+
+    /**
+     * The speech an application receives for one VCW frame decoded on an emulated USB-3000: what
+     * {@code USB3KBridge.decode} writes for it.
+     *
+     * @param vcw the frames
+     * @param vcwOffset where the frame's 7 bytes start
+     * @return 320 bytes: 160 samples of 16 bits, each low byte first
+     */
+    public static byte[] decodedSpeech(byte[] vcw, int vcwOffset) {
+        Objects.checkFromIndexSize(vcwOffset, FRAME_BYTES, vcw.length);
+        long codeword = 0;
+        for (int i = 0; i < FRAME_BYTES; i++) {
+            codeword = codeword << 8 | (vcw[vcwOffset + i] & 0xFF);
+        }
+        byte[] speech = speechForCodeword(codeword & ((1L << CODEWORD_BITS) - 1));
+        for (int i = 0; i + 1 < speech.length; i += 2) {
+            byte high = speech[i];
+            speech[i] = speech[i + 1];
+            speech[i + 1] = high;
+        }
+        return speech;
+    }
+
+    private static int checkOccurrence(int occurrence) {
+        if (occurrence < 0) {
+            throw new IllegalArgumentException("occurrence must not be negative: " + occurrence);
+        }
+        return occurrence;
+    }
+
+    /** A text as the emulator holds it, one byte a character; null stays null (any device). */
+    private static byte[] latin1(String text) {
+        return text == null ? null : text.getBytes(StandardCharsets.ISO_8859_1);
+    }
+
+    private static native int nativeAddDevice(int id, byte[] serial, byte[] description);
+
+    private static native void nativeFailCall(
+            byte[] serial, String function, int status, int occurrence);
+
+    private static native void nativeShortWrite(byte[] serial, int occurrence, int accepted);
+
+    private static native void nativeFaultAnswer(
+            byte[] serial, int request, int occurrence, int fault, int value);
+
+    private static native int nativeRequestCount(byte[] serial, int request);
+
+    private static native int nativeCallCount(byte[] serial, String function);
+
+    private static native byte[] nativeTranscript();
+}

@@ -1,0 +1,120 @@
+package com.pelmar.usb3k;
+
+import java.io.EOFException;
+import java.io.IOException;
+import java.io.InputStream;
+import java.util.Objects;
+import java.util.function.LongConsumer;
+
+/**
+ * The speech of a stream of VCW frames, decoded a chunk of frames at a time as it is read: it holds
+ * one chunk's frames and speech, never the whole input. A failure (a frame the device did not
+ * decode, an input that ends early or in a part frame) is thrown once the speech before it has
+ * been read, and again by every later read: the speech never just ends short.
+ */
+final class SpeechInputStream extends InputStream {
+    private final Usb3kDecoder decoder;
+    private final InputStream vcw;
+    /** Frames the input holds, or -1 when it is read to its end. */
+    private final long totalFrames;
+    private final LongConsumer progress;
+    private final byte[] frames;
+    private final byte[] speech;
+
+    /** speech[position..limit) is decoded and not yet read. */
+    private int position;
+    private int limit;
+    private long framesDecoded;
+    /** Thrown once the speech before it has been read. */
+    private IOException failure;
+
+    SpeechInputStream(
+            Usb3kDecoder decoder,
+            InputStream vcw,
+            long totalFrames,
+            int framesPerRead,
+            LongConsumer progress) {
+        this.decoder = decoder;
+        this.vcw = vcw;
+        this.totalFrames = totalFrames;
+        this.progress = progress;
+        this.frames = new byte[framesPerRead * Usb3kDecoder.FRAME_BYTES];
+        this.speech = new byte[framesPerRead * Usb3kDecoder.SPEECH_BYTES];
+    }
+
+    @Override
+    public int read() throws IOException {
+        byte[] one = new byte[1];
+        return read(one, 0, 1) < 0 ? -1 : one[0] & 0xFF;
+    }
+
+    @Override
+    public int read(byte[] buffer, int offset, int length) throws IOException {
+        Objects.checkFromIndexSize(offset, length, buffer.length);
+        if (length == 0) {
+            return 0;
+        }
+        if (position == limit && !decodeNextChunk()) {
+            return -1;
+        }
+        int count = Math.min(length, limit - position);
+        System.arraycopy(speech, position, buffer, offset, count);
+        position += count;
+        return count;
+    }
+
+    @Override
+    public int available() {
+        return limit - position;
+    }
+
+    @Override
+    public void close() throws IOException {
+        vcw.close();
+    }
+
+    /** Reads and decodes the next chunk of frames; false at the end of the input. */
+    private boolean decodeNextChunk() throws IOException {
+        if (failure != null) {
+            throw failure;
+        }
+        int wanted = frames.length / Usb3kDecoder.FRAME_BYTES;
+        if (totalFrames >= 0) {
+            wanted = (int) Math.min(wanted, totalFrames - framesDecoded);
+        }
+        int bytes = vcw.readNBytes(frames, 0, wanted * Usb3kDecoder.FRAME_BYTES);
+        int count = bytes / Usb3kDecoder.FRAME_BYTES;
+        IOException end = endFailure(bytes, count, wanted);
+
+        int decoded = count == 0 ? 0 : decoder.decode(frames, 0, count, speech, 0);
+        framesDecoded += decoded;
+        if (count > 0 && progress != null) {
+            progress.accept(framesDecoded);
+        }
+        failure = decoded < count ? new FrameNotDecodedException(framesDecoded) : end;
+        position = 0;
+        limit = decoded * Usb3kDecoder.SPEECH_BYTES;
+        if (limit == 0 && failure != null) {
+            throw failure;
+        }
+        return limit > 0;
+    }
+
+    /** What a read that gave these bytes of the wanted frames means, once its frames are read. */
+    private IOException endFailure(int bytes, int count, int wanted) {
+        int partBytes = bytes - count * Usb3kDecoder.FRAME_BYTES;
+        if (totalFrames >= 0 && count < wanted) {
+            return new EOFException(
+                    "the VCW input ended after "
+                            + (framesDecoded + count)
+                            + " of "
+                            + totalFrames
+                            + " frames");
+        }
+        if (partBytes > 0) {
+            return new EOFException(
+                    "the VCW input ends in a part frame of " + partBytes + " bytes");
+        }
+        return null;
+    }
+}

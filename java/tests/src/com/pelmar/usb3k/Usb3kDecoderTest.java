@@ -1,0 +1,147 @@
+package com.pelmar.usb3k;
+
+import static com.pelmar.base.audio.codec.BridgeFixture.FRAME;
+import static com.pelmar.base.audio.codec.BridgeFixture.SPEECH;
+import static com.pelmar.base.audio.codec.BridgeFixture.expectedSpeechOfAll;
+import static com.pelmar.base.audio.codec.BridgeFixture.frames;
+import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
+import static com.pelmar.base.audio.codec.BridgeFixture.untouched;
+import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+
+import com.pelmar.base.audio.codec.test.StandardError;
+import com.pelmar.usb3k.emulator.D2xxFunction;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
+import java.util.Arrays;
+import java.util.List;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/** Usb3kDecoder over the emulator: exact frame counts, and one device shared by every decoder. */
+class Usb3kDecoderTest {
+    /** More than two of the library's chunks of 1,024 frames. */
+    private static final int CALL_FRAMES = 2100;
+
+    @BeforeEach
+    void start() {
+        freshBridge();
+    }
+
+    /** Opens a decoder; the library must write nothing while it does. */
+    static Usb3kDecoder openQuietly() {
+        Usb3kDecoder[] decoder = new Usb3kDecoder[1];
+        List<String> lines =
+                StandardError.capture(
+                        () -> {
+                            try {
+                                decoder[0] = Usb3kDecoder.open();
+                            } catch (Usb3kException e) {
+                                throw new AssertionError(e);
+                            }
+                        });
+        assertEquals(List.of(), lines, "open");
+        return decoder[0];
+    }
+
+    private static byte[] slice(byte[] bytes, int from, int to) {
+        return Arrays.copyOfRange(bytes, from, to);
+    }
+
+    @ParameterizedTest(name = "frame {0} fails")
+    @ValueSource(ints = {0, 1, 500, 1023, 1024, 1025, CALL_FRAMES - 1})
+    void theCountIsTheFramesBeforeTheOneTheDeviceFailed(int failed) {
+        Emulator.recordTranscript(false);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, failed + 1, Fault.NO_ANSWER, 0);
+        byte[] vcw = frames(CALL_FRAMES, failed);
+        int end = 3 + CALL_FRAMES * SPEECH;
+        byte[] pcm = untouched(end + 3);
+        int[] decoded = {-1};
+        List<String> lines;
+        try (Usb3kDecoder decoder = openQuietly()) {
+            lines = StandardError.capture(() -> decoded[0] = decoder.decode(vcw, 0, pcm, 3));
+        }
+        assertEquals(failed, decoded[0]);
+        assertEquals(
+                List.of(
+                        "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
+                        "USB3K::decode - did not receive speech response"),
+                lines);
+        assertEquals(failed + 1, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
+        int written = 3 + failed * SPEECH;
+        assertArrayEquals(expectedSpeechOfAll(slice(vcw, 0, failed * FRAME), 0),
+                slice(pcm, 3, written));
+        assertArrayEquals(new byte[end - written], slice(pcm, written, end), "the rest is zero");
+        assertArrayEquals(untouched(3), slice(pcm, 0, 3));
+        assertArrayEquals(untouched(3), slice(pcm, end, end + 3));
+    }
+
+    @Test
+    void onlyTheFramesAskedForAreSentAndWritten() {
+        byte[] vcw = frames(10, 4);
+        byte[] pcm = untouched(5 * SPEECH);
+        try (Usb3kDecoder decoder = openQuietly()) {
+            assertEquals(4, decoder.decode(vcw, 2 * FRAME, 4, pcm, SPEECH));
+            assertEquals(0, decoder.decode(vcw, 0, 0, pcm, 0));
+        }
+        assertEquals(4, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
+        assertArrayEquals(expectedSpeechOfAll(slice(vcw, 2 * FRAME, 6 * FRAME), 0),
+                slice(pcm, SPEECH, 5 * SPEECH));
+        assertArrayEquals(untouched(SPEECH), slice(pcm, 0, SPEECH));
+    }
+
+    @Test
+    void framesAndSpeechThatOverlapInOneArrayAreRefusedBeforeAnyExchange() {
+        byte[] shared = new byte[2 * SPEECH];
+        try (Usb3kDecoder decoder = openQuietly()) {
+            assertThrows(IllegalArgumentException.class,
+                    () -> decoder.decode(shared, SPEECH - FRAME, 1, shared, 0));
+            assertThrows(IndexOutOfBoundsException.class,
+                    () -> decoder.decode(new byte[FRAME], 0, new byte[SPEECH - 1], 0));
+        }
+        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
+    }
+
+    @Test
+    void decodersShareTheDeviceAndTheLastToCloseClosesIt() {
+        byte[] vcw = frames(3, 8);
+        Usb3kDecoder first = openQuietly();
+        Usb3kDecoder second = openQuietly();
+        assertEquals(1, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET), "prepared once");
+
+        first.close();
+        first.close();
+        byte[] pcm = new byte[3 * SPEECH];
+        assertEquals(3, second.decode(vcw, 0, pcm, 0));
+        assertArrayEquals(expectedSpeechOfAll(vcw, 0), pcm);
+        assertThrows(IllegalStateException.class, () -> first.decode(vcw, 0, pcm, 0));
+        assertEquals(1, Emulator.openHandles());
+
+        second.close();
+        assertEquals(0, Emulator.openHandles());
+        openQuietly().close();
+        assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET), "prepared again");
+    }
+
+    @Test
+    void aFailedOpenGivesTheLibrarysReasonAndTheNextLooksForDevicesAgain() {
+        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_OpenEx, 3, 1);
+        Usb3kException[] thrown = new Usb3kException[1];
+        List<String> lines =
+                StandardError.capture(
+                        () -> thrown[0] = assertThrows(Usb3kException.class, Usb3kDecoder::open));
+        assertEquals("USB-3000 device EMU30001 is not ready", thrown[0].getMessage());
+        assertEquals(
+                List.of("USB3K::USB3K - FT_OpenEx failed: 3",
+                        "USB-3000 device EMU30001 is not ready"),
+                lines);
+
+        openQuietly().close();
+        assertEquals(2, Emulator.callCount(null, D2xxFunction.FT_CreateDeviceInfoList));
+    }
+}

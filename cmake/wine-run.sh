@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Runs one 32-bit Windows program under wine, headless, for CTest and gtest_discover_tests.
-#   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
-# PREFIX is the wine prefix, made on first use (32-bit, no display). The program's exit code is
-# passed through; a crash comes back as a failing code, never as a hang.
+# Runs one Windows program under wine, headless, for CTest and gtest_discover_tests.
+#   wine-run.sh [--win64] PREFIX PROGRAM [ARGUMENTS...]
+# PREFIX is the wine prefix, made on first use without a display: 32-bit, or with --win64 64-bit
+# (which runs 64-bit programs, and 32-bit ones beside them). A prefix keeps the kind it was made
+# with. The program's exit code is passed through; a crash comes back as a failing code, never as
+# a hang.
 set -euo pipefail
 
+export WINEARCH=win32
+if [[ ${1-} == --win64 ]]; then
+    WINEARCH=win64
+    shift
+fi
 if (($# < 2)); then
-    echo "usage: $0 WINEPREFIX PROGRAM [ARGUMENTS...]" >&2
+    echo "usage: $0 [--win64] WINEPREFIX PROGRAM [ARGUMENTS...]" >&2
     exit 2
 fi
 
-export WINEPREFIX="$1"
+# wine takes only an absolute prefix.
+WINEPREFIX=$(realpath -m -- "$1")
+export WINEPREFIX
 shift
-export WINEARCH=win32
 export WINEDEBUG=-all
 # No .NET or HTML engine installers, no menu entries, and no debugger waiting on a crash.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"

@@ -3,6 +3,8 @@
 // With USB3K_FTDI_HEADER defined, FTDI's own ftd2xx.h is used instead.
 #pragma once
 
+#include <stddef.h>  // offsetof, for the layout check at the end
+
 #ifdef USB3K_FTDI_HEADER
 #ifdef _WIN32
 #include <windows.h>
@@ -94,9 +96,14 @@ FT_STATUS WINAPI FT_Close(FT_HANDLE ftHandle);
 
 #endif  // USB3K_FTDI_HEADER
 
-// The record is read straight out of the array D2XX fills, so its layout must be the driver's.
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(FT_DEVICE_LIST_INFO_NODE) == 100, "D2XX device record is 100 bytes on Win32");
-#elif defined(__x86_64__) || defined(_WIN64) || defined(__aarch64__)
-static_assert(sizeof(FT_DEVICE_LIST_INFO_NODE) == 104, "D2XX device record is 104 bytes on LP64");
-#endif
+// The record is read straight out of the array D2XX fills, so its layout must be the driver's:
+// four 32-bit fields and 80 bytes of text, then the handle at offset 96, padded to its alignment.
+// That depends only on the data model: 100 bytes where pointers are 32 bits (Win32, i386 Linux),
+// 104 where they are 64 bits (Win64, whose ULONG stays 32 bits; LP64 Linux, where D2XX makes it
+// unsigned int).
+static_assert(sizeof(ULONG) == 4 && sizeof(DWORD) == 4, "D2XX's ULONG and DWORD are 32 bits");
+static_assert(sizeof(FT_HANDLE) == 4 || sizeof(FT_HANDLE) == 8, "D2XX has 32- or 64-bit handles");
+static_assert(offsetof(FT_DEVICE_LIST_INFO_NODE, ftHandle) == 96,
+              "D2XX device record: the handle follows 96 bytes of fields");
+static_assert(sizeof(FT_DEVICE_LIST_INFO_NODE) == (sizeof(FT_HANDLE) == 4 ? 100 : 104),
+              "D2XX device record: 100 bytes with 32-bit pointers, 104 with 64-bit ones");

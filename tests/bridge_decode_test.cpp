@@ -14,24 +14,12 @@
 #include "sim_test_support.h"
 #include "tests/fake_jni_env.h"
 #include "tests/heap_tracker.h"
+#include "tests/java_speech.h"
 
 namespace {
 
 constexpr jbyte UNTOUCHED = 0x5A;
 constexpr std::size_t BLOCK = 320;
-
-std::vector<jbyte> asJava(const std::vector<uint8_t>& bytes) {
-    return std::vector<jbyte>(bytes.begin(), bytes.end());
-}
-
-// What Java must find for these frames: the emulated device's speech, each sample low byte first.
-std::vector<jbyte> javaSpeechFor(const std::vector<uint8_t>& frames) {
-    std::vector<uint8_t> speech = speechForFrames(frames);
-    for (std::size_t i = 0; i + 1 < speech.size(); i += 2) {
-        std::swap(speech[i], speech[i + 1]);
-    }
-    return asJava(speech);
-}
 
 class BridgeDecode : public SimTest {
   protected:

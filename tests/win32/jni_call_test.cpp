@@ -1,6 +1,7 @@
-// usb3k.dll called the way a 32-bit Windows JVM calls it: loaded with LoadLibrary, its native
-// methods found by their plain JNI names with GetProcAddress and called through __stdcall
-// pointers, with a JNI environment of our own, over the emulator's ftd2xx.dll.
+// usb3k.dll called the way a Windows JVM calls it: loaded with LoadLibrary, its native methods
+// found by their plain JNI names with GetProcAddress and called through JNICALL (__stdcall)
+// pointers, with a JNI environment of our own, over the emulator's ftd2xx.dll. The checks of
+// x86's stdcall itself run on 32-bit Windows only (tests/win32/CMakeLists.txt).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +14,12 @@
 #include <vector>
 
 #include "sim/usb3k_sim.h"
-#include "tests/sim_test_support.h"
 #include "tests/fake_jni_env.h"
+#include "tests/java_speech.h"
+#include "tests/sim_test_support.h"
+#ifndef _WIN64
 #include "tests/win32/stdcall_probe.h"
+#endif
 
 namespace {
 
@@ -36,20 +40,6 @@ template <typename Function>
 Function entryPoint(HMODULE library, const char* name) {
     // Through void*: a FARPROC converted straight to another function type draws a warning.
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-
-std::vector<jbyte> asJava(const std::vector<uint8_t>& bytes) {
-    return std::vector<jbyte>(bytes.begin(), bytes.end());
-}
-
-// The speech the emulated device sends for these frames, each sample's two bytes swapped: what
-// a Java caller must find in its array.
-std::vector<jbyte> swappedSpeechFor(const std::vector<uint8_t>& frames) {
-    std::vector<uint8_t> speech = speechForFrames(frames);
-    for (std::size_t i = 0; i + 1 < speech.size(); i += 2) {
-        std::swap(speech[i], speech[i + 1]);
-    }
-    return asJava(speech);
 }
 
 // A fresh usb3k.dll for every test: its process-wide state (device list, current device, stored
@@ -95,6 +85,7 @@ class JniCallTest : public SimTest {
     FakeJniEnv jni_;
 };
 
+#ifndef _WIN64
 TEST_F(JniCallTest, NativeMethodsAreNotExportedUnderDecoratedNames) {
     // Under these names a JVM would not find them (plain first, then _name@N), and MinGW exports
     // name@N unless told otherwise.
@@ -120,12 +111,13 @@ TEST_F(JniCallTest, EachNativeMethodRemovesItsOwnArguments) {
     const ProbedCall decoded =
         probeCall(reinterpret_cast<void*>(decode_), {env, cls, word(vcw), 0, word(pcm), 0});
     EXPECT_EQ(decoded.poppedBytes, 24u);
-    EXPECT_EQ(jni_.contents(pcm), swappedSpeechFor(frames));
+    EXPECT_EQ(jni_.contents(pcm), javaSpeechFor(frames));
 
     const ProbedCall shut = probeCall(reinterpret_cast<void*>(shutdown_), {env, cls});
     EXPECT_EQ(shut.poppedBytes, 8u);
     EXPECT_EQ(shut.result & 0xFF, JNI_TRUE);
 }
+#endif  // _WIN64
 
 TEST_F(JniCallTest, InitializeOverTheEmulatorPreparesTheDevice) {
     EXPECT_TRUE(initialize());
@@ -156,7 +148,7 @@ TEST_F(JniCallTest, DecodeOfFifteenBytesWritesTwoFramesOfSwappedSpeech) {
     EXPECT_EQ(decode(vcw, 5, pcm, kPcmOffset), JNI_FALSE);
 
     const std::vector<jbyte>& out = jni_.contents(pcm);
-    const std::vector<jbyte> expected = swappedSpeechFor(frames);
+    const std::vector<jbyte> expected = javaSpeechFor(frames);
     ASSERT_EQ(expected.size(), 640u);
     EXPECT_EQ(std::vector<jbyte>(out.begin() + kPcmOffset, out.begin() + kPcmOffset + 640),
               expected);
@@ -187,7 +179,7 @@ TEST_F(JniCallTest, DecodeIntoTheInputArrayKeepsTheSpeech) {
     EXPECT_EQ(decode(both, 640, both, 0), JNI_FALSE);
 
     const std::vector<jbyte>& out = jni_.contents(both);
-    EXPECT_EQ(std::vector<jbyte>(out.begin(), out.begin() + 640), swappedSpeechFor(frames));
+    EXPECT_EQ(std::vector<jbyte>(out.begin(), out.begin() + 640), javaSpeechFor(frames));
     EXPECT_EQ(std::vector<jbyte>(out.begin() + 640, out.end()),
               std::vector<jbyte>(contents.begin() + 640, contents.end()));
 }

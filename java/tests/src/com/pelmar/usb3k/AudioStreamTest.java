@@ -5,6 +5,7 @@ import static com.pelmar.base.audio.codec.BridgeFixture.SPEECH;
 import static com.pelmar.base.audio.codec.BridgeFixture.expectedSpeechOfAll;
 import static com.pelmar.base.audio.codec.BridgeFixture.frames;
 import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
+import static com.pelmar.base.audio.codec.BridgeFixture.samplesOfWav;
 import static com.pelmar.usb3k.Usb3kDecoderTest.openQuietly;
 import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
@@ -21,9 +22,6 @@ import java.io.ByteArrayOutputStream;
 import java.io.EOFException;
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -46,25 +44,6 @@ class AudioStreamTest {
     void start() {
         freshBridge();
         Emulator.recordTranscript(false);
-    }
-
-    /** Checks a WAV file's 44-byte header for 8 kHz 16-bit mono PCM and returns its samples. */
-    private static byte[] samplesOfWav(byte[] file) {
-        ByteBuffer header = ByteBuffer.wrap(file, 0, 44).order(ByteOrder.LITTLE_ENDIAN);
-        int dataBytes = file.length - 44;
-        assertEquals("RIFF", new String(file, 0, 4, StandardCharsets.US_ASCII));
-        assertEquals(36 + dataBytes, header.getInt(4), "RIFF size");
-        assertEquals("WAVEfmt ", new String(file, 8, 8, StandardCharsets.US_ASCII));
-        assertEquals(16, header.getInt(16), "format chunk size");
-        assertEquals(1, header.getShort(20), "PCM");
-        assertEquals(1, header.getShort(22), "mono");
-        assertEquals(8000, header.getInt(24), "samples a second");
-        assertEquals(16000, header.getInt(28), "bytes a second");
-        assertEquals(2, header.getShort(32), "bytes a sample");
-        assertEquals(16, header.getShort(34), "bits a sample");
-        assertEquals("data", new String(file, 36, 4, StandardCharsets.US_ASCII));
-        assertEquals(dataBytes, header.getInt(40), "data size");
-        return Arrays.copyOfRange(file, 44, file.length);
     }
 
     @ParameterizedTest(name = "{0}")

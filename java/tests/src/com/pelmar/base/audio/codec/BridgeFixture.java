@@ -1,7 +1,12 @@
 package com.pelmar.base.audio.codec;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
 import com.pelmar.base.audio.codec.test.StandardError;
 import com.pelmar.usb3k.emulator.Emulator;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
 import java.util.regex.Matcher;
@@ -111,5 +116,24 @@ public final class BridgeFixture {
                 .lines()
                 .filter(line -> line.matches("(\\S+ )?" + function + "\\(.*"))
                 .count();
+    }
+
+    /** Checks a WAV file's 44-byte header for 8 kHz 16-bit mono PCM and returns its samples. */
+    public static byte[] samplesOfWav(byte[] file) {
+        ByteBuffer header = ByteBuffer.wrap(file, 0, 44).order(ByteOrder.LITTLE_ENDIAN);
+        int dataBytes = file.length - 44;
+        assertEquals("RIFF", new String(file, 0, 4, StandardCharsets.US_ASCII));
+        assertEquals(36 + dataBytes, header.getInt(4), "RIFF size");
+        assertEquals("WAVEfmt ", new String(file, 8, 8, StandardCharsets.US_ASCII));
+        assertEquals(16, header.getInt(16), "format chunk size");
+        assertEquals(1, header.getShort(20), "PCM");
+        assertEquals(1, header.getShort(22), "mono");
+        assertEquals(8000, header.getInt(24), "samples a second");
+        assertEquals(16000, header.getInt(28), "bytes a second");
+        assertEquals(2, header.getShort(32), "bytes a sample");
+        assertEquals(16, header.getShort(34), "bits a sample");
+        assertEquals("data", new String(file, 36, 4, StandardCharsets.US_ASCII));
+        assertEquals(dataBytes, header.getInt(40), "data size");
+        return Arrays.copyOfRange(file, 44, file.length);
     }
 }

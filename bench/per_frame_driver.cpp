@@ -1,16 +1,20 @@
 // The program bench/count-per-frame runs under callgrind: a ready device at rate table 34 on the
-// emulator with its transcript off, a warm-up decode, then one USB3K::decodeFrames call over the
-// number of frames given. The script counts only what runs inside decodeFrames and inside the
-// D2XX functions; the setup and the warm-up cost the same for every frame count, so they drop out
-// of the difference between two runs.
+// emulator with its transcript off, a warm-up decode, then one call of the bridge's decode entry
+// point over the number of frames given, with a JNI environment of our own standing in for the
+// JVM. The script counts only what runs inside that entry point, inside the D2XX functions and
+// inside the JNI environment's array copies; the setup and the warm-up cost the same for every
+// frame count, so they drop out of the difference between two runs.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "bench/vcw_frames.h"
-#include "device/usb3k.h"
+#include "bridge/bridge_decode.h"
+#include "bridge/bridge_lifecycle.h"
+#include "bridge/bridge_state.h"
 #include "packet/packet_constants.h"
 #include "sim/usb3k_sim.h"
+#include "tests/fake_jni_env.h"
 
 namespace {
 
@@ -27,6 +31,10 @@ bool parseFrameCount(const char* text, std::size_t& frames) {
     return true;
 }
 
+jbyteArray javaArray(FakeJniEnv& jni, const std::vector<uint8_t>& bytes) {
+    return jni.newByteArray(std::vector<jbyte>(bytes.begin(), bytes.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,19 +45,27 @@ int main(int argc, char** argv) {
     }
     sim_reset();
     sim_record_transcript(0);
-    USB3K device(SIM_DEFAULT_SERIAL);
-    if (!device.ready || device.reset() != 0 || device.stopCodec() != 0 || device.setRate() != 0) {
+    BridgeState state;
+    if (!initializeDevice(state)) {
         std::fprintf(stderr, "error: the emulated device did not get ready\n");
         return 1;
     }
 
-    const std::vector<uint8_t> vcw = pseudoRandomFrames(frames);
-    std::vector<uint8_t> speech(frames * SPEECH_BLOCK_SIZE);
+    FakeJniEnv jni;
     const std::size_t warmUp = frames < WARM_UP_FRAMES ? frames : WARM_UP_FRAMES;
-    if (device.decodeFrames(vcw.data(), warmUp, speech.data()) != warmUp ||
-        device.decodeFrames(vcw.data(), frames, speech.data()) != frames) {
+    const std::vector<uint8_t> vcw = pseudoRandomFrames(frames);
+    jbyteArray warmUpInput =
+        javaArray(jni, std::vector<uint8_t>(vcw.begin(), vcw.begin() + warmUp * 7));
+    jbyteArray input = javaArray(jni, vcw);
+    jbyteArray pcm = javaArray(jni, std::vector<uint8_t>(frames * SPEECH_BLOCK_SIZE));
+    decodeIntoJava(jni.env(), state, warmUpInput, 0, pcm, 0);
+    decodeIntoJava(jni.env(), state, input, 0, pcm, 0);
+    if (sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL) !=
+            static_cast<int>(warmUp + frames) ||
+        !jni.faults().empty()) {
         std::fprintf(stderr, "error: a frame was not decoded\n");
         return 1;
     }
+    shutdownDevices(state);
     return 0;
 }

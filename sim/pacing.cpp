@@ -8,8 +8,8 @@ Clock::duration lineTime(std::size_t bytes, unsigned baudRate) {
     if (baudRate == 0) {
         return Clock::duration::zero();
     }
-    const auto microseconds = static_cast<long long>(bytes) * 10 * 1000000 / baudRate;
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(microseconds));
+    const auto nanoseconds = static_cast<long long>(bytes) * 10 * 1000000000LL / baudRate;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(nanoseconds));
 }
 
 void waitUntil(Clock::time_point when) {

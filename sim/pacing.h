@@ -1,4 +1,4 @@
-// Paced mode: how long bytes take on the serial line, and waiting for it in real time.
+// How long bytes take on the serial line, and waiting for it in real time when paced.
 #pragma once
 
 #include <cstddef>

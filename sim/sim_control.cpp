@@ -4,6 +4,7 @@
 
 #include "sim/call_faults.h"
 #include "sim/d2xx_functions.h"
+#include "sim/serial_line.h"
 #include "sim/sim_state.h"
 #include "sim/tone.h"
 #include "sim/usb3k_sim.h"
@@ -133,9 +134,40 @@ void sim_speech_for_codeword(unsigned long long codeword, unsigned char speech[3
     sim::speechForCodeword(codeword & ((1ULL << 49) - 1), speech);
 }
 
+void sim_set_timing(int on) {
+    Lock lock(sim::stateLock());
+    sim::state().timing = on != 0;
+}
+
+void sim_set_device_work(unsigned int minimum_us, unsigned int maximum_us) {
+    Lock lock(sim::stateLock());
+    sim::State& s = sim::state();
+    s.workMin = std::chrono::microseconds(std::min(minimum_us, maximum_us));
+    s.workMax = std::chrono::microseconds(std::max(minimum_us, maximum_us));
+}
+
 void sim_set_paced(int on) {
     Lock lock(sim::stateLock());
-    sim::state().paced = on != 0;
+    sim::State& s = sim::state();
+    s.paced = on != 0;
+    s.timing = s.paced;
+}
+
+unsigned long long sim_elapsed_us(const char* serial) {
+    Lock lock(sim::stateLock());
+    const sim::Device* device = serial != nullptr ? sim::state().findBySerial(serial) : nullptr;
+    if (device == nullptr) {
+        return 0;
+    }
+    return static_cast<unsigned long long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(device->now.time_since_epoch())
+            .count());
+}
+
+double sim_model_frame_seconds(unsigned int latency_ms) {
+    Lock lock(sim::stateLock());
+    const sim::State& s = sim::state();
+    return sim::modelFrameSeconds(s, latency_ms);
 }
 
 }  // extern "C"

@@ -1,8 +1,23 @@
 #include "sim/sim_state.h"
 
+#include <algorithm>
+
 #include "sim/usb3k_sim.h"
 
 namespace sim {
+namespace {
+
+// The seed of a device's draws, from its serial number (FNV-1a): the same on every target, so
+// that a run repeats exactly on each.
+std::uint_fast32_t seedFor(const std::string& serial) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : serial) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return hash;
+}
+
+}  // namespace
 
 bool Device::isUsb3000() const {
     return id == SIM_USB3000_ID;
@@ -31,7 +46,10 @@ void State::powerOn() {
     callsPerDevice.clear();
     transcript.clear();
     recording = true;
+    timing = false;
     paced = false;
+    workMin = std::chrono::microseconds(DEFAULT_WORK_MIN_US);
+    workMax = std::chrono::microseconds(DEFAULT_WORK_MAX_US);
 }
 
 void State::clearDevices() {
@@ -45,6 +63,7 @@ std::size_t State::addDevice(unsigned id, const std::string& serial,
     device.id = id;
     device.serial = serial;
     device.description = description;
+    device.random.seed(seedFor(serial));
     devices.push_back(std::move(device));
     return devices.size() - 1;
 }
@@ -68,6 +87,18 @@ std::uintptr_t State::newHandle() {
     static std::uintptr_t next = 0x3000;
     next += 0x10;
     return next;
+}
+
+Clock::time_point State::hostNow(const Device& device) const {
+    return paced ? Clock::now() : device.now;
+}
+
+Clock::time_point State::endCallAt(Device& device, Clock::time_point wake) const {
+    if (paced) {
+        return wake;
+    }
+    device.now = std::max(device.now, wake);
+    return {};
 }
 
 State& state() {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 // Request kinds, numbered as SimRequest in usb3k_sim.h.
 constexpr int REQUEST_KINDS = 6;
+
+// How long the device works on a request before it starts to answer, by default.
+constexpr long DEFAULT_WORK_MIN_US = 1000;
+constexpr long DEFAULT_WORK_MAX_US = 3000;
 
 // What the host does that a held-back answer can be waiting for.
 enum class HostEvent {
@@ -36,6 +41,12 @@ struct AnswerInFlight {
     std::vector<uint8_t> bytes;
     HostEvent waitsFor = HostEvent::None;
     int eventsLeft = 0;
+};
+
+// A USB packet the FTDI chip has handed on: its bytes join the host's read queue at `at`.
+struct UsbPacket {
+    Clock::time_point at;
+    std::vector<uint8_t> bytes;
 };
 
 struct Device {
@@ -55,13 +66,29 @@ struct Device {
     ByteQueue readQueue;
     std::deque<AnswerInFlight> inFlight;
 
-    // Link settings that paced mode follows; the FTDI chip's power-on values until the host
-    // sets them. A read time-out of 0 means "no wait" here.
+    // Link settings that the timing model follows; the FTDI chip's power-on values until the
+    // host sets them. A read time-out of 0 means "no wait" here.
     unsigned baudRate = 9600;
     unsigned latencyMs = 16;
     unsigned readTimeoutMs = 0;
-    // Paced mode: when the last queued byte will have arrived at the host.
-    Clock::time_point readyAt{};
+
+    // The timing model (serial_line.h). The host's time on this link, in virtual time: it moves
+    // only while a D2XX call waits, so each device keeps a timeline of its own.
+    Clock::time_point now{};
+    // When the device will have sent the last byte of its answers so far: the next one starts no
+    // earlier.
+    Clock::time_point lineFreeAt{};
+    // Requests that reach the device before this are lost: the device is silent.
+    Clock::time_point silentUntil{};
+    // The FTDI chip: bytes from the line not yet handed on, when its latency timer last started,
+    // and the USB packets handed on that have not reached the host's read queue yet.
+    std::vector<uint8_t> chipBuffer;
+    Clock::time_point timerStart{};
+    Clock::time_point lastPacketAt{};
+    std::deque<UsbPacket> usbPackets;
+    // Draws the device's work per request and the bytes of noise: seeded per device, so that a
+    // run repeats exactly.
+    std::mt19937 random;
 
     bool isUsb3000() const;
 };
@@ -111,7 +138,14 @@ struct State {
     std::map<std::string, CallCounts> callsPerDevice;  // by serial number
     std::string transcript;
     bool recording = false;
+    // The timing model: the device works on each request for a time drawn from
+    // [workMin, workMax], its answers cross the serial line and the FTDI chip hands them on in
+    // USB packets. Off, every answer is in the read queue the moment its request is written.
+    bool timing = false;
+    // The timing model in real time: calls sleep as long as they would take. Implies `timing`.
     bool paced = false;
+    std::chrono::microseconds workMin{DEFAULT_WORK_MIN_US};
+    std::chrono::microseconds workMax{DEFAULT_WORK_MAX_US};
 
     // The state at process start: powered on, but not recording, so that a program that never
     // calls sim_reset() (the demo, an application) does not grow a transcript nobody reads.
@@ -120,7 +154,7 @@ struct State {
         recording = false;
     }
     // sim_reset(): one attached USB-3000, nothing open, no faults, counters at zero, recording on,
-    // virtual time.
+    // virtual time without the timing model.
     void powerOn();
     void clearDevices();
     std::size_t addDevice(unsigned id, const std::string& serial, const std::string& description);
@@ -131,6 +165,12 @@ struct State {
     // A fresh handle value: never null, never reused within the process, so that a stale handle
     // can never name a device opened later.
     static std::uintptr_t newHandle();
+
+    // The host's time on a device's link: real time when paced, its virtual time otherwise.
+    Clock::time_point hostNow(const Device& device) const;
+    // A call on the device ends at `wake`: its virtual time moves on to it; when paced the caller
+    // sleeps until it, after letting go of the lock (the returned time, or none).
+    Clock::time_point endCallAt(Device& device, Clock::time_point wake) const;
 };
 
 // The state and its lock. The state is created on first use, already powered on.

@@ -8,6 +8,7 @@
 #include "sim/call_faults.h"
 #include "sim/d2xx_functions.h"
 #include "sim/pacing.h"
+#include "sim/serial_line.h"
 #include "sim/sim_state.h"
 #include "sim/transcript.h"
 #include "sim/usb3000.h"
@@ -225,10 +226,15 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD 
                 status = FT_INVALID_PARAMETER;
             } else {
                 accepted = acceptedByWrite(s, device->serial, count);
-                const Clock::time_point now = Clock::now();
-                const Clock::time_point sent = now + lineTime(accepted, device->baudRate);
+                const Clock::time_point now = s.hostNow(*device);
+                if (s.timing) {
+                    settle(*device, now);
+                }
+                // The request has reached the device once its bytes have crossed the line.
+                const Clock::time_point sent =
+                    s.timing ? now + lineTime(accepted, device->baudRate) : now;
                 notes = deliverToDevice(s, *device, bytes, accepted, sent);
-                wake = s.paced ? sent : now;
+                wake = s.endCallAt(*device, sent);
             }
         }
         if (written != nullptr) {
@@ -265,19 +271,27 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
             if (bytes == nullptr && count > 0) {
                 status = FT_INVALID_PARAMETER;
             } else {
+                // The read returns once its count has arrived, or when its time-out has passed
+                // with what arrived by then. Without the timing model nothing more will arrive.
+                const Clock::time_point now = s.hostNow(*device);
+                Clock::time_point returns = now;
+                if (s.timing) {
+                    settle(*device, now);
+                    if (device->readQueue.size() < count) {
+                        const Clock::time_point deadline =
+                            now + std::chrono::milliseconds(device->readTimeoutMs);
+                        returns = timeWhenQueued(*device, count, deadline);
+                        settle(*device, returns);
+                    }
+                } else if (device->readQueue.size() < count) {
+                    returns = now + std::chrono::milliseconds(device->readTimeoutMs);
+                }
                 got = std::min<std::size_t>(count, device->readQueue.size());
                 device->readQueue.take(bytes, got);
-                const Clock::time_point now = Clock::now();
                 if (got < count) {
-                    // The read waited out its time-out; in virtual time it returns at once.
-                    wake = now + std::chrono::milliseconds(device->readTimeoutMs);
-                    hostEvent(*device, HostEvent::ReadTimeout, wake);
-                } else {
-                    wake = std::max(now, device->readyAt);
+                    hostEvent(s, *device, HostEvent::ReadTimeout, returns);
                 }
-                if (!s.paced) {
-                    wake = now;
-                }
+                wake = s.endCallAt(*device, returns);
             }
         }
         if (received != nullptr) {
@@ -305,6 +319,9 @@ FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
         if (queued == nullptr) {
             status = FT_INVALID_PARAMETER;
         } else {
+            if (s.timing) {
+                settle(*device, s.hostNow(*device));
+            }
             count = static_cast<DWORD>(device->readQueue.size());
         }
     }
@@ -320,17 +337,19 @@ FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
 
 FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
     // Written bytes reach the device at once, so only the read side has anything to discard.
-    // Answers still on their way are not touched: they have not arrived yet. Those held back for
-    // this purge arrive right after it.
+    // Only what has reached the host goes: answers still on the line or in the chip, and those
+    // held back, arrive after it; those held back for this purge arrive right after it.
     return onHandle(
         handle, D2xxFunction::Purge, [&] { return std::to_string(mask); },
         [mask](Device& device) {
             if (mask & FT_PURGE_RX) {
+                const State& s = state();
+                const Clock::time_point now = s.hostNow(device);
+                if (s.timing) {
+                    settle(device, now);
+                }
                 device.readQueue.clear();
-                // The discarded bytes no longer hold up, in paced mode, what arrives next.
-                const Clock::time_point now = Clock::now();
-                device.readyAt = std::min(device.readyAt, now);
-                hostEvent(device, HostEvent::ReceivePurge, now);
+                hostEvent(s, device, HostEvent::ReceivePurge, now);
             }
         });
 }
@@ -343,6 +362,7 @@ FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
         device.handle = 0;
         device.readQueue.clear();
         device.inFlight.clear();
+        clearLine(device);
     });
 }
 

@@ -96,9 +96,30 @@ std::vector<uint8_t> answerFor(Device& device, int kind, const Request& request,
     }
 }
 
+// Where a fault's value points in an answer, counted round again past its end.
+std::size_t positionIn(const std::vector<uint8_t>& answer, int value) {
+    return static_cast<std::size_t>(std::max(value, 0)) % answer.size();
+}
+
 // Damage done to an answer on its way; the device itself acted on the request as usual.
-void applyLineFault(std::vector<uint8_t>& answer, const AnswerRule& rule) {
+void applyLineFault(Device& device, std::vector<uint8_t>& answer, const AnswerRule& rule) {
+    if (answer.empty()) {
+        return;
+    }
     switch (rule.fault) {
+        case SIM_ANSWER_BIT_FLIP:
+            answer[positionIn(answer, rule.value / 8)] ^=
+                static_cast<uint8_t>(1u << (rule.value % 8));
+            break;
+        case SIM_ANSWER_BYTE_LOST:
+            answer.erase(answer.begin() +
+                         static_cast<std::ptrdiff_t>(positionIn(answer, rule.value)));
+            break;
+        case SIM_ANSWER_NOISE:
+            for (int i = 0; i < rule.value; ++i) {
+                answer.push_back(static_cast<uint8_t>(device.random()));
+            }
+            break;
         case SIM_ANSWER_WRONG_START:
             answer[0] = static_cast<uint8_t>(rule.value);
             break;
@@ -146,6 +167,14 @@ Hold holdFor(const AnswerRule* rule) {
     }
 }
 
+// When the device, in the timing model, has worked on a request that reached it at `arrival`
+// and may start to answer it.
+Clock::time_point workDone(Device& device, const State& state, Clock::time_point arrival) {
+    const auto span = static_cast<unsigned long>((state.workMax - state.workMin).count());
+    const auto drawn = span == 0 ? 0 : device.random() % (span + 1);
+    return arrival + state.workMin + std::chrono::microseconds(drawn);
+}
+
 // Acts on one well-formed request; returns why when the device refuses it, otherwise null.
 const char* handleRequest(State& state, Device& device, const Request& request,
                           Clock::time_point arrival) {
@@ -162,11 +191,24 @@ const char* handleRequest(State& state, Device& device, const Request& request,
     }
     ++device.requests[kind];
     const AnswerRule* rule = ruleFor(state, device, kind);
-    if (rule != nullptr && rule->fault == RAW_ANSWER) {
-        sendAnswer(device, rule->rawBytes, HostEvent::None, 0, arrival);
+    if (rule != nullptr && rule->fault == SIM_DEVICE_SILENT) {
+        device.silentUntil = arrival + std::chrono::milliseconds(rule->value);
+    }
+    if (state.timing && arrival < device.silentUntil) {
         return nullptr;
     }
-    if (rule != nullptr && rule->fault == SIM_ANSWER_NONE) {
+    Clock::time_point answerAt = arrival;
+    if (state.timing) {
+        answerAt = workDone(device, state, arrival);
+        if (rule != nullptr && rule->fault == SIM_ANSWER_DELAYED) {
+            answerAt += std::chrono::milliseconds(rule->value);
+        }
+    }
+    if (rule != nullptr && rule->fault == RAW_ANSWER) {
+        sendAnswer(state, device, rule->rawBytes, HostEvent::None, 0, answerAt);
+        return nullptr;
+    }
+    if (rule != nullptr && (rule->fault == SIM_ANSWER_NONE || rule->fault == SIM_DEVICE_SILENT)) {
         return nullptr;
     }
     std::vector<uint8_t> answer;
@@ -176,10 +218,10 @@ const char* handleRequest(State& state, Device& device, const Request& request,
         answer = answerFor(device, kind, request, codeword, rule);
     }
     if (rule != nullptr) {
-        applyLineFault(answer, *rule);
+        applyLineFault(device, answer, *rule);
     }
     const Hold hold = holdFor(rule);
-    sendAnswer(device, std::move(answer), hold.event, hold.count, arrival);
+    sendAnswer(state, device, std::move(answer), hold.event, hold.count, answerAt);
     return nullptr;
 }
 
@@ -190,7 +232,7 @@ std::vector<std::string> deliverToDevice(State& state, Device& device, const uin
     std::vector<std::string> notes;
     if (count > 0) {
         // Answers held for this write go out before the device reads it.
-        hostEvent(device, HostEvent::Write, arrival);
+        hostEvent(state, device, HostEvent::Write, arrival);
     }
     if (!device.isUsb3000()) {
         return notes;

@@ -90,6 +90,18 @@ enum SimAnswerFault {
     SIM_ANSWER_AFTER_WRITE = 11,   // value = N (below 1: 1): the answer is held back until the
                                    // N-th FT_Write from now has brought bytes to the device, then
                                    // arrives, ahead of the answer to that write
+    SIM_ANSWER_BIT_FLIP = 12,      // value = the bit flipped on the line: bit value % 8 of byte
+                                   // value / 8 of the answer, counting from its start byte
+                                   // (beyond the answer's end: counted round again)
+    SIM_ANSWER_BYTE_LOST = 13,     // value = the byte of the answer lost on the line (as above)
+    SIM_ANSWER_NOISE = 14,         // value = how many bytes of noise, drawn at random (any value,
+                                   // the start byte included), follow the answer
+    SIM_ANSWER_DELAYED = 15,       // value = milliseconds the answer leaves the device late; the
+                                   // answers after it wait behind it. The timing model only:
+                                   // without it, the answer is sent as usual
+    SIM_DEVICE_SILENT = 16,        // value = milliseconds: the device answers no request that
+                                   // reaches it from this one on for that long (without the
+                                   // timing model, this request only)
 };
 
 // Applies a fault to the occurrence-th request of a kind on a device (1-based, counted since
@@ -159,9 +171,30 @@ SIM_API void sim_record_transcript(int on);
 // each 16-bit sample high byte first, as sent on the wire.
 SIM_API void sim_speech_for_codeword(unsigned long long codeword, unsigned char speech[320]);
 
-// Paced mode: reads and writes take the time the serial line and the FTDI chip would take
-// (460800 baud, 10 bits a byte, 4 ms latency timer). Off (virtual time) after sim_reset().
+// The timing model, in virtual time: each device works on a request for a time drawn from
+// [minimum, maximum] (sim_set_device_work; 1 to 3 ms after sim_reset()) before it answers; its
+// answers cross the serial line at the baud rate the host set (10 bits a byte); the FTDI chip
+// hands them to the host in USB packets of 62 bytes as each fills and sends a partial one when
+// its latency timer, restarted by every packet, runs out. FT_Read waits until its count has
+// arrived or its time-out has passed, FT_Write for the line time of its bytes, and FT_Purge
+// drops only what has reached the host. Each device keeps its own virtual time, moved on only by
+// those waits, so a run repeats exactly. Off after sim_reset(): every answer is then in the read
+// queue the moment its request is written, and reads never wait.
+SIM_API void sim_set_timing(int on);
+SIM_API void sim_set_device_work(unsigned int minimum_us, unsigned int maximum_us);
+
+// Paced mode: the timing model in real time, every call taking as long as it would take.
+// Off after sim_reset(); turning it off turns the timing model off too.
 SIM_API void sim_set_paced(int on);
+
+// How long a device's link has run in virtual time since sim_reset(), in microseconds.
+SIM_API unsigned long long sim_elapsed_us(const char* serial);
+
+// The time one decoded frame takes under the timing model, with nothing else on the line: the
+// 15-byte channel request, the device's mean work, the 328-byte speech answer, and the wait of
+// its last partial USB packet for a latency timer of `latency_ms`, at 460800 baud. The limit a
+// paced decode can reach: one frame in this many seconds.
+SIM_API double sim_model_frame_seconds(unsigned int latency_ms);
 
 #ifdef __cplusplus
 }

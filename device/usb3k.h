@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "d2xx/d2xx.h"
+#include "packet/packet_constants.h"
 #include "packet/request_packet.h"
 #include "packet/response_packet.h"
 
@@ -25,7 +26,9 @@ class USB3K {
     // step after an earlier glitch.
     int32_t sendPacket(const RequestPacket& request);
     // Reads the next packet from the link: the 4-byte header, then the length it announces. A
-    // packet with more bytes waiting behind it is not trusted and not returned.
+    // packet whose parity byte is wrong is not returned. Bytes waiting behind a packet put the
+    // link out of step; the packet is still returned when its parity field vouches for it, and
+    // otherwise not trusted.
     std::unique_ptr<ResponsePacket> receivePacket();
 
     // Control commands, each one exchange; results as CommandResult says: a negative failure of
@@ -42,6 +45,9 @@ class USB3K {
     // `speech` and nothing beyond the last one; returns how many frames were decoded. Allocates
     // nothing per frame.
     std::size_t decodeFrames(const uint8_t* vcw, std::size_t frames, uint8_t* speech);
+
+    // The FTDI latency timer the link was configured with, in milliseconds.
+    uint8_t latencyTimer() const { return latencyTimerMs; }
 
     std::string serialNumber;
     std::string productId;
@@ -83,18 +89,28 @@ class USB3K {
     // Before a request: checks the receive queue when the link is unchecked, and brings it back
     // in step when it is out of step. False when the request must not go out.
     bool prepareToSend();
-    // Discards what is queued, sends a product ID request and reads packets until its answer
-    // arrives, bounded in count; true when the link is back in step.
+    // Brings the link back in step: lets the line go quiet, discards what is queued, and asks the
+    // device to identify itself until an answer to that very request arrives alone. Bounded in
+    // probes and reads; true when the link is back in step.
     bool resynchronize();
+    // How one probe of a resynchronisation ended.
+    enum class Probe { Answered, Unanswered, PurgeFailed };
+    // One probe: purge, one identification request, and reads until its answer.
+    Probe probeOnce();
+    // Reads and drops whatever arrives until nothing has arrived for a while, bounded; the read
+    // time-out is shortened for it and restored after. False when it could not be restored.
+    bool drainUntilQuiet();
+    bool setReadTimeout(ULONG milliseconds);
     // Serializes the request into `requestBytes` and writes it in one FT_Write; the written count,
     // or negative when the write failed.
     int32_t writeRequest(const RequestPacket& request);
-    // The 4-byte header and the length it announces into `packet`, without checking what follows;
-    // traced when tracing.
+    // The 4-byte header and the length it announces into `packet`, and its parity when it has a
+    // parity field, without checking what follows; traced when tracing.
     bool readPacketInto(ResponsePacket& packet);
     // The reads themselves; `bytesRead` counts what arrived, usable or not.
     bool readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead);
-    // readPacketInto, and the answer counts only when nothing waits behind it.
+    // readPacketInto, and the answer counts only when nothing waits behind it or its parity field
+    // vouches for it.
     bool receiveInto(ResponsePacket& packet);
     // True when nothing waits in the receive queue; otherwise writes a line for `where`.
     bool receiveQueueEmpty(const char* where, const char* message);
@@ -103,6 +119,14 @@ class USB3K {
     bool tracing = false;
     LinkState linkState = LinkState::Unchecked;
     ReceiveFailure lastReceiveFailure = ReceiveFailure::Damaged;
+    // Whether the last packet read whole carried a parity field that matched.
+    bool lastPacketVerified = false;
+    // The identification request the next probe sends. Consecutive probes alternate between the
+    // product ID and the version request, so that the late answer to one probe is never taken
+    // for the answer to the next.
+    uint8_t nextProbeField = FIELD_PRODUCT_ID;
+    // Chosen when the device is opened.
+    uint8_t latencyTimerMs = 0;
     // Reused by every exchange, so that decoding allocates nothing per frame.
     std::vector<uint8_t> requestBytes;
     std::unique_ptr<ResponsePacket> answer;

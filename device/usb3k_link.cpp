@@ -1,5 +1,4 @@
 // Opening, configuring and identifying one device, and carrying packets over its serial link.
-#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -7,8 +6,10 @@
 #include "device/bounded_text.h"
 #include "device/diagnostics.h"
 #include "device/link_diagnostics.h"
+#include "device/link_settings.h"
 #include "device/usb3k.h"
 #include "device/wire_trace.h"
+#include "packet/hex_dump.h"
 #include "packet/packet_constants.h"
 
 namespace {
@@ -16,15 +17,6 @@ namespace {
 using link_names::CONSTRUCTOR;
 using link_names::RECEIVE;
 using link_names::SEND;
-
-constexpr ULONG BAUD_RATE = 460800;
-constexpr UCHAR LATENCY_TIMER_MS = 4;
-constexpr ULONG USB_IN_TRANSFER_SIZE = 1024;
-constexpr ULONG USB_OUT_TRANSFER_SIZE = 0;
-constexpr ULONG READ_TIMEOUT_MS = 200;
-constexpr ULONG WRITE_TIMEOUT_MS = 100;
-constexpr UCHAR XON = 0x11;
-constexpr UCHAR XOFF = 0x13;
 
 std::string fieldText(const PacketField& field) {
     return boundedText(reinterpret_cast<const char*>(field.data),
@@ -67,6 +59,11 @@ void USB3K::open() {
     // library cannot be loaded fails to open like a device that is not there.
     std::string reason;
     loadD2xx(reason);
+    std::string problem;
+    latencyTimerMs = latencyTimerWanted(problem);
+    if (!problem.empty()) {
+        writeDiagnostic(CONSTRUCTOR, problem);
+    }
     const FT_STATUS status =
         d2xx().openEx(const_cast<char*>(serialNumber.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (status != FT_OK) {
@@ -86,7 +83,7 @@ bool USB3K::configureLink() {
                    " - FT_SetFlowControl failed: ") &&
            applied(d2xx().clrRts(handle), " - FT_ClrRts failed: ") &&
            applied(d2xx().setBaudRate(handle, BAUD_RATE), " - FT_SetBaudRate failed: ") &&
-           applied(d2xx().setLatencyTimer(handle, LATENCY_TIMER_MS),
+           applied(d2xx().setLatencyTimer(handle, latencyTimerMs),
                    " - FT_SetLatencyTimer failed: ") &&
            applied(d2xx().setUSBParameters(handle, USB_IN_TRANSFER_SIZE, USB_OUT_TRANSFER_SIZE),
                    " - FT_SetUSBParameters failed: ") &&
@@ -198,11 +195,14 @@ std::unique_ptr<ResponsePacket> USB3K::receivePacket() {
 }
 
 bool USB3K::receiveInto(ResponsePacket& packet) {
-    // An answer counts only when it stands alone: bytes behind it mean it was a stale answer, a
-    // duplicate or a packet whose header announced too little, and the link is out of step.
-    if (!readPacketInto(packet) ||
-        !receiveQueueEmpty(RECEIVE, " unexpected bytes after the packet")) {
+    if (!readPacketInto(packet)) {
         return false;
+    }
+    // Bytes behind an answer mean a duplicate, noise, or a header that announced too little, and
+    // the link is out of step. Without a parity field nothing shows which of them the answer was,
+    // so it does not count; with a matching one it arrived whole and is kept.
+    if (!receiveQueueEmpty(RECEIVE, " unexpected bytes after the packet")) {
+        return lastPacketVerified;
     }
     linkState = LinkState::InStep;
     return true;
@@ -224,6 +224,7 @@ bool USB3K::readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead) {
     // Any failure may leave the rest of a packet in the link.
     linkState = LinkState::OutOfStep;
     lastReceiveFailure = ReceiveFailure::Damaged;
+    lastPacketVerified = false;
 
     FT_STATUS status = d2xx().read(handle, buffer, PACKET_HEADER_SIZE, &received);
     bytesRead = received;
@@ -240,10 +241,8 @@ bool USB3K::readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead) {
         return false;
     }
     if (buffer[0] != PACKET_START) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", buffer[0]);
-        writeDiagnostic(RECEIVE,
-                        std::string(" - first byte not a packet header: wanted 0x61, got ") + hex);
+        writeDiagnostic(
+            RECEIVE, " - first byte not a packet header: wanted 0x61, got " + hexByte(buffer[0]));
         return false;
     }
 
@@ -267,5 +266,15 @@ bool USB3K::readPacketBytes(ResponsePacket& packet, std::size_t& bytesRead) {
         return false;
     }
     packet.length = static_cast<int32_t>(length + PACKET_HEADER_SIZE);
+    uint8_t wanted = 0;
+    uint8_t got = 0;
+    lastPacketVerified = packet.parityField(wanted, got);
+    if (lastPacketVerified && wanted != got) {
+        // A byte changed on the line: the speech it carries is not the device's.
+        lastPacketVerified = false;
+        writeDiagnostic(RECEIVE,
+                        " - parity mismatch: wanted " + hexByte(wanted) + ", got " + hexByte(got));
+        return false;
+    }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "packet/hex_dump.h"
 #include "packet/packet_constants.h"
+#include "packet/parity.h"
 
 RequestPacket::RequestPacket(uint8_t type, bool withParity) : type(type), withParity(withParity) {}
 
@@ -44,12 +45,7 @@ void RequestPacket::writeTo(std::vector<uint8_t>& bytes) const {
 
     if (withParity) {
         bytes.push_back(FIELD_PARITY);
-        // The parity covers everything after the start byte up to and including 0x2F.
-        uint8_t parity = 0;
-        for (std::size_t i = 1; i < bytes.size(); ++i) {
-            parity ^= bytes[i];
-        }
-        bytes.push_back(parity);
+        bytes.push_back(parityOf(bytes.data(), 1, bytes.size()));
     }
 }
 

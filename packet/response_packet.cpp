@@ -4,6 +4,7 @@
 
 #include "packet/hex_dump.h"
 #include "packet/packet_constants.h"
+#include "packet/parity.h"
 
 namespace {
 
@@ -32,6 +33,60 @@ bool found(PacketField& field, uint8_t id, const uint8_t* data, int32_t length) 
     return true;
 }
 
+// The field at `offset`, which holds its identifier, as the caller asked for it: its data and
+// length, or false when its data would reach past the packet's end.
+bool fieldAt(const uint8_t* packet, int32_t offset, int32_t length, PacketField& field) {
+    const uint8_t id = packet[offset];
+    const int32_t data = offset + 1;
+    switch (id) {
+        case FIELD_SPEECH:
+            // One byte the device puts before the samples is skipped.
+            if (data + 1 + SPEECH_BLOCK_SIZE > length) {
+                return false;
+            }
+            return found(field, id, packet + data + 1, SPEECH_BLOCK_SIZE);
+        case FIELD_RATE_TABLE:
+        case FIELD_STOP_CODEC:
+            if (data + 1 > length) {
+                return false;
+            }
+            return found(field, id, packet + data, 1);
+        case FIELD_PRODUCT_ID:
+        case FIELD_VERSION: {
+            // A text cut off by the packet's end counts its characters only.
+            const int32_t zero = textEnd(packet, data, length);
+            const int32_t textLength = zero - data + (zero < length ? 1 : 0);
+            return found(field, id, packet + data, textLength);
+        }
+        case FIELD_READY:
+            return found(field, id, nullptr, 0);
+        default:
+            return false;
+    }
+}
+
+// Where the walk goes on after the field at `offset`, or -1 when its identifier ends the walk:
+// channel, reset, parity and unknown identifiers, and a text without its terminating zero.
+int32_t nextFieldAt(const uint8_t* packet, int32_t offset, int32_t length) {
+    const int32_t data = offset + 1;
+    switch (packet[offset]) {
+        case FIELD_SPEECH:
+            return data + 1 + SPEECH_BLOCK_SIZE;
+        case FIELD_RATE_TABLE:
+        case FIELD_STOP_CODEC:
+            return data + 1;
+        case FIELD_PRODUCT_ID:
+        case FIELD_VERSION: {
+            const int32_t zero = textEnd(packet, data, length);
+            return zero < length ? zero + 1 : -1;
+        }
+        case FIELD_READY:
+            return data;
+        default:
+            return -1;
+    }
+}
+
 }  // namespace
 
 ResponsePacket::ResponsePacket(std::unique_ptr<uint8_t[]> bytes, int32_t length)
@@ -52,64 +107,32 @@ bool ResponsePacket::findField(uint8_t id, PacketField& field) const {
     if (packet == nullptr || length <= static_cast<int32_t>(PACKET_HEADER_SIZE)) {
         return false;
     }
-
-    int32_t offset = PACKET_HEADER_SIZE;
-    while (offset < length) {
-        const uint8_t fieldId = packet[offset];
-        const bool wanted = fieldId == id;
-        switch (fieldId) {
-            case FIELD_SPEECH: {
-                // One byte the device puts before the samples is skipped.
-                const int32_t data = offset + 2;
-                if (wanted) {
-                    if (data + SPEECH_BLOCK_SIZE > length) {
-                        return false;
-                    }
-                    return found(field, id, packet + data, SPEECH_BLOCK_SIZE);
-                }
-                offset = data + SPEECH_BLOCK_SIZE;
-                break;
-            }
-            case FIELD_RATE_TABLE:
-            case FIELD_STOP_CODEC: {
-                const int32_t data = offset + 1;
-                if (wanted) {
-                    if (data + 1 > length) {
-                        return false;
-                    }
-                    return found(field, id, packet + data, 1);
-                }
-                offset = data + 1;
-                break;
-            }
-            case FIELD_PRODUCT_ID:
-            case FIELD_VERSION: {
-                const int32_t data = offset + 1;
-                const int32_t zero = textEnd(packet, data, length);
-                const bool terminated = zero < length;
-                if (wanted) {
-                    // A text cut off by the packet's end counts its characters only.
-                    const int32_t textLength = zero - data + (terminated ? 1 : 0);
-                    return found(field, id, packet + data, textLength);
-                }
-                if (!terminated) {
-                    return false;
-                }
-                offset = zero + 1;
-                break;
-            }
-            case FIELD_READY:
-                if (wanted) {
-                    return found(field, id, nullptr, 0);
-                }
-                offset += 1;
-                break;
-            default:
-                // Channel, reset, parity and unknown identifiers end the walk.
-                return false;
+    for (int32_t offset = PACKET_HEADER_SIZE; offset >= 0 && offset < length;
+         offset = nextFieldAt(packet, offset, length)) {
+        if (packet[offset] == id) {
+            return fieldAt(packet, offset, length, field);
         }
     }
     return false;
+}
+
+bool ResponsePacket::parityField(uint8_t& wanted, uint8_t& got) const {
+    const uint8_t* packet = bytes.get();
+    if (packet == nullptr) {
+        return false;
+    }
+    // The parity field is where the walk of the known fields ends, with its byte inside the
+    // packet.
+    int32_t offset = PACKET_HEADER_SIZE;
+    while (offset >= 0 && offset < length && packet[offset] != FIELD_PARITY) {
+        offset = nextFieldAt(packet, offset, length);
+    }
+    if (offset < 0 || offset + 1 >= length) {
+        return false;
+    }
+    wanted = parityOf(packet, 1, static_cast<std::size_t>(offset) + 1);
+    got = packet[offset + 1];
+    return true;
 }
 
 std::string ResponsePacket::toString() const {

@@ -23,6 +23,9 @@ class ResponsePacket {
     // The same lookup into a field the caller owns, for callers that look up a field in every
     // packet they read: true when found, and then `field` holds its id, data and length.
     bool findField(uint8_t id, PacketField& field) const;
+    // True when the packet ends its fields with a parity field; then `wanted` is the parity its
+    // bytes give and `got` the parity byte it carries.
+    bool parityField(uint8_t& wanted, uint8_t& got) const;
     // "<<: " and a hex dump of the packet, for debugging.
     virtual std::string toString() const;
 

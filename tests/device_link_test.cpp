@@ -191,29 +191,36 @@ TEST_F(DeviceLink, ProductIdAnsweredAfterTheFirstTimeout) {
 
 TEST_F(DeviceLink, ProductIdAnswerWithAWrongStartByteIsAskedForAgain) {
     // Reading on would only meet the rest of the damaged answer: the link is brought back in step
-    // (purge, product ID request, its answer) and the request is sent again.
+    // (the rest drained, purge, product ID request, its answer) and the request is sent again.
     sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 1, SIM_ANSWER_WRONG_START, 0x7F);
     EXPECT_EQ(construct(),
               (Lines{"USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 7f",
-                     "USB3K::USB3K - did not receive product ID response (1st attempt)"}));
+                     "USB3K::USB3K - did not receive product ID response (1st attempt)",
+                     "USB3K::sendPacket - discarded 12 bytes before the line went quiet"}));
     EXPECT_TRUE(device->ready);
     EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 3);
     EXPECT_EQ(callNamesFrom("got=4: 7f"),
-              (Lines{"FT_Read", "FT_Purge", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus",
-                     "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write", "FT_Read",
-                     "FT_Read", "FT_GetQueueStatus"}));
+              (Lines{"FT_Read", "FT_SetTimeouts", "FT_Read", "FT_Read", "FT_SetTimeouts",
+                     "FT_Purge", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write",
+                     "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write", "FT_Read", "FT_Read",
+                     "FT_GetQueueStatus"}));
 }
 
-TEST_F(DeviceLink, ProductIdAnswerDamagedTwiceLeavesTheDeviceNotReady) {
+TEST_F(DeviceLink, IdentificationAnswersFollowedByStrayBytesAreKept) {
+    // Their parity fields vouch for the answers; the stray bytes behind each still put the link
+    // out of step, and a probe whose answer is followed by them does not bring it back.
     sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_TRAILING, 2);
     EXPECT_EQ(construct(),
               (Lines{"USB3K::receivePacket - 2 unexpected bytes after the packet",
-                     "USB3K::USB3K - did not receive product ID response (1st attempt)",
-                     "USB3K::sendPacket - 2 unexpected bytes after the product ID answer",
-                     "USB3K::sendPacket - link not back in step; request not sent",
-                     "USB3K::USB3K - did not receive product ID response (2nd attempt)"}));
-    EXPECT_FALSE(device->ready);
+                     "USB3K::sendPacket - discarded 2 bytes before the line went quiet",
+                     "USB3K::sendPacket - 2 unexpected bytes after the probe's answer",
+                     "USB3K::sendPacket - discarded 2 bytes before the line went quiet"}));
+    EXPECT_TRUE(device->ready);
+    EXPECT_EQ(device->productId, SIM_PRODUCT_ID_TEXT);
+    // The second probe asks for the version instead.
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 2);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION), 2);
 }
 
 TEST_F(DeviceLink, ProductIdAnswerWithoutItsField) {
@@ -423,7 +430,8 @@ TEST_F(DeviceLink, TheSendAfterAFailedReceiveBringsTheLinkBackInStepFirst) {
     // The stale rest of the damaged answer is discarded and the product ID answer proves the link
     // in step before the request goes out; its own answer is then read whole.
     sim_clear_transcript();
-    EXPECT_EQ(device->sendPacket(*resetRequest()), 7);
+    EXPECT_EQ(stderrLinesOf([&] { EXPECT_EQ(device->sendPacket(*resetRequest()), 7); }),
+              Lines{"USB3K::sendPacket - discarded 3 bytes before the line went quiet"});
     std::unique_ptr<ResponsePacket> response = device->receivePacket();
     ASSERT_NE(response, nullptr);
     EXPECT_EQ(hexText({response->bytes.get(), response->bytes.get() + response->length}),
@@ -431,9 +439,15 @@ TEST_F(DeviceLink, TheSendAfterAFailedReceiveBringsTheLinkBackInStepFirst) {
     EXPECT_EQ(transcriptLinesWith("FT_Write"),
               (Lines{"EMU30001 FT_Write(7: 61 00 03 00 30 2f 1c) -> 0 written=7",
                      "EMU30001 FT_Write(7: 61 00 03 00 33 2f 1f) -> 0 written=7"}));
+    // The line is let go quiet with a read time-out of one latency timer and 4 ms, which is then
+    // restored.
     EXPECT_EQ(callNamesFrom(""),
-              (Lines{"FT_Purge", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write",
-                     "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
+              (Lines{"FT_SetTimeouts", "FT_Read", "FT_Read", "FT_SetTimeouts", "FT_Purge",
+                     "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write", "FT_Read",
+                     "FT_Read", "FT_GetQueueStatus"}));
+    EXPECT_EQ(
+        transcriptLinesWith("FT_SetTimeouts"),
+        (Lines{"EMU30001 FT_SetTimeouts(8, 100) -> 0", "EMU30001 FT_SetTimeouts(200, 100) -> 0"}));
 
     // Back in step: an exchange is one write, two reads and the check that nothing follows.
     sim_clear_transcript();
@@ -442,14 +456,15 @@ TEST_F(DeviceLink, TheSendAfterAFailedReceiveBringsTheLinkBackInStepFirst) {
     EXPECT_EQ(callNamesFrom(""), (Lines{"FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
 }
 
-// Ways the link can fall out of step, the lines they give, and what the next send then does.
+// Ways the link can fall out of step, the lines they give, whether the answer is kept (its
+// parity field vouches for it), and what the next send then does.
 struct OutOfStep {
     const char* name;
     int fault;
     int value;
     Lines receiveLines;
+    bool kept;
     Lines sendLines;
-    int32_t sent;
 };
 
 std::ostream& operator<<(std::ostream& out, const OutOfStep& glitch) {
@@ -462,15 +477,18 @@ TEST_P(DeviceLinkOutOfStep, NoRequestGoesOutUntilTheLinkIsBackInStep) {
     constructReady();
     spoilResetAnswer(GetParam().fault, GetParam().value);
     device->sendPacket(*resetRequest());
-    EXPECT_EQ(stderrLinesOf([&] { EXPECT_EQ(device->receivePacket(), nullptr); }),
-              GetParam().receiveLines);
+    EXPECT_EQ(
+        stderrLinesOf([&] { EXPECT_EQ(device->receivePacket() != nullptr, GetParam().kept); }),
+        GetParam().receiveLines);
     int32_t sent = 0;
     EXPECT_EQ(stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); }),
               GetParam().sendLines);
-    EXPECT_EQ(sent, GetParam().sent);
-    // Only a link back in step lets the request reach the device.
-    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), sent > 0 ? 2 : 1);
+    EXPECT_EQ(sent, 7);
+    // The request went out only once the link was back in step: its answer is read whole.
+    EXPECT_EQ(stderrLinesOf([&] { EXPECT_NE(device->receivePacket(), nullptr); }), Lines{});
 }
+
+const char* const STALE_PACKET = "USB3K::sendPacket - discarded a stale packet of 7 bytes";
 
 INSTANTIATE_TEST_SUITE_P(
     EveryGlitch, DeviceLinkOutOfStep,
@@ -478,39 +496,46 @@ INSTANTIATE_TEST_SUITE_P(
                               SIM_ANSWER_DUPLICATED,
                               0,
                               {"USB3K::receivePacket - 7 unexpected bytes after the packet"},
-                              {},
-                              7},
+                              true,
+                              {"USB3K::sendPacket - discarded 7 bytes before the line went quiet"}},
                     OutOfStep{"HeaderAnnouncesTooLittle",
                               SIM_ANSWER_LENGTH,
                               1,
                               {"USB3K::receivePacket - 2 unexpected bytes after the packet"},
-                              {},
-                              7},
+                              false,
+                              {"USB3K::sendPacket - discarded 2 bytes before the line went quiet"}},
                     OutOfStep{"TrailingBytes",
                               SIM_ANSWER_TRAILING,
                               5,
                               {"USB3K::receivePacket - 5 unexpected bytes after the packet"},
-                              {},
-                              7},
+                              true,
+                              {"USB3K::sendPacket - discarded 5 bytes before the line went quiet"}},
+                    OutOfStep{"ParityMismatch",
+                              SIM_ANSWER_BIT_FLIP,
+                              6 * 8 + 1,
+                              {"USB3K::receivePacket - parity mismatch: wanted 15, got 17"},
+                              false,
+                              {}},
                     OutOfStep{"AnswerArrivingAfterThePurge",
                               SIM_ANSWER_AFTER_PURGE,
                               1,
                               {NO_HEADER},
-                              {"USB3K::sendPacket - discarded a stale packet of 7 bytes"},
-                              7},
+                              false,
+                              {STALE_PACKET}},
                     OutOfStep{"AnswerArrivingAfterTheNextWrite",
                               SIM_ANSWER_AFTER_WRITE,
                               1,
                               {NO_HEADER},
-                              {"USB3K::sendPacket - discarded a stale packet of 7 bytes"},
-                              7},
-                    OutOfStep{
-                        "AnswerLaterThanTwoTimeouts",
-                        SIM_ANSWER_LATE,
-                        2,
-                        {NO_HEADER},
-                        {NO_HEADER, "USB3K::sendPacket - discarded a stale packet of 7 bytes"},
-                        7}),
+                              false,
+                              {STALE_PACKET}},
+                    // The first time-out is the receive's, the second the drain's: the answer
+                    // arrives while the probe waits for its own.
+                    OutOfStep{"AnswerLaterThanThreeTimeouts",
+                              SIM_ANSWER_LATE,
+                              3,
+                              {NO_HEADER},
+                              false,
+                              {NO_HEADER, STALE_PACKET}}),
     [](const testing::TestParamInfo<OutOfStep>& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceLink, AFailingPurgeKeepsTheRequestBack) {
@@ -536,15 +561,20 @@ TEST_F(DeviceLink, ALinkThatStaysSilentIsNotBackInStep) {
     constructReady();
     sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_RESET, 0, SIM_ANSWER_NONE, 0);
     sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID, 0, SIM_ANSWER_NONE, 0);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION, 0, SIM_ANSWER_NONE, 0);
     device->sendPacket(*resetRequest());
     stderrLinesOf([&] { device->receivePacket(); });
     int32_t sent = 0;
     const Lines lines = stderrLinesOf([&] { sent = device->sendPacket(*resetRequest()); });
-    // Every read waits out its time-out, a bounded number of times.
-    EXPECT_EQ(lines, (Lines{NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER,
-                            "USB3K::sendPacket - link not back in step; request not sent"}));
+    // Four probes, alternately for the product ID and the version, each given two read
+    // time-outs.
+    EXPECT_EQ(lines,
+              (Lines{NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER, NO_HEADER,
+                     NO_HEADER, "USB3K::sendPacket - link not back in step; request not sent"}));
     EXPECT_EQ(sent, -1);
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 1);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 1 + 2);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_VERSION), 1 + 2);
 }
 
 TEST_F(DeviceLink, EachOperationFirstChecksThatNothingWaits) {
@@ -556,8 +586,9 @@ TEST_F(DeviceLink, EachOperationFirstChecksThatNothingWaits) {
     EXPECT_EQ(stderrLinesOf([&] { EXPECT_EQ(device->reset(), 0); }),
               (Lines{"USB3K::sendPacket - FT_GetQueueStatus failed: 4"}));
     EXPECT_EQ(callNamesFrom(""),
-              (Lines{"FT_GetQueueStatus", "FT_Purge", "FT_Write", "FT_Read", "FT_Read",
-                     "FT_GetQueueStatus", "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus"}));
+              (Lines{"FT_GetQueueStatus", "FT_SetTimeouts", "FT_Read", "FT_SetTimeouts", "FT_Purge",
+                     "FT_Write", "FT_Read", "FT_Read", "FT_GetQueueStatus", "FT_Write", "FT_Read",
+                     "FT_Read", "FT_GetQueueStatus"}));
 }
 
 }  // namespace

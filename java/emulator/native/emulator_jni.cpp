@@ -153,4 +153,9 @@ Java_com_pelmar_usb3k_emulator_Emulator_speechForCodeword(JNIEnv* env, jclass, j
     return toJava(env, speech, sizeof speech);
 }
 
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_setTiming(JNIEnv*, jclass,
+                                                                         jboolean on) {
+    sim_set_timing(on ? 1 : 0);
+}
+
 }  // extern "C"

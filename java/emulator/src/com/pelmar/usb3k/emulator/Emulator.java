@@ -256,6 +256,18 @@ public final class Emulator {
         return speech;
     }
 
+    /**
+     * Turns the timing model on or off. On, each device works 1 to 3 ms on a request before it
+     * answers, its answers cross the serial line at the baud rate the library set, and the FTDI
+     * chip hands them on in 62-byte USB packets, the last partial one when its latency timer runs
+     * out; reads wait until their bytes have arrived or their time-out has passed. Time is
+     * virtual and kept per device, so a run takes no real time and repeats exactly. Off after
+     * {@link #reset()}: every answer is there the moment its request is written.
+     *
+     * @param on whether the timing model is on
+     */
+    public static native void setTiming(boolean on);
+
     private static int checkOccurrence(int occurrence) {
         if (occurrence < 0) {
             throw new IllegalArgumentException("occurrence must not be negative: " + occurrence);

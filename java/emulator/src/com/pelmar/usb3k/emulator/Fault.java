@@ -45,7 +45,27 @@ public enum Fault {
      * {@code value} = N (below 1 counts as 1): the answer is held back until the N-th write from
      * now has reached the device, then arrives ahead of the answer to that write.
      */
-    AFTER_WRITE(11);
+    AFTER_WRITE(11),
+    /**
+     * {@code value} = the bit flipped on the line: bit {@code value % 8} of byte {@code value / 8}
+     * of the answer, counting from its start byte (past the answer's end, counted round again).
+     */
+    BIT_FLIP(12),
+    /** {@code value} = the byte of the answer that is lost on the line (counted as for BIT_FLIP). */
+    BYTE_LOST(13),
+    /** {@code value} = how many bytes of noise, of any value, follow the answer. */
+    NOISE(14),
+    /**
+     * {@code value} = milliseconds the answer leaves the device late, with the answers after it
+     * waiting behind it; only with {@link Emulator#setTiming the timing model} on (without it the
+     * answer is sent as usual).
+     */
+    DELAYED(15),
+    /**
+     * {@code value} = milliseconds during which the device answers no request, from this one on;
+     * without {@link Emulator#setTiming the timing model}, only this request goes unanswered.
+     */
+    SILENT(16);
 
     /** The emulator's number for this fault. */
     final int code;

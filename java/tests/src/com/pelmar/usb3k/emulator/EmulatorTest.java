@@ -39,8 +39,14 @@ class EmulatorTest {
         return StandardError.capture(() -> USB3KBridge.decode(new byte[7], 0, new byte[320], 0));
     }
 
+    private static final String WRITE_FAILS = "USB3K::sendPacket - FT_Write failed: 4";
+
     private static String unexpected(int bytes) {
         return "USB3K::receivePacket - " + bytes + " unexpected bytes after the packet";
+    }
+
+    private static String drained(int bytes) {
+        return "USB3K::sendPacket - discarded " + bytes + " bytes before the line went quiet";
     }
 
     private static Arguments hit(Fault fault, int value, List<String> first, List<String> next) {
@@ -51,11 +57,11 @@ class EmulatorTest {
         String header = "USB3K::receivePacket - ";
         return Stream.of(
                 hit(Fault.NO_ANSWER, 0, List.of(TIMEOUT, NO_SPEECH), List.of()),
-                hit(Fault.LATE, 3, List.of(TIMEOUT, NO_SPEECH), List.of(TIMEOUT, TIMEOUT, STALE)),
+                hit(Fault.LATE, 3, List.of(TIMEOUT, NO_SPEECH), List.of(TIMEOUT, STALE)),
                 hit(Fault.WRONG_START, 0x7f,
                         List.of(header + "first byte not a packet header: wanted 0x61, got 7f",
                                 NO_SPEECH),
-                        List.of()),
+                        List.of(drained(324))),
                 hit(Fault.SHORT, 100,
                         List.of(header + "failed to read packet header: wanted 324, got 96",
                                 NO_SPEECH),
@@ -63,12 +69,22 @@ class EmulatorTest {
                 hit(Fault.OVERSIZED, 600,
                         List.of(header + "packet too long: wanted at most 508, got 600",
                                 NO_SPEECH),
-                        List.of()),
+                        List.of(drained(324))),
                 hit(Fault.MISSING_FIELD, 0,
                         List.of("USB3K::decode - no speech field in response"), List.of()),
-                hit(Fault.DUPLICATED, 0, List.of(unexpected(328), NO_SPEECH), List.of()),
-                hit(Fault.WRONG_LENGTH, 100, List.of(unexpected(224), NO_SPEECH), List.of()),
-                hit(Fault.TRAILING_BYTES, 3, List.of(unexpected(3), NO_SPEECH), List.of()),
+                hit(Fault.DUPLICATED, 0, List.of(unexpected(328)), List.of(drained(328))),
+                hit(Fault.WRONG_LENGTH, 100, List.of(unexpected(224), NO_SPEECH),
+                        List.of(drained(224))),
+                hit(Fault.TRAILING_BYTES, 3, List.of(unexpected(3)), List.of(drained(3))),
+                hit(Fault.BIT_FLIP, 327 * 8,
+                        List.of(header + "parity mismatch: wanted c9, got c8", NO_SPEECH),
+                        List.of()),
+                hit(Fault.BYTE_LOST, 10,
+                        List.of(header + "failed to read packet header: wanted 324, got 323",
+                                NO_SPEECH),
+                        List.of()),
+                hit(Fault.NOISE, 5, List.of(unexpected(5)), List.of(drained(5))),
+                hit(Fault.SILENT, 1000, List.of(TIMEOUT, NO_SPEECH), List.of()),
                 hit(Fault.AFTER_PURGE, 1, List.of(TIMEOUT, NO_SPEECH), List.of(STALE)),
                 hit(Fault.AFTER_WRITE, 1, List.of(TIMEOUT, NO_SPEECH), List.of(STALE)));
     }
@@ -84,24 +100,30 @@ class EmulatorTest {
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("heldAnswers")
-    void aHeldAnswerWaitsForItsOwnEvent(Fault fault, List<String> afterTheWrite) {
+    void aHeldAnswerWaitsForItsOwnEvent(
+            Fault fault, List<String> whileWritesFail, List<String> afterTheWrite) {
         Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 1, fault, 1);
         decodeOneFrame();
-        // The next request purges, then fails to write: an event for AFTER_PURGE only.
-        int writes = Emulator.callCount(DEFAULT_SERIAL, D2xxFunction.FT_Write);
-        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_Write, 4, writes + 1);
-        assertEquals(
-                List.of("USB3K::sendPacket - FT_Write failed: 4",
-                        "USB3K::sendPacket - link not back in step; request not sent",
-                        "USB3K::decode - cannot send channel request"),
-                decodeOneFrame());
+        // Each probe of the next request purges, then fails to write: events for AFTER_PURGE
+        // only. Its answer arrives after the first purge and is drained before the second.
+        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_Write, 4, 0);
+        assertEquals(whileWritesFail, decodeOneFrame());
+        Emulator.clearFaults();
         assertEquals(afterTheWrite, decodeOneFrame());
     }
 
     static Stream<Arguments> heldAnswers() {
+        String notInStep = "USB3K::sendPacket - link not back in step; request not sent";
+        String notSent = "USB3K::decode - cannot send channel request";
         return Stream.of(
-                Arguments.of(Fault.AFTER_PURGE, List.of()),
-                Arguments.of(Fault.AFTER_WRITE, List.of(STALE)));
+                Arguments.of(Fault.AFTER_PURGE,
+                        List.of(WRITE_FAILS, drained(328), WRITE_FAILS, WRITE_FAILS, WRITE_FAILS,
+                                notInStep, notSent),
+                        List.of()),
+                Arguments.of(Fault.AFTER_WRITE,
+                        List.of(WRITE_FAILS, WRITE_FAILS, WRITE_FAILS, WRITE_FAILS, notInStep,
+                                notSent),
+                        List.of(STALE)));
     }
 
     @Test

@@ -164,6 +164,14 @@ unsigned long long sim_elapsed_us(const char* serial) {
             .count());
 }
 
+void sim_advance_us(const char* serial, unsigned long long microseconds) {
+    Lock lock(sim::stateLock());
+    sim::Device* device = serial != nullptr ? sim::state().findBySerial(serial) : nullptr;
+    if (device != nullptr) {
+        device->now += std::chrono::microseconds(microseconds);
+    }
+}
+
 double sim_model_frame_seconds(unsigned int latency_ms) {
     Lock lock(sim::stateLock());
     const sim::State& s = sim::state();

@@ -1,6 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "bench/vcw_frames.h"
@@ -26,12 +28,17 @@ void BM_PackFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_PackFrame);
 
-// One call of 50 frames, the chunk the demo decodes at a time.
-void decodeFrames(benchmark::State& state, bool paced) {
+// One call of 50 frames, the chunk the demo decodes at a time, on a ready device whose link uses
+// a latency timer of `latencyMs` (0: the library's default).
+void decodeFrames(benchmark::State& state, bool paced, int latencyMs) {
     sim_reset();
     sim_record_transcript(0);
     sim_set_paced(paced ? 1 : 0);
+    if (latencyMs > 0) {
+        setenv("USB3K_LATENCY_TIMER_MS", std::to_string(latencyMs).c_str(), 1);
+    }
     USB3K device(SIM_DEFAULT_SERIAL);
+    unsetenv("USB3K_LATENCY_TIMER_MS");
     if (!device.ready || device.reset() != 0 || device.stopCodec() != 0 || device.setRate() != 0) {
         state.SkipWithError("emulated device not ready");
         return;
@@ -40,23 +47,35 @@ void decodeFrames(benchmark::State& state, bool paced) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(device.decode(vcw));
     }
+    const double frames = static_cast<double>(state.iterations() * state.range(0));
     state.SetItemsProcessed(state.iterations() * state.range(0));
     // A frame is 20 ms of speech.
-    state.counters["x_real_time"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)) * 0.020,
-                           benchmark::Counter::kIsRate);
+    state.counters["x_real_time"] = benchmark::Counter(frames * 0.020, benchmark::Counter::kIsRate);
+    if (paced) {
+        // What the timing model allows at best: line, device work and the latency tail.
+        state.counters["model_limit_fps"] = 1.0 / sim_model_frame_seconds(device.latencyTimer());
+        state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    }
     sim_set_paced(0);
 }
 
 void BM_DecodeVirtualTime(benchmark::State& state) {
-    decodeFrames(state, false);
+    decodeFrames(state, false, 0);
 }
 BENCHMARK(BM_DecodeVirtualTime)->Arg(50)->UseRealTime();
 
+// The timing model in real time, at latency timers of 1, 2 and 4 ms (the default).
 void BM_DecodePacedLine(benchmark::State& state) {
-    decodeFrames(state, true);
+    decodeFrames(state, true, static_cast<int>(state.range(1)));
 }
-BENCHMARK(BM_DecodePacedLine)->Arg(50)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodePacedLine)
+    ->ArgNames({"frames", "latency_ms"})
+    ->Args({50, 1})
+    ->Args({50, 2})
+    ->Args({50, 4})
+    ->Iterations(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

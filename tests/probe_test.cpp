@@ -59,29 +59,31 @@ class ProbeTest : public SimTest {
     }
 };
 
+const char* const LATENCY = "  latency timer: 4 ms (USB3K_LATENCY_TIMER_MS, 1 to 16)";
+
 TEST_F(ProbeTest, AGoodDeviceIsListedIdentifiedCommandedAndTimed) {
     const ProbeRun run = probeWith({"--frames", "5"});
     EXPECT_EQ(run.status, PROBE_OK);
     EXPECT_EQ(run.err, Lines{});
-    ASSERT_EQ(run.out.size(), 16u);
-    EXPECT_EQ(Lines(run.out.begin(), run.out.begin() + 14),
+    ASSERT_EQ(run.out.size(), 17u);
+    EXPECT_EQ(Lines(run.out.begin(), run.out.begin() + 15),
               (Lines{VERSION_LINE, "D2XX: the usb3k emulator (not hardware)", "", "FTDI devices: 1",
-                     HEADING, defaultRow("0x0"), "", "USB-3000 EMU30001", "  open: ok",
+                     HEADING, defaultRow("0x0"), "", "USB-3000 EMU30001", "  open: ok", LATENCY,
                      "  product ID: USB-3000", "  version: 2.7.1-emu", "  reset: ok",
                      "  stop codec: ok", "  rate table 34: ok"}));
     // Virtual time: the figures are the library's own cost, near zero; only their form and order
     // are checked.
     int frames = 0;
     double min = -1, median = -1, max = -1, perSecond = -1;
-    ASSERT_EQ(std::sscanf(run.out[14].c_str(),
+    ASSERT_EQ(std::sscanf(run.out[15].c_str(),
                           "  decode: %d frames, round trip min %lf ms, median %lf ms, max %lf ms, "
                           "%lf frames/s",
                           &frames, &min, &median, &max, &perSecond),
               5)
         << run.out[14];
     EXPECT_EQ(frames, 5);
-    EXPECT_TRUE(0 <= min && min <= median && median <= max && perSecond > 0) << run.out[14];
-    EXPECT_EQ(run.out[15], "  result: ok");
+    EXPECT_TRUE(0 <= min && min <= median && median <= max && perSecond > 0) << run.out[15];
+    EXPECT_EQ(run.out[16], "  result: ok");
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 5);
     EXPECT_EQ(sim_open_handles(), 0);
 }
@@ -121,8 +123,8 @@ TEST_F(ProbeTest, ADeviceThatDoesNotIdentifyItselfIsNotReady) {
     EXPECT_EQ(run.err,
               (Lines{"USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
                      "USB3K::USB3K - did not receive version response"}));
-    EXPECT_EQ(lastLines(run.out, 5),
-              (Lines{"  open: ok", "  product ID: USB-3000", "  version: (none)",
+    EXPECT_EQ(lastLines(run.out, 6),
+              (Lines{"  open: ok", LATENCY, "  product ID: USB-3000", "  version: (none)",
                      "  not ready: the device was not configured or did not identify itself",
                      "  result: failed"}));
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_RESET), 0);
@@ -146,7 +148,7 @@ TEST_F(ProbeTest, SerialChoosesOneUsb3000AndAnUnknownOneFindsNone) {
     ProbeRun run = probeWith({"--serial", "EMU30002", "--frames", "1"});
     EXPECT_EQ(run.status, PROBE_OK);
     EXPECT_EQ(run.out[8], "USB-3000 EMU30002");
-    EXPECT_EQ(run.out.size(), 17u);
+    EXPECT_EQ(run.out.size(), 18u);
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 0);
 
     run = probeWith({"--serial", "NOPE"});

@@ -107,6 +107,8 @@ bool timeDecoding(USB3K& device, unsigned frames, std::ostream& out) {
 
 // Identification, the commands and the decodes on an opened device; true when all succeeded.
 bool exercise(USB3K& device, unsigned frames, std::ostream& out) {
+    reportLine(out, "  latency timer: " + std::to_string(device.latencyTimer()) +
+                        " ms (USB3K_LATENCY_TIMER_MS, 1 to 16)");
     reportLine(out, "  product ID: " + (device.productId.empty() ? "(none)" : device.productId));
     reportLine(out, "  version: " + (device.version.empty() ? "(none)" : device.version));
     if (!device.ready) {

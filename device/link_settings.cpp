@@ -10,7 +10,7 @@ UCHAR latencyTimerWanted(std::string& problem) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (*end != '\0' || value < LATENCY_TIMER_MIN_MS || value > LATENCY_TIMER_MAX_MS) {
-        problem = std::string(" - USB3K_LATENCY_TIMER_MS is not 1 to 16: ") + text;
+        problem = std::string(" - USB3K_LATENCY_TIMER_MS is not a number from 1 to 16: ") + text;
         return LATENCY_TIMER_MS;
     }
     return static_cast<UCHAR>(value);

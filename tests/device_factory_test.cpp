@@ -15,20 +15,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Sets or clears USB3K_SERIAL; the texts stay alive because the environment keeps the pointer.
-void wantSerial(const char* assignment) {
-    static std::vector<std::unique_ptr<std::string>> kept;
-    kept.push_back(std::make_unique<std::string>(assignment));
-    putenv(&(*kept.back())[0]);
-}
-
 class OneDevicePerProcess : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
         sim_add_device(SIM_USB3000_ID, "EMU30002", "USB-3000 (emulated)");
     }
-    void TearDown() override { wantSerial("USB3K_SERIAL="); }
+    void TearDown() override { putEnvironment("USB3K_SERIAL="); }
 
     std::unique_ptr<USB3KFactory> make(Lines& lines) {
         std::unique_ptr<USB3KFactory> factory;
@@ -51,13 +44,13 @@ TEST_F(OneDevicePerProcess, WithoutASerialTheFirstProcessHoldsEveryDevice) {
 
 TEST_F(OneDevicePerProcess, EachProcessOpensOnlyTheDeviceItNames) {
     Lines lines;
-    wantSerial("USB3K_SERIAL=EMU30002");
+    putEnvironment("USB3K_SERIAL=EMU30002");
     const std::unique_ptr<USB3KFactory> first = make(lines);
     EXPECT_EQ(lines, Lines{});
     ASSERT_EQ(first->size(), 1u);
     EXPECT_EQ(first->at(0)->serialNumber, "EMU30002");
 
-    wantSerial("USB3K_SERIAL=EMU30001");
+    putEnvironment("USB3K_SERIAL=EMU30001");
     const std::unique_ptr<USB3KFactory> second = make(lines);
     EXPECT_EQ(lines, Lines{});
     ASSERT_EQ(second->size(), 1u);
@@ -68,7 +61,7 @@ TEST_F(OneDevicePerProcess, EachProcessOpensOnlyTheDeviceItNames) {
 
 TEST_F(OneDevicePerProcess, AnUnknownSerialIsNamed) {
     Lines lines;
-    wantSerial("USB3K_SERIAL=NOSUCH01");
+    putEnvironment("USB3K_SERIAL=NOSUCH01");
     EXPECT_EQ(make(lines)->size(), 0u);
     EXPECT_EQ(lines, Lines{"USB3KFactory::USB3KFactory - no USB-3000 with serial number NOSUCH01 "
                            "(USB3K_SERIAL)"});

@@ -89,6 +89,24 @@ TEST_F(DeviceLink, OpensConfiguresAndIdentifiesTheDevice) {
     EXPECT_EQ(sim_open_handles(), 0);
 }
 
+TEST_F(DeviceLink, TheEnvironmentChoosesTheLatencyTimer) {
+    putEnvironment("USB3K_LATENCY_TIMER_MS=1");
+    EXPECT_EQ(construct(), Lines{});
+    EXPECT_EQ(device->latencyTimer(), 1);
+    EXPECT_EQ(transcriptLinesWith("FT_SetLatencyTimer"),
+              Lines{"EMU30001 FT_SetLatencyTimer(1) -> 0"});
+
+    // A value out of range is said and not used.
+    putEnvironment("USB3K_LATENCY_TIMER_MS=17");
+    sim_clear_transcript();
+    device.reset();
+    EXPECT_EQ(construct(), Lines{"USB3K::USB3K - USB3K_LATENCY_TIMER_MS is not a number from 1 "
+                                 "to 16: 17"});
+    EXPECT_EQ(transcriptLinesWith("FT_SetLatencyTimer"),
+              Lines{"EMU30001 FT_SetLatencyTimer(4) -> 0"});
+    putEnvironment("USB3K_LATENCY_TIMER_MS=");
+}
+
 TEST_F(DeviceLink, AnUnknownSerialNumberIsNotOpened) {
     EXPECT_EQ(construct("NOPE"), Lines{"USB3K::USB3K - FT_OpenEx failed: 2"});
     EXPECT_FALSE(device->ready);

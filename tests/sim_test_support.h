@@ -1,5 +1,5 @@
 // Helpers shared by the suites that run over the emulator: a fixture that powers it on afresh,
-// the transcript as lines, standard error as lines, and the speech the emulated device gives for
+// the environment, the transcript as lines, standard error as lines, and the speech the emulated device gives for
 // each VCW frame.
 #pragma once
 
@@ -7,11 +7,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/usb3k_sim.h"
+
+// Sets ("NAME=value") or clears ("NAME=") a variable of the environment, on every target; the
+// texts stay alive because the environment keeps the pointer.
+inline void putEnvironment(const char* assignment) {
+    static std::vector<std::unique_ptr<std::string>> kept;
+    kept.push_back(std::make_unique<std::string>(assignment));
+    putenv(&(*kept.back())[0]);
+}
 
 // Every test starts from the emulator's power-on state.
 class SimTest : public ::testing::Test {

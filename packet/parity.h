@@ -5,6 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The exclusive-or of bytes [from, to); eight at a time, since a speech answer's parity covers
+// The exclusive-or of bytes [from, to), a word at a time, since a speech answer's parity covers
 // 325 bytes for every frame decoded.
 uint8_t parityOf(const uint8_t* bytes, std::size_t from, std::size_t to);

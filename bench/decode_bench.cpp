@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/vcw_frames.h"
@@ -11,6 +14,9 @@
 #include "sim/usb3k_sim.h"
 
 namespace {
+
+// Frames in one call of the multi-device benchmark.
+constexpr std::size_t PACED_CALL_FRAMES = 25;
 
 void BM_InterleaveFrame(benchmark::State& state) {
     const std::vector<uint8_t> frame = pseudoRandomFrames(1);
@@ -73,6 +79,54 @@ BENCHMARK(BM_DecodePacedLine)
     ->Args({50, 1})
     ->Args({50, 2})
     ->Args({50, 4})
+    ->Iterations(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Several paced devices, each with its own timeline, decoded from 1, 2 or 4 threads: thread t
+// decodes on device t mod devices, holding that device's lock for each call, as the library's
+// registry of open devices does. One iteration is one call of every thread; aggregate frames a
+// second should grow with the devices, not with the threads.
+void BM_DecodePacedDevices(benchmark::State& state) {
+    const auto deviceCount = static_cast<std::size_t>(state.range(0));
+    const auto threadCount = static_cast<std::size_t>(state.range(1));
+    sim_reset();
+    sim_record_transcript(0);
+    sim_clear_devices();
+    std::vector<std::unique_ptr<USB3K>> devices;
+    std::vector<std::mutex> locks(deviceCount);
+    for (std::size_t i = 0; i < deviceCount; ++i) {
+        const std::string serial = "EMU3000" + std::to_string(i + 1);
+        sim_add_device(SIM_USB3000_ID, serial.c_str(), SIM_DEFAULT_DESCRIPTION);
+        devices.push_back(std::make_unique<USB3K>(serial));
+        if (!devices.back()->ready || devices.back()->reset() != 0 ||
+            devices.back()->stopCodec() != 0 || devices.back()->setRate() != 0) {
+            state.SkipWithError("emulated device not ready");
+            return;
+        }
+    }
+    sim_set_paced(1);
+    const std::vector<uint8_t> vcw = pseudoRandomFrames(PACED_CALL_FRAMES);
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < threadCount; ++t) {
+            threads.emplace_back([&, t] {
+                std::lock_guard<std::mutex> lock(locks[t % deviceCount]);
+                benchmark::DoNotOptimize(devices[t % deviceCount]->decode(vcw));
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+    state.counters["fps"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * threadCount * PACED_CALL_FRAMES),
+        benchmark::Counter::kIsRate);
+    sim_set_paced(0);
+}
+BENCHMARK(BM_DecodePacedDevices)
+    ->ArgNames({"devices", "threads"})
+    ->ArgsProduct({{1, 2, 4}, {1, 2, 4}})
     ->Iterations(4)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -9,7 +9,7 @@ message("${output}exit status: ${result}")
 set(expected [=[^usb3k-probe [0-9.]+
 D2XX: FTDI's driver
 
-FTDI devices: (FT_CreateDeviceInfoList failed: [0-9]+ \(FT_[A-Z_]+\)|0)
+FTDI devices: (FT_CreateDeviceInfoList failed: [0-9]+ \(FT_[A-Z_]+\)|none)
 
 no USB-3000 found
 $]=])

@@ -1,4 +1,5 @@
-// The D2XX functions and types that usb3k calls, declared to match FTDI's published ABI.
+// The D2XX functions and types that usb3k calls, declared to match FTDI's published ABI (and
+// checked against FTDI's own header: ftdi-reference/d2xx_conformance.cpp).
 // This is the one place that knows the platform: calling convention, record layout, status codes.
 // With USB3K_FTDI_HEADER defined, FTDI's own ftd2xx.h is used instead.
 #pragma once

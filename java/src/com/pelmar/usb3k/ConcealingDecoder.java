@@ -1,0 +1,122 @@
+package com.pelmar.usb3k;
+
+import java.io.IOException;
+import java.io.InterruptedIOException;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
+/**
+ * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
+ * when it fails again its speech is silence. Gives up only when the device is gone. Keeps the
+ * stream's position and the current run of frames without speech across calls.
+ */
+final class ConcealingDecoder {
+    private final Usb3kDecoder decoder;
+    private final FrameConcealedListener listener;
+    /** Index in the stream of the next frame to decode. */
+    private long nextFrame;
+    /** Frames concealed in a row, up to nextFrame. */
+    private int framesWithoutSpeech;
+
+    ConcealingDecoder(Usb3kDecoder decoder, FrameConcealedListener listener) {
+        this.decoder = decoder;
+        this.listener = listener;
+    }
+
+    /** What a call delivered: speech for {@code frames} frames, then, when not null, a failure. */
+    record Outcome(int frames, IOException failure) {}
+
+    /**
+     * Decodes {@code frames} frames of vcw[0..] into pcm[0..], stopping before a frame only when the
+     * thread is interrupted, and after one only when the device is gone.
+     */
+    Outcome decode(byte[] vcw, int frames, byte[] pcm) {
+        int done = 0;
+        while (done < frames) {
+            if (Thread.currentThread().isInterrupted()) {
+                return new Outcome(done, interrupted(done));
+            }
+            int count = Math.min(Usb3kDecoder.FRAMES_PER_LIBRARY_CALL, frames - done);
+            Usb3kDecoder.Attempt attempt = decodeAt(vcw, done, count, pcm);
+            done += attempt.decoded();
+            nextFrame += attempt.decoded();
+            if (attempt.decoded() > 0) {
+                framesWithoutSpeech = 0;
+            }
+            if (attempt.decoded() == count) {
+                continue;
+            }
+            IOException gone = recover(vcw, done, pcm, attempt.result());
+            done++;
+            nextFrame++;
+            if (gone != null) {
+                return new Outcome(done, gone);
+            }
+        }
+        return new Outcome(done, null);
+    }
+
+    private Usb3kDecoder.Attempt decodeAt(byte[] vcw, int frame, int count, byte[] pcm) {
+        return decoder.decodeOnce(
+                vcw,
+                frame * Usb3kDecoder.FRAME_BYTES,
+                count,
+                pcm,
+                frame * Usb3kDecoder.SPEECH_BYTES);
+    }
+
+    /**
+     * The frame at {@code frame} failed once: sends it again, or conceals it. Returns the failure
+     * that ends the stream when the device is gone, otherwise null.
+     */
+    private IOException recover(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
+        List<String> lines = new ArrayList<>(first.lines());
+        NativeResult last = first;
+        if (first.failure() != Usb3kNative.DEVICE_GONE) {
+            Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
+            if (again.decoded() == 1) {
+                framesWithoutSpeech = 0;
+                return null;
+            }
+            last = again.result();
+            lines.addAll(last.lines());
+        }
+        int from = frame * Usb3kDecoder.SPEECH_BYTES;
+        Arrays.fill(pcm, from, from + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
+        decoder.countConcealed();
+        framesWithoutSpeech++;
+        if (listener != null) {
+            listener.frameConcealed(nextFrame, List.copyOf(lines));
+        }
+        if (last.failure() == Usb3kNative.DEVICE_GONE) {
+            return new FrameNotDecodedException(
+                    nextFrame,
+                    Usb3kException.Reason.DEVICE_GONE,
+                    last.message() + ": frame " + (nextFrame + 1) + " of the VCW stream not decoded",
+                    lines);
+        }
+        if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
+            return new FrameNotDecodedException(
+                    nextFrame,
+                    Usb3kException.Reason.DEVICE_GONE,
+                    "USB-3000 "
+                            + decoder.serialNumber()
+                            + " decoded none of frames "
+                            + (nextFrame + 2 - framesWithoutSpeech)
+                            + " to "
+                            + (nextFrame + 1)
+                            + " of the VCW stream: it is gone",
+                    lines);
+        }
+        return null;
+    }
+
+    private InterruptedIOException interrupted(int done) {
+        InterruptedIOException interrupted =
+                new InterruptedIOException(
+                        "interrupted after " + nextFrame + " frames of the VCW stream");
+        interrupted.bytesTransferred = done * Usb3kDecoder.SPEECH_BYTES;
+        return interrupted;
+    }
+}

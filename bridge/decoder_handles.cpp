@@ -150,7 +150,10 @@ HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std:
         const std::string serial = serialNumberOf(entry);
         Holder holder;
         if (!deviceRegistry().claim(serial, Holder::Decoder, holder)) {
-            writeDiagnostic(OPEN, " - USB-3000 " + serial + " is " + inUseBy(holder));
+            // Looking for any free device, one that is held is no failure unless it is the only one.
+            if (serialNumber != nullptr || usb3000s.size() == 1) {
+                writeDiagnostic(OPEN, " - USB-3000 " + serial + " is " + inUseBy(holder));
+            }
             failure = failure == HandleFailure::None ? HandleFailure::InUse : failure;
             continue;
         }

@@ -47,11 +47,13 @@ final class ConcealingDecoder {
             if (attempt.decoded() == count) {
                 continue;
             }
-            IOException gone = recover(vcw, done, pcm, attempt.result());
-            done++;
-            nextFrame++;
-            if (gone != null) {
-                return new Outcome(done, gone);
+            Recovery recovery = recover(vcw, done, pcm, attempt.result());
+            if (recovery.delivered()) {
+                done++;
+                nextFrame++;
+            }
+            if (recovery.failure() != null) {
+                return new Outcome(done, recovery.failure());
             }
         }
         return new Outcome(done, null);
@@ -67,20 +69,38 @@ final class ConcealingDecoder {
     }
 
     /**
-     * The frame at {@code frame} failed once: sends it again, or conceals it. Returns the failure
-     * that ends the stream when the device is gone, otherwise null.
+     * What became of a failed frame: whether its block (speech or silence) is delivered, and the
+     * failure that ends the stream, if any.
      */
-    private IOException recover(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
+    private record Recovery(boolean delivered, IOException failure) {}
+
+    /**
+     * The frame at {@code frame} failed once: sends it again, or conceals it. A frame whose device
+     * is no longer attached is neither: the stream ends before it.
+     */
+    private Recovery recover(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
         List<String> lines = new ArrayList<>(first.lines());
         NativeResult last = first;
         if (first.failure() != Usb3kNative.DEVICE_GONE) {
             Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
             if (again.decoded() == 1) {
                 framesWithoutSpeech = 0;
-                return null;
+                return new Recovery(true, null);
             }
             last = again.result();
             lines.addAll(last.lines());
+        }
+        if (last.failure() == Usb3kNative.DEVICE_GONE) {
+            return new Recovery(
+                    false,
+                    new FrameNotDecodedException(
+                            nextFrame,
+                            Usb3kException.Reason.DEVICE_GONE,
+                            last.message()
+                                    + ": frame "
+                                    + (nextFrame + 1)
+                                    + " of the VCW stream not decoded",
+                            lines));
         }
         int from = frame * Usb3kDecoder.SPEECH_BYTES;
         Arrays.fill(pcm, from, from + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
@@ -89,15 +109,8 @@ final class ConcealingDecoder {
         if (listener != null) {
             listener.frameConcealed(nextFrame, List.copyOf(lines));
         }
-        if (last.failure() == Usb3kNative.DEVICE_GONE) {
-            return new FrameNotDecodedException(
-                    nextFrame,
-                    Usb3kException.Reason.DEVICE_GONE,
-                    last.message() + ": frame " + (nextFrame + 1) + " of the VCW stream not decoded",
-                    lines);
-        }
         if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
-            return new FrameNotDecodedException(
+            return new Recovery(true, new FrameNotDecodedException(
                     nextFrame,
                     Usb3kException.Reason.DEVICE_GONE,
                     "USB-3000 "
@@ -107,9 +120,9 @@ final class ConcealingDecoder {
                             + " to "
                             + (nextFrame + 1)
                             + " of the VCW stream: it is gone",
-                    lines);
+                    lines));
         }
-        return null;
+        return new Recovery(true, null);
     }
 
     private InterruptedIOException interrupted(int done) {

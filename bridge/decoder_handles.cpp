@@ -10,8 +10,8 @@
 #include "bridge/device_registry.h"
 #include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
-#include "device/frame_packing.h"
 #include "device/diagnostics.h"
+#include "device/frame_packing.h"
 #include "packet/packet_constants.h"
 
 namespace {
@@ -39,8 +39,7 @@ HandleFailure readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NO
         writeDiagnostic(where, listFailureMessage(list));
         return HandleFailure::DeviceListFailed;
     }
-    std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s),
-                 isUsb3000);
+    std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s), isUsb3000);
     return HandleFailure::None;
 }
 
@@ -150,7 +149,8 @@ HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std:
         const std::string serial = serialNumberOf(entry);
         Holder holder;
         if (!deviceRegistry().claim(serial, Holder::Decoder, holder)) {
-            // Looking for any free device, one that is held is no failure unless it is the only one.
+            // Looking for any free device, one that is held is no failure unless it is the only
+            // one.
             if (serialNumber != nullptr || usb3000s.size() == 1) {
                 writeDiagnostic(OPEN, " - USB-3000 " + serial + " is " + inUseBy(holder));
             }

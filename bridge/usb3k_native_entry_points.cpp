@@ -39,8 +39,8 @@ jobjectArray textsOf(JNIEnv* env, const std::vector<std::string>& texts) {
     if (byteArrayClass == nullptr) {
         return nullptr;
     }
-    jobjectArray array = env->NewObjectArray(static_cast<jsize>(texts.size()), byteArrayClass,
-                                             nullptr);
+    jobjectArray array =
+        env->NewObjectArray(static_cast<jsize>(texts.size()), byteArrayClass, nullptr);
     env->DeleteLocalRef(byteArrayClass);
     for (std::size_t i = 0; array != nullptr && i < texts.size(); ++i) {
         jbyteArray text = bytesOf(env, texts[i]);
@@ -75,9 +75,9 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv*
         }
         std::vector<std::string> texts;
         for (const AttachedUsb3000& device : devices) {
-            texts.insert(texts.end(), {device.serialNumber, device.description,
-                                       device.usable ? "1" : "", device.productId, device.version,
-                                       device.reason});
+            texts.insert(texts.end(),
+                         {device.serialNumber, device.description, device.usable ? "1" : "",
+                          device.productId, device.version, device.reason});
         }
         return textsOf(env, texts);
     } catch (...) {

@@ -39,7 +39,8 @@ USB3KFactory::USB3KFactory(MayOpen mayOpen) {
         }
         wantedListed = true;
         if (mayOpen && !mayOpen(serial)) {
-            writeDiagnostic(FACTORY, " - USB-3000 " + serial + " is in use in this process: left out");
+            writeDiagnostic(FACTORY,
+                            " - USB-3000 " + serial + " is in use in this process: left out");
             continue;
         }
         devices.push_back(std::make_unique<USB3K>(serial));

@@ -13,7 +13,8 @@
 class USB3KFactory {
   public:
     // Says whether this list may open the USB-3000 with that serial number; a device it may not
-    // open is left out with a line. Lets the list share the devices with other users in the process.
+    // open is left out with a line. Lets the list share the devices with other users in the
+    // process.
     using MayOpen = std::function<bool(const std::string& serialNumber)>;
 
     USB3KFactory();

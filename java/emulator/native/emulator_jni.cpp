@@ -154,14 +154,13 @@ Java_com_pelmar_usb3k_emulator_Emulator_speechForCodeword(JNIEnv* env, jclass, j
 }
 
 JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeDetach(JNIEnv* env, jclass,
-                                                                             jbyteArray serial) {
+                                                                                jbyteArray serial) {
     CText serialText(env, serial);
     return sim_detach_device(serialText.get()) != 0 ? JNI_TRUE : JNI_FALSE;
 }
 
-JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeReattach(JNIEnv* env,
-                                                                               jclass,
-                                                                               jbyteArray serial) {
+JNIEXPORT jboolean JNICALL
+Java_com_pelmar_usb3k_emulator_Emulator_nativeReattach(JNIEnv* env, jclass, jbyteArray serial) {
     CText serialText(env, serial);
     return sim_reattach_device(serialText.get()) != 0 ? JNI_TRUE : JNI_FALSE;
 }

@@ -28,8 +28,8 @@ final class ConcealingDecoder {
     record Outcome(int frames, IOException failure) {}
 
     /**
-     * Decodes {@code frames} frames of vcw[0..] into pcm[0..], stopping before a frame only when the
-     * thread is interrupted, and after one only when the device is gone.
+     * Decodes {@code frames} frames of vcw[0..] into pcm[0..], stopping early only when the thread
+     * is interrupted or the device is gone.
      */
     Outcome decode(byte[] vcw, int frames, byte[] pcm) {
         int done = 0;

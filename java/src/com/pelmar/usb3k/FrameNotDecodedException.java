@@ -25,7 +25,9 @@ public final class FrameNotDecodedException extends Usb3kException {
         this(
                 frameIndex,
                 Reason.FRAME_NOT_DECODED,
-                "the USB-3000 did not decode frame " + (frameIndex + 1) + " of the VCW stream",
+                "the USB-3000 did not decode frame "
+                        + (frameIndex + 1)
+                        + " of the VCW stream (the lines on standard error say why)",
                 List.of());
     }
 

@@ -9,8 +9,8 @@ import java.util.function.LongConsumer;
 /**
  * The speech of a stream of VCW frames, decoded a chunk of frames at a time as it is read: it holds
  * one chunk's frames and speech, never the whole input. A frame the device fails twice is silence
- * ({@link ConcealingDecoder}). A failure (the device gone, an interrupt, an input that ends early or
- * in a part frame) is thrown once the speech before it has been read, and again by every later
+ * ({@link ConcealingDecoder}). A failure (the device gone, an interrupt, an input that ends early
+ * or in a part frame) is thrown once the speech before it has been read, and again by every later
  * read: the speech never just ends short.
  */
 final class SpeechInputStream extends InputStream {

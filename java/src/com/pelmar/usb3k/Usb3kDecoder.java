@@ -38,7 +38,8 @@ import javax.sound.sampled.AudioSystem;
  * device serves one decoder at a time. The library keeps one registry of the devices open in the
  * process, which {@code USB3KBridge} shares: opening a device that a decoder or the bridge holds
  * fails with {@link Usb3kException.Reason#IN_USE}, and the bridge's {@code initialize()} leaves out
- * the devices that decoders hold.
+ * the devices that decoders hold. A decoder that is never closed holds its device until the process
+ * ends.
  *
  * <h2>Failures</h2>
  *
@@ -249,8 +250,8 @@ public final class Usb3kDecoder implements AutoCloseable {
                 break;
             }
         }
-        Arrays.fill(
-                pcm, pcmOffset + decoded * SPEECH_BYTES, pcmOffset + frames * SPEECH_BYTES, (byte) 0);
+        int end = pcmOffset + frames * SPEECH_BYTES;
+        Arrays.fill(pcm, pcmOffset + decoded * SPEECH_BYTES, end, (byte) 0);
         return decoded;
     }
 

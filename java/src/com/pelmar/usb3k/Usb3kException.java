@@ -16,7 +16,7 @@ public class Usb3kException extends java.io.IOException {
 
     /** The kinds of failure. */
     public enum Reason {
-        /** The D2XX library (FTDI's driver) could not be loaded; the message has the loader's reason. */
+        /** The D2XX library (FTDI's driver) could not be loaded; the message has the reason. */
         NO_D2XX_LIBRARY,
         /** D2XX could not list the attached devices. */
         DEVICE_LIST_FAILED,
@@ -35,7 +35,7 @@ public class Usb3kException extends java.io.IOException {
          * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames ({@link FrameNotDecodedException}).
          */
         DEVICE_GONE,
-        /** A failure of no kind above, for example one made with {@link Usb3kException#Usb3kException(String)}. */
+        /** A failure of no kind above, such as one made with {@code new Usb3kException(message)}. */
         OTHER,
     }
 

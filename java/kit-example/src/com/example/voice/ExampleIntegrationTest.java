@@ -157,7 +157,8 @@ class ExampleIntegrationTest {
         }
         assertEquals(List.of(6L), silent, "the 7th frame");
         byte[] expected = expectedSpeech(vcw);
-        Arrays.fill(expected, 6 * Usb3kDecoder.SPEECH_BYTES, 7 * Usb3kDecoder.SPEECH_BYTES, (byte) 0);
+        int silence = 6 * Usb3kDecoder.SPEECH_BYTES;
+        Arrays.fill(expected, silence, silence + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
         try (AudioInputStream read = AudioSystem.getAudioInputStream(wav.toFile())) {
             assertArrayEquals(expected, read.readAllBytes());
         }

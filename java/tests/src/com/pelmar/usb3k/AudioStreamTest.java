@@ -157,7 +157,8 @@ class AudioStreamTest {
             assertArrayEquals(Arrays.copyOfRange(expected, from, from + SPEECH),
                     Arrays.copyOfRange(samples, from, from + SPEECH), "frame " + frame);
         }
-        assertEquals(1003, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL), "one more for each frame that failed");
+        assertEquals(1003, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL),
+                "one more for each frame that failed");
         try (var files = Files.list(dir)) {
             assertEquals(List.of("in.vcw", "out.wav"),
                     files.map(f -> f.getFileName().toString()).sorted().toList());

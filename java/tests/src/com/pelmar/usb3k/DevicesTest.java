@@ -48,7 +48,8 @@ class DevicesTest {
         return new Failure(thrown[0], err);
     }
 
-    private static void assertFailure(Failure failure, Usb3kException.Reason reason, String... lines) {
+    private static void assertFailure(
+            Failure failure, Usb3kException.Reason reason, String... lines) {
         assertEquals(reason, failure.thrown().reason());
         assertEquals(List.of(lines), failure.err());
         String last = lines[lines.length - 1];

@@ -24,7 +24,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 
-/** Usb3kDecoder over the emulator: exact frame counts, and a device serving one decoder at a time. */
+/** Usb3kDecoder over the emulator: exact frame counts, one decoder per device at a time. */
 class Usb3kDecoderTest {
     /** More than eight of the decoder's calls of 250 frames, and two of the library's chunks. */
     private static final int CALL_FRAMES = 2100;

@@ -61,7 +61,8 @@ public final class DecodeVcw {
                 for (String name : names.subList(0, names.size() - 1)) {
                     inputs.add(path(name));
                 }
-                return new SeveralFiles(out, err).decode(serial, inputs, path(names.get(names.size() - 1)));
+                Path folder = path(names.get(names.size() - 1));
+                return new SeveralFiles(out, err).decode(serial, inputs, folder);
             }
             new DecodeVcw(out).decode(serial, path(names.get(0)), path(names.get(1)));
             return 0;

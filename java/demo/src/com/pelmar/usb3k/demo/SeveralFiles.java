@@ -74,7 +74,8 @@ final class SeveralFiles {
                 try {
                     decoders.add(Usb3kDecoder.open(device.serialNumber()));
                 } catch (Usb3kException e) {
-                    err.println("skipping USB-3000 " + device.serialNumber() + ": " + e.getMessage());
+                    err.println(
+                            "skipping USB-3000 " + device.serialNumber() + ": " + e.getMessage());
                 }
             }
         }
@@ -90,7 +91,8 @@ final class SeveralFiles {
             Path output = folder.resolve(name);
             try {
                 long frames = DecodeVcw.decodeFile(decoder, input, output, null, out);
-                out.printf("%s: %s -> %s, %d frames%n", decoder.serialNumber(), input, output, frames);
+                out.printf(
+                        "%s: %s -> %s, %d frames%n", decoder.serialNumber(), input, output, frames);
             } catch (DemoFailure e) {
                 err.println("error: " + e.getMessage());
                 failed.set(true);

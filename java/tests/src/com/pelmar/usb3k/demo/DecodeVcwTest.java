@@ -200,8 +200,8 @@ class DecodeVcwTest {
     void aFrameTheDeviceFailsTwiceIsSilenceAndTheWavIsWritten() throws IOException {
         Path wav = dir.resolve("out.wav");
         Files.copy(SAMPLE, dir.resolve("input.vcw"));
-        ChildJvm.Result result = demoWithFault(
-                "channel-120-unanswered-twice", dir.resolve("input.vcw").toString(), wav.toString());
+        ChildJvm.Result result = demoWithFault("channel-120-unanswered-twice",
+                dir.resolve("input.vcw").toString(), wav.toString());
         assertEquals(0, result.exit(), result.err().toString());
         assertEquals(List.of(
                 "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",

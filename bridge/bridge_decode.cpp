@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
@@ -72,6 +72,39 @@ jsize asJsize(std::size_t value) {
 
 }  // namespace
 
+std::size_t decodeChunks(JNIEnv* env, USB3K& device, jbyteArray vcw, jint vcwOffset,
+                         std::size_t frames, jbyteArray pcm, jint pcmOffset,
+                         std::size_t chunkFrames) {
+    // Chunk by chunk: the input read with GetByteArrayRegion (nothing pinned, nothing written
+    // back), the speech swapped and written with SetByteArrayRegion, block by block from the
+    // start, and nothing after the first frame that failed. The buffers are left uninitialised:
+    // only what the device wrote is ever read from them.
+    const std::size_t chunk = std::min(frames, chunkFrames);
+    const std::unique_ptr<uint8_t[]> input(new uint8_t[chunk * VCW_FRAME_SIZE]);
+    const std::unique_ptr<uint8_t[]> speech(new uint8_t[chunk * SPEECH_BLOCK_SIZE]);
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t count = std::min(chunk, frames - done);
+        env->GetByteArrayRegion(vcw, vcwOffset + asJsize(done * VCW_FRAME_SIZE),
+                                asJsize(count * VCW_FRAME_SIZE),
+                                reinterpret_cast<jbyte*>(input.get()));
+        const std::size_t decoded = device.decodeFrames(input.get(), count, speech.get());
+        const std::size_t bytes = decoded * SPEECH_BLOCK_SIZE;
+        for (std::size_t block = 0; block < decoded; ++block) {
+            swapSampleBytes(speech.get() + block * SPEECH_BLOCK_SIZE);
+        }
+        if (bytes > 0) {
+            env->SetByteArrayRegion(pcm, pcmOffset + asJsize(done * SPEECH_BLOCK_SIZE),
+                                    asJsize(bytes), reinterpret_cast<const jbyte*>(speech.get()));
+        }
+        done += decoded;
+        if (decoded < count) {
+            break;
+        }
+    }
+    return done;
+}
+
 void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOffset, jbyteArray pcm,
                     jint pcmOffset) {
     if (!argumentsAcceptable(env, vcw, vcwOffset, pcm, pcmOffset)) {
@@ -94,29 +127,5 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         device->decodeFrames(nullptr, 0, nullptr);
         return;
     }
-    // Chunk by chunk: the input read with GetByteArrayRegion (nothing pinned, nothing written
-    // back), the speech swapped and written with SetByteArrayRegion, block by block from the
-    // start, and nothing after the first frame that failed.
-    const std::size_t chunk = std::min(frames, DECODE_CHUNK_FRAMES);
-    std::vector<uint8_t> input(chunk * VCW_FRAME_SIZE);
-    std::vector<uint8_t> speech(chunk * SPEECH_BLOCK_SIZE);
-    for (std::size_t done = 0; done < frames;) {
-        const std::size_t count = std::min(chunk, frames - done);
-        env->GetByteArrayRegion(vcw, vcwOffset + asJsize(done * VCW_FRAME_SIZE),
-                                asJsize(count * VCW_FRAME_SIZE),
-                                reinterpret_cast<jbyte*>(input.data()));
-        const std::size_t decoded = device->decodeFrames(input.data(), count, speech.data());
-        const std::size_t bytes = decoded * SPEECH_BLOCK_SIZE;
-        for (std::size_t block = 0; block < decoded; ++block) {
-            swapSampleBytes(speech.data() + block * SPEECH_BLOCK_SIZE);
-        }
-        if (bytes > 0) {
-            env->SetByteArrayRegion(pcm, pcmOffset + asJsize(done * SPEECH_BLOCK_SIZE),
-                                    asJsize(bytes), reinterpret_cast<const jbyte*>(speech.data()));
-        }
-        if (decoded < count) {
-            return;
-        }
-        done += count;
-    }
+    decodeChunks(env, *device, vcw, vcwOffset, frames, pcm, pcmOffset, DECODE_CHUNK_FRAMES);
 }

@@ -10,6 +10,15 @@
 // input and speech (7 KB and 320 KB), however many frames the call holds.
 constexpr std::size_t DECODE_CHUNK_FRAMES = 1024;
 
+// Decodes `frames` VCW frames of vcw[vcwOffset..] on the device, at most `chunkFrames` per round
+// trip through Java's arrays, and writes their speech into pcm from pcmOffset, each 16-bit sample
+// low byte first, block by block and nothing from the first frame that failed on. The arguments
+// must be in range and `frames` above 0; the caller holds the device for the whole call. Returns
+// how many frames were decoded.
+std::size_t decodeChunks(JNIEnv* env, USB3K& device, jbyteArray vcw, jint vcwOffset,
+                         std::size_t frames, jbyteArray pcm, jint pcmOffset,
+                         std::size_t chunkFrames);
+
 // Decodes the VCW frames of vcw[vcwOffset..] on the current device and writes the speech into
 // pcm from pcmOffset, each 16-bit sample low byte first. Arguments that would make the JVM raise
 // an exception or write outside pcm, and a call without a current device, are refused with one

@@ -1,6 +1,7 @@
 #include "bridge/bridge_lifecycle.h"
 
-#include "device/command_result.h"
+#include "bridge/device_preparation.h"
+#include "bridge/device_registry.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -23,19 +24,9 @@ bool initializeDevice(BridgeState& state) {
     if (device == nullptr) {
         return fail(state, "No USB-3000 devices detected");
     }
-    if (!device->ready) {
-        return fail(state, "USB-3000 device " + device->serialNumber + " is not ready");
-    }
-    // Each command writes its own line on failure; any result but 0, a device status byte
-    // included, means the device is not usable for decoding.
-    if (device->reset() != COMMAND_ACCEPTED) {
-        return fail(state, "Cannot reset USB-3000 device " + device->serialNumber);
-    }
-    if (device->stopCodec() != COMMAND_ACCEPTED) {
-        return fail(state, "Cannot set packet mode for USB-3000 device " + device->serialNumber);
-    }
-    if (device->setRate() != COMMAND_ACCEPTED) {
-        return fail(state, "Cannot set table rate 34 for USB-3000 device " + device->serialNumber);
+    const std::string failure = prepareForDecoding(*device);
+    if (!failure.empty()) {
+        return fail(state, failure);
     }
     return true;
 }
@@ -45,4 +36,6 @@ void shutdownDevices(BridgeState& state) {
     // The current device belongs to the list: forget it before the list goes.
     state.currentDevice = nullptr;
     state.factory.reset();
+    // Only once the devices are closed may a decoder open them.
+    deviceRegistry().releaseBridge();
 }

@@ -1,5 +1,7 @@
 #include "bridge/bridge_state.h"
 
+#include "bridge/device_registry.h"
+
 BridgeState& bridgeState() {
     static BridgeState* const state = new BridgeState();
     return *state;
@@ -7,7 +9,11 @@ BridgeState& bridgeState() {
 
 USB3KFactory& obtainFactory(BridgeState& state) {
     if (!state.factory) {
-        state.factory = std::make_unique<USB3KFactory>();
+        // The list leaves out the devices that decoders hold, and holds the others until shutdown.
+        state.factory = std::make_unique<USB3KFactory>([](const std::string& serialNumber) {
+            DeviceRegistry::Holder holder;
+            return deviceRegistry().claim(serialNumber, DeviceRegistry::Holder::Bridge, holder);
+        });
     }
     return *state.factory;
 }

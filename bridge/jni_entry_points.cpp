@@ -1,35 +1,14 @@
 // The four native methods of com.pelmar.base.audio.codec.USB3KBridge. Each takes the one
 // process-wide lock for its whole run and lets no C++ exception reach the JVM: a failure that
 // would otherwise escape becomes one diagnostic line and the method's failure result.
-#include <cstdio>
-#include <exception>
 #include <mutex>
-#include <new>
-#include <string>
 
 #include "bridge/bridge_decode.h"
 #include "bridge/bridge_lifecycle.h"
 #include "bridge/bridge_state.h"
+#include "bridge/escaped_failure.h"
 #include "bridge/modified_utf8.h"
 #include "com_pelmar_base_audio_codec_USB3KBridge.h"
-
-namespace {
-
-// Written without building a string: the failure may be that no memory is left.
-void reportEscaped(const char* where) {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s - out of memory\n", where);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s - internal error: %s\n", where, e.what());
-    } catch (...) {
-        std::fprintf(stderr, "%s - internal error\n", where);
-    }
-    std::fflush(stderr);
-}
-
-}  // namespace
 
 extern "C" {
 

@@ -28,8 +28,8 @@ list(APPEND CMAKE_JAVA_COMPILE_FLAGS
     -Xdoclint:all/protected -Xdoclint/package:com.pelmar.usb3k,com.pelmar.usb3k.emulator)
 
 # The class an application declares (usb3k.jar) with, in com.pelmar.usb3k, the friendlier API over
-# it (no native methods of its own), and from the class the header the bridge includes (usb3k_jni),
-# so that a native function that differs from the Java declaration fails to compile.
+# the library's handle-based interface (Usb3kNative), and from both the headers the bridge includes
+# (usb3k_jni), so that a native function that differs from the Java declaration fails to compile.
 # The jar carries the project's version in its name (usb3k.jar links to it) and its manifest.
 configure_file(${PROJECT_SOURCE_DIR}/java/manifests/usb3k.mf.in
     ${PROJECT_BINARY_DIR}/java/usb3k.mf @ONLY)
@@ -37,10 +37,15 @@ add_jar(usb3k_java
     SOURCES
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/base/audio/codec/USB3KBridge.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDecoder.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDevice.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kException.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kNative.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeResult.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FrameNotDecodedException.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FrameConcealedListener.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/ConcealingDecoder.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/SpeechInputStream.java
-        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/UnguessableFill.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/PendingFile.java
     OUTPUT_NAME usb3k
     VERSION ${PROJECT_VERSION}
     OUTPUT_DIR ${PROJECT_BINARY_DIR}/java

@@ -31,6 +31,20 @@ DeviceListReading readDeviceList() {
     return reading;
 }
 
+std::string listFailureMessage(const DeviceListReading& reading) {
+    switch (reading.outcome) {
+        case DeviceListReading::Outcome::CountFailed:
+            return " - FT_CreateDeviceInfoList failed: " + std::to_string(reading.status);
+        case DeviceListReading::Outcome::NoDevices:
+            return " - No USB devices detected";
+        case DeviceListReading::Outcome::ListFailed:
+            return " - FT_GetDeviceInfoList failed: " + std::to_string(reading.status);
+        case DeviceListReading::Outcome::Listed:
+            break;
+    }
+    return "";
+}
+
 bool isUsb3000(const FT_DEVICE_LIST_INFO_NODE& entry) {
     return entry.ID == USB3000_ID;
 }

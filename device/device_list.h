@@ -20,6 +20,9 @@ struct DeviceListReading {
 
 DeviceListReading readDeviceList();
 
+// Why a reading that is not Listed failed, as the message of a diagnostic line (" - ...").
+std::string listFailureMessage(const DeviceListReading& reading);
+
 // Whether the record is a USB-3000's FTDI chip.
 bool isUsb3000(const FT_DEVICE_LIST_INFO_NODE& entry);
 

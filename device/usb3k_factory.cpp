@@ -14,38 +14,38 @@ constexpr const char* SERIAL_VARIABLE = "USB3K_SERIAL";
 
 }  // namespace
 
-USB3KFactory::USB3KFactory() {
+USB3KFactory::USB3KFactory() : USB3KFactory(MayOpen()) {}
+
+USB3KFactory::USB3KFactory(MayOpen mayOpen) {
     std::string reason;
     if (!loadD2xx(reason)) {
         writeDiagnostic(FACTORY, " - " + reason);
         return;
     }
     const DeviceListReading list = readDeviceList();
-    switch (list.outcome) {
-        case DeviceListReading::Outcome::CountFailed:
-            writeDiagnostic(FACTORY,
-                            " - FT_CreateDeviceInfoList failed: " + std::to_string(list.status));
-            return;
-        case DeviceListReading::Outcome::NoDevices:
-            writeDiagnostic(FACTORY, " - No USB devices detected");
-            return;
-        case DeviceListReading::Outcome::ListFailed:
-            writeDiagnostic(FACTORY,
-                            " - FT_GetDeviceInfoList failed: " + std::to_string(list.status));
-            return;
-        case DeviceListReading::Outcome::Listed:
-            break;
+    if (list.outcome != DeviceListReading::Outcome::Listed) {
+        writeDiagnostic(FACTORY, listFailureMessage(list));
+        return;
     }
     // With USB3K_SERIAL set, this process opens that one device and leaves the others free for
     // other processes.
     const char* wanted = std::getenv(SERIAL_VARIABLE);
     const bool onlyOne = wanted != nullptr && *wanted != '\0';
+    bool wantedListed = false;
     for (const FT_DEVICE_LIST_INFO_NODE& entry : list.entries) {
-        if (isUsb3000(entry) && (!onlyOne || serialNumberOf(entry) == wanted)) {
-            devices.push_back(std::make_unique<USB3K>(serialNumberOf(entry)));
+        const std::string serial = serialNumberOf(entry);
+        if (!isUsb3000(entry) || (onlyOne && serial != wanted)) {
+            continue;
         }
+        wantedListed = true;
+        if (mayOpen && !mayOpen(serial)) {
+            writeDiagnostic(FACTORY,
+                            " - USB-3000 " + serial + " is in use in this process: left out");
+            continue;
+        }
+        devices.push_back(std::make_unique<USB3K>(serial));
     }
-    if (onlyOne && devices.empty()) {
+    if (onlyOne && !wantedListed) {
         writeDiagnostic(FACTORY, std::string(" - no USB-3000 with serial number ") + wanted + " (" +
                                      SERIAL_VARIABLE + ")");
     }

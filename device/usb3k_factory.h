@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "device/usb3k.h"
@@ -10,7 +12,13 @@
 // Devices that could not be opened or identified stay in the list with ready == false.
 class USB3KFactory {
   public:
+    // Says whether this list may open the USB-3000 with that serial number; a device it may not
+    // open is left out with a line. Lets the list share the devices with other users in the
+    // process.
+    using MayOpen = std::function<bool(const std::string& serialNumber)>;
+
     USB3KFactory();
+    explicit USB3KFactory(MayOpen mayOpen);
     virtual ~USB3KFactory();
 
     USB3KFactory(const USB3KFactory&) = delete;

@@ -46,6 +46,17 @@ SIM_API void sim_clear_devices(void);
 // SIM_USB3000_ID is a USB-3000; any other device accepts writes and never answers.
 SIM_API int sim_add_device(unsigned int id, const char* serial, const char* description);
 
+// Unplugs the device with this serial number: it leaves the device list, its open handles become
+// invalid (every D2XX call on them fails with FT_INVALID_HANDLE), and what it held (queued bytes,
+// answers on their way, its request counts) is gone. Returns 1, or 0 when no such device is
+// attached.
+SIM_API int sim_detach_device(const char* serial);
+
+// Plugs a device unplugged by sim_detach_device back in, at the end of the list, closed and
+// powered on afresh. Returns 1, or 0 when no such device was unplugged or one with that serial
+// number is attached.
+SIM_API int sim_reattach_device(const char* serial);
+
 // The request kinds the emulated USB-3000 recognises, for fault injection and counting.
 enum SimRequest {
     SIM_REQ_PRODUCT_ID = 0,

@@ -1,6 +1,6 @@
 # Checks the shared library a JVM loads. Run as: cmake -DLIBRARY=path -DCHECK=exports|linkage -P
-#   exports: its defined dynamic symbols are the four native methods of USB3KBridge, besides the
-#            markers every linker adds;
+#   exports: its defined dynamic symbols are the four native methods of USB3KBridge and those of
+#            Usb3kNative, besides the markers every linker adds;
 #   linkage: it does not need libftd2xx.so (D2XX is loaded at run time) and carries no RPATH or
 #            RUNPATH.
 if(CHECK STREQUAL "exports")
@@ -22,7 +22,13 @@ if(CHECK STREQUAL "exports")
         Java_com_pelmar_base_audio_codec_USB3KBridge_decode
         Java_com_pelmar_base_audio_codec_USB3KBridge_getInitError
         Java_com_pelmar_base_audio_codec_USB3KBridge_initialize
-        Java_com_pelmar_base_audio_codec_USB3KBridge_shutdown)
+        Java_com_pelmar_base_audio_codec_USB3KBridge_shutdown
+        Java_com_pelmar_usb3k_Usb3kNative_close
+        Java_com_pelmar_usb3k_Usb3kNative_decode
+        Java_com_pelmar_usb3k_Usb3kNative_devices
+        Java_com_pelmar_usb3k_Usb3kNative_failure
+        Java_com_pelmar_usb3k_Usb3kNative_lines
+        Java_com_pelmar_usb3k_Usb3kNative_open)
     if(NOT ours STREQUAL expected)
         message(FATAL_ERROR "${LIBRARY} exports:\n${symbols}\nexpected only: ${expected}")
     endif()

@@ -158,4 +158,16 @@ JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_setTiming(JNIEnv*
     sim_set_timing(on ? 1 : 0);
 }
 
+JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeDetach(JNIEnv* env, jclass,
+                                                                                jbyteArray serial) {
+    CText serialText(env, serial);
+    return sim_detach_device(serialText.get()) != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL
+Java_com_pelmar_usb3k_emulator_Emulator_nativeReattach(JNIEnv* env, jclass, jbyteArray serial) {
+    CText serialText(env, serial);
+    return sim_reattach_device(serialText.get()) != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
 }  // extern "C"

@@ -1,9 +1,14 @@
 package com.pelmar.usb3k;
 
+import java.util.List;
+
 /**
- * A frame of a VCW stream that the USB-3000 did not decode, thrown by a read of the stream that
- * {@link Usb3kDecoder#audioStream} made once every frame before it has been read. Why the frame
- * failed is on standard error, in the library's lines just before.
+ * A frame the USB-3000 did not decode, thrown by a read of a stream that {@link
+ * Usb3kDecoder#audioStream} made (and by {@link Usb3kDecoder#decodeFile(java.nio.file.Path,
+ * java.nio.file.Path)}) once the speech of every
+ * frame before it has been read. Such a stream conceals a frame that fails twice and throws only
+ * when the device is gone ({@link Usb3kException.Reason#DEVICE_GONE}): then {@link #frameIndex()}
+ * is the frame at which it gave up and {@link #lines()} the library's lines for that frame.
  */
 public final class FrameNotDecodedException extends Usb3kException {
     private static final long serialVersionUID = 1L;
@@ -11,22 +16,39 @@ public final class FrameNotDecodedException extends Usb3kException {
     private final long frameIndex;
 
     /**
-     * The exception for one frame.
+     * The exception for one frame, of kind {@link Usb3kException.Reason#FRAME_NOT_DECODED}, without
+     * lines.
      *
      * @param frameIndex the frame's index in the stream, from 0
      */
     public FrameNotDecodedException(long frameIndex) {
-        super(
+        this(
+                frameIndex,
+                Reason.FRAME_NOT_DECODED,
                 "the USB-3000 did not decode frame "
                         + (frameIndex + 1)
-                        + " of the VCW stream (the lines on standard error say why)");
+                        + " of the VCW stream (the lines on standard error say why)",
+                List.of());
+    }
+
+    /**
+     * The exception for one frame, with its kind and the library's lines.
+     *
+     * @param frameIndex the frame's index in the stream, from 0
+     * @param reason the kind of failure
+     * @param message what went wrong
+     * @param lines the library's lines for the frame, in order; copied
+     */
+    public FrameNotDecodedException(
+            long frameIndex, Reason reason, String message, List<String> lines) {
+        super(reason, message, lines);
         this.frameIndex = frameIndex;
     }
 
     /**
      * The frame that failed.
      *
-     * @return its index in the stream, from 0: the number of frames decoded before it
+     * @return its index in the stream, from 0
      */
     public long frameIndex() {
         return frameIndex;

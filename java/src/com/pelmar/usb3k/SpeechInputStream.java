@@ -8,12 +8,13 @@ import java.util.function.LongConsumer;
 
 /**
  * The speech of a stream of VCW frames, decoded a chunk of frames at a time as it is read: it holds
- * one chunk's frames and speech, never the whole input. A failure (a frame the device did not
- * decode, an input that ends early or in a part frame) is thrown once the speech before it has
- * been read, and again by every later read: the speech never just ends short.
+ * one chunk's frames and speech, never the whole input. A frame the device fails twice is silence
+ * ({@link ConcealingDecoder}). A failure (the device gone, an interrupt, an input that ends early
+ * or in a part frame) is thrown once the speech before it has been read, and again by every later
+ * read: the speech never just ends short.
  */
 final class SpeechInputStream extends InputStream {
-    private final Usb3kDecoder decoder;
+    private final ConcealingDecoder decoder;
     private final InputStream vcw;
     /** Frames the input holds, or -1 when it is read to its end. */
     private final long totalFrames;
@@ -29,7 +30,7 @@ final class SpeechInputStream extends InputStream {
     private IOException failure;
 
     SpeechInputStream(
-            Usb3kDecoder decoder,
+            ConcealingDecoder decoder,
             InputStream vcw,
             long totalFrames,
             int framesPerRead,
@@ -86,12 +87,13 @@ final class SpeechInputStream extends InputStream {
         int count = bytes / Usb3kDecoder.FRAME_BYTES;
         IOException end = endFailure(bytes, count, wanted);
 
-        int decoded = count == 0 ? 0 : decoder.decode(frames, 0, count, speech, 0);
+        ConcealingDecoder.Outcome outcome = decoder.decode(frames, count, speech);
+        int decoded = outcome.frames();
         framesDecoded += decoded;
-        if (count > 0 && progress != null) {
+        if (decoded > 0 && progress != null) {
             progress.accept(framesDecoded);
         }
-        failure = decoded < count ? new FrameNotDecodedException(framesDecoded) : end;
+        failure = outcome.failure() != null ? outcome.failure() : end;
         position = 0;
         limit = decoded * Usb3kDecoder.SPEECH_BYTES;
         if (limit == 0 && failure != null) {

@@ -1,64 +1,68 @@
 package com.pelmar.usb3k;
 
-import com.pelmar.base.audio.codec.USB3KBridge;
+import java.io.IOException;
 import java.io.InputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 import java.util.Objects;
-import java.util.concurrent.locks.Lock;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
+import java.util.concurrent.atomic.AtomicLong;
+import java.util.concurrent.locks.ReentrantLock;
 import java.util.function.LongConsumer;
+import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
 
 /**
- * Decodes VCW frames with the USB-3000 through {@link USB3KBridge}, and says how many frames each
- * call decoded.
+ * Decodes VCW frames on one USB-3000, which it holds until it is closed, and says exactly how many
+ * frames each call decoded.
  *
  * <pre>{@code
- * try (Usb3kDecoder decoder = Usb3kDecoder.open()) {          // Usb3kException: no device
+ * for (Usb3kDevice device : Usb3kDecoder.devices()) { ... }   // every attached USB-3000
+ * try (Usb3kDecoder decoder = Usb3kDecoder.open()) {          // or open("SERIAL")
  *     byte[] pcm = new byte[vcw.length / Usb3kDecoder.FRAME_BYTES * Usb3kDecoder.SPEECH_BYTES];
- *     int decoded = decoder.decode(vcw, 0, pcm, 0);
- *     // frames 0 .. decoded-1 are in pcm; the library's lines on standard error say why
- *     // frame `decoded` failed when fewer than all were decoded
+ *     int decoded = decoder.decode(vcw, 0, pcm, 0);            // stops at the first failed frame
+ *     decoder.decodeFile(in, out);                             // a glitch costs one frame
  * }
  * }</pre>
  *
- * <p>Speech is {@link #AUDIO_FORMAT}: 8 kHz, 16-bit signed samples, mono, each low byte first,
- * 320 bytes a frame. {@link #audioStream} turns a stream of VCW frames into an {@link
- * AudioInputStream} for {@code javax.sound.sampled}, for example to write a WAV file with {@link
- * AudioSystem#write(AudioInputStream, javax.sound.sampled.AudioFileFormat.Type, java.io.File)}
- * (whose WAV writer counts in Java ints: at most 2 GB of speech, 6.7 million frames, 37 hours).
+ * <p>Speech is {@link #AUDIO_FORMAT}: 8 kHz, 16-bit signed samples, mono, each low byte first, 320
+ * bytes a frame.
  *
- * <h2>How the count is found</h2>
+ * <h2>Devices</h2>
  *
- * <p>{@link USB3KBridge#decode} always returns false. It writes the speech of the frames it decodes
- * as whole 320-byte blocks from the start of the output, and stops at the first frame the device
- * fails, leaving that frame's block and every later one as they were. So before each call this
- * class fills every block the call may write with random bytes drawn afresh for that call (from a
- * generator seeded by {@link java.security.SecureRandom}), and afterwards counts the blocks before
- * the first one that still holds them. A block the device did write would be taken for unwritten
- * only if its 2,560 bits of speech equalled the random bits drawn for it: a chance of 2^-2560.
- * And since the bits are new for every call and unknown until then, no input and no device can
- * arrange that, as a device or an emulator that happened to answer with a fixed filler pattern
- * would. The blocks of the frames not decoded are set to zero before the call returns.
+ * <p>Each decoder holds its own device: decoders on different devices decode in parallel, and a
+ * device serves one decoder at a time. The library keeps one registry of the devices open in the
+ * process, which {@code USB3KBridge} shares: opening a device that a decoder or the bridge holds
+ * fails with {@link Usb3kException.Reason#IN_USE}, and the bridge's {@code initialize()} leaves out
+ * the devices that decoders hold. A decoder that is never closed holds its device until the process
+ * ends.
  *
- * <h2>One device per process</h2>
+ * <h2>Failures</h2>
  *
- * <p>The library keeps one device for the whole process, and every decoder uses it. The first
- * {@link #open()} prepares it ({@link USB3KBridge#initialize()}); later ones, while a decoder is
- * open, share it as it is; {@link #close()} of the last open decoder closes it ({@link
- * USB3KBridge#shutdown()}). Do not call {@link USB3KBridge} directly while a decoder is open.
+ * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason} and the
+ * library's {@link Usb3kException#lines() lines} of the operation that failed; the lines also go to
+ * standard error, as they always have.
+ *
+ * <p>{@link #decode} stops at the first frame the device fails and returns the count before it.
+ * The streams of {@link #audioStream} and {@link #decodeFile} instead send a failed frame once more
+ * (the library brings the link back in step first); a frame that fails again is replaced by 320
+ * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
+ * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
+ * when the device is gone: D2XX no longer lists it, or none of {@link
+ * #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row was decoded.
  *
  * <h2>Threads</h2>
  *
- * <p>A decoder may be used by several threads at once. Each decode call holds the library's
- * process-wide lock for all its frames, so calls run one after another: a call's frames go to the
- * device together, never mixed with another call's, and the count it returns is its own.
- * Threads must decode into different arrays or into regions that do not overlap. {@link #open()}
- * and {@link #close()} wait for decode calls in progress; a decode after {@link #close()} throws
- * {@link IllegalStateException}. The streams from {@link #audioStream} are, like most streams, for
- * one thread at a time.
+ * <p>The library gets at most {@link #FRAMES_PER_LIBRARY_CALL} frames a call, so {@link #close()}
+ * waits for at most one such call, and an interrupt of the decoding thread stops {@link #decode}
+ * and the streams between two calls. A decoder may be used by several threads: their calls take
+ * turns on the device, {@link #FRAMES_PER_LIBRARY_CALL} frames at a time, each with its own count.
+ * Threads must decode into different arrays or regions that do not overlap. A stream is for one
+ * thread at a time.
  */
 public final class Usb3kDecoder implements AutoCloseable {
     /** Bytes in one VCW frame. */
@@ -76,55 +80,128 @@ public final class Usb3kDecoder implements AutoCloseable {
     /** Frames that {@link #audioStream(InputStream)} decodes at a time: 5 s of speech. */
     public static final int DEFAULT_FRAMES_PER_READ = 250;
 
-    /** Decode calls share it; opening and closing take it alone. */
-    private static final ReentrantReadWriteLock DEVICE = new ReentrantReadWriteLock();
+    /**
+     * The most frames one call into the library decodes: about 2.9 s on a real device, the longest
+     * that {@link #close()} or an interrupt waits.
+     */
+    public static final int FRAMES_PER_LIBRARY_CALL = 250;
 
-    /** Decoders open now; guarded by DEVICE's write lock. */
-    private static int openDecoders;
+    /** A stream whose device decodes none of this many frames in a row (1 s of speech) gives up. */
+    public static final int FRAMES_WITHOUT_SPEECH_WHEN_GONE = 50;
 
-    /** Guarded by DEVICE: written with the write lock held, read with either lock. */
+    private final long handle;
+    private final String serialNumber;
+    /** Held for each call into the library and by close. */
+    private final ReentrantLock device = new ReentrantLock();
+    /** Guarded by device. */
     private boolean closed;
+    private final AtomicLong framesConcealed = new AtomicLong();
 
-    private Usb3kDecoder() {}
+    private Usb3kDecoder(long handle, String serialNumber) {
+        this.handle = handle;
+        this.serialNumber = serialNumber;
+    }
 
     /**
-     * A decoder on the first attached USB-3000. Unless a decoder is open already, this looks for
-     * the attached devices and prepares the first: reset, packet mode, rate table 34. When that
-     * fails, no device is left open, and the next call looks for devices again.
+     * Every attached USB-3000, in D2XX's order. Each one that nobody in this process holds is
+     * opened, identified and closed again to say whether it is usable.
+     *
+     * @return the devices; empty when none is attached
+     * @throws Usb3kException {@link Usb3kException.Reason#NO_D2XX_LIBRARY} or {@link
+     *     Usb3kException.Reason#DEVICE_LIST_FAILED}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     */
+    public static List<Usb3kDevice> devices() throws Usb3kException {
+        byte[][] texts = Usb3kNative.devices();
+        NativeResult result = NativeResult.last();
+        if (texts == null) {
+            throw result.exception();
+        }
+        List<Usb3kDevice> devices = new ArrayList<>();
+        for (int i = 0; i + Usb3kNative.TEXTS_PER_DEVICE <= texts.length; ) {
+            String serial = NativeResult.text(texts[i++]);
+            String description = NativeResult.text(texts[i++]);
+            boolean usable = texts[i++].length > 0;
+            String productId = NativeResult.text(texts[i++]);
+            String version = NativeResult.text(texts[i++]);
+            String reason = NativeResult.text(texts[i++]);
+            devices.add(
+                    new Usb3kDevice(
+                            serial,
+                            description,
+                            usable,
+                            usable ? productId : null,
+                            usable ? version : null,
+                            usable ? null : reason));
+        }
+        return devices;
+    }
+
+    /**
+     * A decoder on the first attached USB-3000 that is free and gets ready: opened, identified,
+     * reset, in packet mode at rate table 34.
      *
      * @return a decoder, to be closed when done
-     * @throws Usb3kException when no device could be made ready; its message is {@link
-     *     USB3KBridge#getInitError()}, and standard error has the library's lines
+     * @throws Usb3kException {@link Usb3kException.Reason#NO_D2XX_LIBRARY}, {@link
+     *     Usb3kException.Reason#DEVICE_LIST_FAILED}, {@link Usb3kException.Reason#NO_DEVICE},
+     *     {@link Usb3kException.Reason#IN_USE} (every device is held) or {@link
+     *     Usb3kException.Reason#NOT_READY}
      * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
      */
     public static Usb3kDecoder open() throws Usb3kException {
-        Lock lock = DEVICE.writeLock();
-        lock.lock();
-        try {
-            if (openDecoders == 0 && !USB3KBridge.initialize()) {
-                Usb3kException failure = new Usb3kException(USB3KBridge.getInitError());
-                // The library keeps its device list until shutdown: without it, the next open
-                // would retry the same devices instead of looking again.
-                USB3KBridge.shutdown();
-                throw failure;
-            }
-            openDecoders++;
-            return new Usb3kDecoder();
-        } finally {
-            lock.unlock();
+        return openNative(null);
+    }
+
+    /**
+     * A decoder on the USB-3000 with this serial number, prepared as {@link #open()} prepares one.
+     *
+     * @param serialNumber the serial number, as {@link Usb3kDevice#serialNumber()} gives it
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException as {@link #open()} does, and {@link
+     *     Usb3kException.Reason#NO_SUCH_DEVICE} when no attached USB-3000 has that serial number
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     */
+    public static Usb3kDecoder open(String serialNumber) throws Usb3kException {
+        Objects.requireNonNull(serialNumber, "serialNumber");
+        return openNative(serialNumber.getBytes(java.nio.charset.StandardCharsets.ISO_8859_1));
+    }
+
+    private static Usb3kDecoder openNative(byte[] serialNumber) throws Usb3kException {
+        byte[][] opened = new byte[1][];
+        long handle = Usb3kNative.open(serialNumber, opened);
+        if (handle == 0) {
+            throw NativeResult.last().exception();
         }
+        return new Usb3kDecoder(handle, NativeResult.text(opened[0]));
+    }
+
+    /**
+     * The device's serial number.
+     *
+     * @return the serial number of the USB-3000 this decoder holds
+     */
+    public String serialNumber() {
+        return serialNumber;
+    }
+
+    /**
+     * Frames that streams of this decoder replaced by silence, over its life.
+     *
+     * @return the number of frames concealed
+     */
+    public long framesConcealed() {
+        return framesConcealed.get();
     }
 
     /**
      * Decodes every whole frame of {@code vcw} from {@code vcwOffset} to the end of the array (a
-     * part frame at the end is ignored).
+     * part frame at the end is ignored), as {@link #decode(byte[], int, int, byte[], int)} does.
      *
      * @param vcw the frames, 7 bytes each
      * @param vcwOffset where the first frame starts
      * @param pcm where the speech goes, 320 bytes a frame
      * @param pcmOffset where the first frame's speech goes
-     * @return how many frames were decoded, from the first: fewer than given when the device failed
-     *     a frame (standard error says why), and then the blocks from that frame's on are zero
+     * @return how many frames were decoded, from the first
      * @throws IndexOutOfBoundsException when {@code vcwOffset} is outside {@code vcw} or {@code
      *     pcm} has no room for the speech at {@code pcmOffset}
      * @throws IllegalArgumentException when {@code vcw} and {@code pcm} are one array and the
@@ -137,7 +214,9 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     /**
-     * Decodes {@code frames} frames of {@code vcw} from {@code vcwOffset}.
+     * Decodes {@code frames} frames of {@code vcw} from {@code vcwOffset}, stopping at the first
+     * frame the device fails, or at an interrupt of the calling thread between two calls into the
+     * library (its interrupt status stays set).
      *
      * @param vcw the frames, 7 bytes each
      * @param vcwOffset where the first frame starts
@@ -145,8 +224,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @param pcm where the speech goes, 320 bytes a frame
      * @param pcmOffset where the first frame's speech goes
      * @return how many frames were decoded, from the first: fewer than {@code frames} when the
-     *     device failed a frame (standard error says why), and then the blocks from that frame's on
-     *     are zero
+     *     device failed a frame (the library's lines on standard error say why) or the thread was
+     *     interrupted; then the blocks from that frame's on are zero
      * @throws IndexOutOfBoundsException when the frames do not fit in {@code vcw} or the speech
      *     does not fit in {@code pcm}
      * @throws IllegalArgumentException when {@code frames} is negative, or when {@code vcw} and
@@ -154,6 +233,29 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @throws IllegalStateException when the decoder is closed
      */
     public int decode(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
+        checkRegions(vcw, vcwOffset, frames, pcm, pcmOffset);
+        int decoded = 0;
+        while (decoded < frames && !Thread.currentThread().isInterrupted()) {
+            int count = Math.min(FRAMES_PER_LIBRARY_CALL, frames - decoded);
+            int done =
+                    decodeOnce(
+                                    vcw,
+                                    vcwOffset + decoded * FRAME_BYTES,
+                                    count,
+                                    pcm,
+                                    pcmOffset + decoded * SPEECH_BYTES)
+                            .decoded();
+            decoded += done;
+            if (done < count) {
+                break;
+            }
+        }
+        int end = pcmOffset + frames * SPEECH_BYTES;
+        Arrays.fill(pcm, pcmOffset + decoded * SPEECH_BYTES, end, (byte) 0);
+        return decoded;
+    }
+
+    static void checkRegions(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
         if (frames < 0) {
             throw new IllegalArgumentException("frames must not be negative: " + frames);
         }
@@ -166,31 +268,33 @@ public final class Usb3kDecoder implements AutoCloseable {
                 && pcmOffset < vcwOffset + vcwBytes) {
             throw new IllegalArgumentException("the frames and the speech overlap in one array");
         }
-        Lock lock = DEVICE.readLock();
-        lock.lock();
+    }
+
+    /** What one call into the library did: frames decoded, and when fewer, how it failed. */
+    record Attempt(int decoded, NativeResult result) {}
+
+    /**
+     * One call into the library for at most {@link #FRAMES_PER_LIBRARY_CALL} frames, in range; the
+     * blocks of frames not decoded are left as they were.
+     */
+    Attempt decodeOnce(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
+        device.lock();
         try {
             if (closed) {
                 throw new IllegalStateException("the decoder is closed");
             }
             if (frames == 0) {
-                return 0;
+                return new Attempt(0, null);
             }
-            // The library decodes to the end of the array: more frames than asked need a copy.
-            boolean exact = (vcw.length - vcwOffset) / FRAME_BYTES == frames;
-            byte[] input =
-                    exact ? vcw : Arrays.copyOfRange(vcw, vcwOffset, vcwOffset + (int) vcwBytes);
-            int inputOffset = exact ? vcwOffset : 0;
-
-            UnguessableFill fill = new UnguessableFill();
-            fill.write(pcm, pcmOffset, frames);
-            USB3KBridge.decode(input, inputOffset, pcm, pcmOffset);
-            int decoded = fill.firstUnwritten(pcm, pcmOffset, frames);
-            int end = pcmOffset + (int) speechBytes;
-            Arrays.fill(pcm, pcmOffset + decoded * SPEECH_BYTES, end, (byte) 0);
-            return decoded;
+            int decoded = Usb3kNative.decode(handle, vcw, vcwOffset, frames, pcm, pcmOffset);
+            return new Attempt(decoded, decoded < frames ? NativeResult.last() : null);
         } finally {
-            lock.unlock();
+            device.unlock();
         }
+    }
+
+    void countConcealed() {
+        framesConcealed.incrementAndGet();
     }
 
     /**
@@ -201,12 +305,14 @@ public final class Usb3kDecoder implements AutoCloseable {
      * both.
      *
      * @param vcw the frames, 7 bytes each, to its end; closed when the stream is closed
-     * @return the speech in {@link #AUDIO_FORMAT}; its reads throw {@link FrameNotDecodedException}
-     *     at a frame the device failed, and {@link java.io.EOFException} at a part frame at the end
-     *     of the input, once the speech of the frames before has been read
+     * @return the speech in {@link #AUDIO_FORMAT}; a frame the device fails twice is silence; its
+     *     reads throw {@link FrameNotDecodedException} when the device is gone, {@link
+     *     java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
+     *     java.io.EOFException} at a part frame at the end of the input, once the speech of the
+     *     frames before has been read
      */
     public AudioInputStream audioStream(InputStream vcw) {
-        return audioStream(vcw, AudioSystem.NOT_SPECIFIED, DEFAULT_FRAMES_PER_READ, null);
+        return audioStream(vcw, AudioSystem.NOT_SPECIFIED, DEFAULT_FRAMES_PER_READ, null, null);
     }
 
     /**
@@ -216,16 +322,15 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @param vcw the frames, 7 bytes each; closed when the stream is closed
      * @param vcwBytes how many bytes of frames to read from {@code vcw}: a multiple of 7
      * @return the speech in {@link #AUDIO_FORMAT}, {@code vcwBytes / 7 * 160} sample frames long;
-     *     its reads throw {@link FrameNotDecodedException} at a frame the device failed, and {@link
-     *     java.io.EOFException} when {@code vcw} ends early, once the speech of the frames before
-     *     has been read
+     *     its reads throw as those of {@link #audioStream(InputStream)} do, and {@link
+     *     java.io.EOFException} when {@code vcw} ends early
      * @throws IllegalArgumentException when {@code vcwBytes} is negative or no multiple of 7
      */
     public AudioInputStream audioStream(InputStream vcw, long vcwBytes) {
         if (vcwBytes < 0) {
             throw new IllegalArgumentException("VCW bytes must not be negative: " + vcwBytes);
         }
-        return audioStream(vcw, vcwBytes, DEFAULT_FRAMES_PER_READ, null);
+        return audioStream(vcw, vcwBytes, DEFAULT_FRAMES_PER_READ, null, null);
     }
 
     /**
@@ -235,10 +340,10 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @param vcw the frames, 7 bytes each; closed when the stream is closed
      * @param vcwBytes how many bytes of frames to read from {@code vcw}, a multiple of 7, or {@link
      *     AudioSystem#NOT_SPECIFIED} to read to its end
-     * @param framesPerRead how many frames one decode call takes: the stream holds their input and
+     * @param framesPerRead how many frames the stream decodes at a time: it holds their input and
      *     speech, 327 bytes a frame
-     * @param progress told after each decode call how many frames the stream has decoded in all;
-     *     null for none
+     * @param progress told after each read of frames how many frames the stream has decoded in
+     *     all, concealed ones included; null for none
      * @return the speech in {@link #AUDIO_FORMAT}, of known length when {@code vcwBytes} is given;
      *     its reads throw as those of {@link #audioStream(InputStream, long)} do
      * @throws IllegalArgumentException when {@code vcwBytes} is neither {@link
@@ -247,6 +352,28 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     public AudioInputStream audioStream(
             InputStream vcw, long vcwBytes, int framesPerRead, LongConsumer progress) {
+        return audioStream(vcw, vcwBytes, framesPerRead, progress, null);
+    }
+
+    /**
+     * The speech of a stream of VCW frames, as {@link #audioStream(InputStream, long, int,
+     * LongConsumer)} gives it, telling a listener of each frame replaced by silence.
+     *
+     * @param vcw the frames, 7 bytes each; closed when the stream is closed
+     * @param vcwBytes how many bytes of frames to read, or {@link AudioSystem#NOT_SPECIFIED}
+     * @param framesPerRead how many frames the stream decodes at a time
+     * @param progress told how many frames the stream has decoded in all; null for none
+     * @param concealed told of each frame replaced by silence; null for none
+     * @return the speech in {@link #AUDIO_FORMAT}
+     * @throws IllegalArgumentException as {@link #audioStream(InputStream, long, int,
+     *     LongConsumer)} does
+     */
+    public AudioInputStream audioStream(
+            InputStream vcw,
+            long vcwBytes,
+            int framesPerRead,
+            LongConsumer progress,
+            FrameConcealedListener concealed) {
         Objects.requireNonNull(vcw, "vcw");
         boolean known = vcwBytes != AudioSystem.NOT_SPECIFIED;
         if (known && (vcwBytes < 0 || vcwBytes % FRAME_BYTES != 0)) {
@@ -258,29 +385,91 @@ public final class Usb3kDecoder implements AutoCloseable {
         }
         long frames = known ? vcwBytes / FRAME_BYTES : -1;
         SpeechInputStream speech =
-                new SpeechInputStream(this, vcw, frames, framesPerRead, progress);
+                new SpeechInputStream(
+                        new ConcealingDecoder(this, concealed), vcw, frames, framesPerRead,
+                        progress);
         long length = known ? frames * SAMPLES_PER_FRAME : AudioSystem.NOT_SPECIFIED;
         return new AudioInputStream(speech, AUDIO_FORMAT, length);
     }
 
     /**
-     * Closes the decoder; when it is the last one open, this closes the device ({@link
-     * USB3KBridge#shutdown()}). Closing it again does nothing.
+     * Decodes a file of VCW frames into a WAV file, as {@link #decodeFile(Path, Path, int,
+     * LongConsumer, FrameConcealedListener)} does, {@link #DEFAULT_FRAMES_PER_READ} frames at a
+     * time, without progress or listener.
+     *
+     * @param vcw the file of frames
+     * @param wav the WAV file to write
+     * @return the frames decoded, concealed ones included
+     * @throws IOException as {@link #decodeFile(Path, Path, int, LongConsumer,
+     *     FrameConcealedListener)} throws
+     */
+    public long decodeFile(Path vcw, Path wav) throws IOException {
+        return decodeFile(vcw, wav, DEFAULT_FRAMES_PER_READ, null, null);
+    }
+
+    /**
+     * Decodes a file of VCW frames into an 8 kHz 16-bit mono WAV file through {@link
+     * #audioStream}: frames the device fails twice are silence. The WAV is written to a temporary
+     * file beside {@code wav} and renamed into place only when complete, so a failure leaves no
+     * partial file and keeps what was at {@code wav} before.
+     *
+     * @param vcw the file of frames, a whole number of 7-byte frames
+     * @param wav the WAV file to write; replaced when it exists
+     * @param framesPerRead how many frames are decoded at a time, as for {@link #audioStream}
+     * @param progress told after each read of frames how many have been decoded in all; null for
+     *     none
+     * @param concealed told of each frame replaced by silence; null for none
+     * @return the frames decoded, concealed ones included
+     * @throws FrameNotDecodedException when the device is gone
+     * @throws java.io.InterruptedIOException when the thread is interrupted
+     * @throws IOException when a file cannot be read or written, or {@code vcw} is not a whole
+     *     number of frames or too long for one WAV file (2 GB of speech, 37 hours)
+     * @throws IllegalArgumentException when {@code framesPerRead} is out of range
+     */
+    public long decodeFile(
+            Path vcw,
+            Path wav,
+            int framesPerRead,
+            LongConsumer progress,
+            FrameConcealedListener concealed)
+            throws IOException {
+        long bytes = Files.size(vcw);
+        if (bytes % FRAME_BYTES != 0) {
+            throw new IOException(
+                    vcw + " is not a whole number of 7-byte frames: " + bytes + " bytes");
+        }
+        long frames = bytes / FRAME_BYTES;
+        if (frames * SPEECH_BYTES > Integer.MAX_VALUE - 44L) {
+            throw new IOException(vcw + " is too long for one WAV file: " + frames + " frames");
+        }
+        try (PendingFile pending = new PendingFile(wav);
+                AudioInputStream speech =
+                        audioStream(
+                                Files.newInputStream(vcw),
+                                bytes,
+                                framesPerRead,
+                                progress,
+                                concealed)) {
+            AudioSystem.write(speech, AudioFileFormat.Type.WAVE, pending.path().toFile());
+            pending.commit();
+        }
+        return frames;
+    }
+
+    /**
+     * Closes the decoder and its device, once a call into the library in progress has ended.
+     * Closing it again does nothing.
      */
     @Override
     public void close() {
-        Lock lock = DEVICE.writeLock();
-        lock.lock();
+        device.lock();
         try {
-            if (closed) {
-                return;
-            }
-            closed = true;
-            if (--openDecoders == 0) {
-                USB3KBridge.shutdown();
+            if (!closed) {
+                closed = true;
+                Usb3kNative.close(handle);
             }
         } finally {
-            lock.unlock();
+            device.unlock();
         }
     }
 }

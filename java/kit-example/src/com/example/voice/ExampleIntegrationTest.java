@@ -16,7 +16,9 @@ import java.io.ByteArrayInputStream;
 import java.io.File;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
@@ -97,14 +99,31 @@ class ExampleIntegrationTest {
     void withoutADeviceOpenSaysWhy() {
         Emulator.clearDevices();
         Usb3kException e = assertThrows(Usb3kException.class, Usb3kDecoder::open);
-        assertEquals("No USB-3000 devices detected", e.getMessage());
+        assertEquals(Usb3kException.Reason.NO_DEVICE, e.reason());
+        assertEquals("no USB-3000 attached", e.getMessage());
     }
 
     @Test
     void aDeviceAnotherProcessHoldsCannotBeOpened() {
         Emulator.failCall(Emulator.DEFAULT_SERIAL, D2xxFunction.FT_OpenEx, 3, 0);
         Usb3kException e = assertThrows(Usb3kException.class, Usb3kDecoder::open);
+        assertEquals(Usb3kException.Reason.NOT_READY, e.reason());
         assertEquals("USB-3000 device EMU30001 is not ready", e.getMessage());
+        assertEquals(
+                List.of(
+                        "USB3K::USB3K - FT_OpenEx failed: 3",
+                        "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready"),
+                e.lines());
+    }
+
+    @Test
+    void eachDecoderHasADeviceOfItsOwn() throws Usb3kException {
+        Emulator.addUsb3000("EMU30002");
+        try (Usb3kDecoder first = Usb3kDecoder.open("EMU30002");
+                Usb3kDecoder second = Usb3kDecoder.open()) {
+            assertEquals("EMU30002", first.serialNumber());
+            assertEquals(Emulator.DEFAULT_SERIAL, second.serialNumber());
+        }
     }
 
     @Test
@@ -124,20 +143,38 @@ class ExampleIntegrationTest {
     }
 
     @Test
-    void aFrameThatFailsMidStreamFailsTheWrite() throws Exception {
+    void aFrameTheDeviceFailsTwiceIsSilenceAndTheFileIsWritten() throws Exception {
+        // The 7th frame's request and the one that sends it again both go unanswered.
         Emulator.faultAnswer(null, Request.CHANNEL, 7, Fault.WRONG_START, 0x7f);
+        Emulator.faultAnswer(null, Request.CHANNEL, 8, Fault.NO_ANSWER, 0);
         byte[] vcw = vcw(FRAMES);
+        Path in = Files.write(dir.resolve("speech.vcw"), vcw);
         Path wav = dir.resolve("speech.wav");
+        List<Long> silent = new ArrayList<>();
+        try (Usb3kDecoder decoder = Usb3kDecoder.open()) {
+            decoder.decodeFile(in, wav, 250, null, (frame, lines) -> silent.add(frame));
+            assertEquals(1, decoder.framesConcealed());
+        }
+        assertEquals(List.of(6L), silent, "the 7th frame");
+        byte[] expected = expectedSpeech(vcw);
+        int silence = 6 * Usb3kDecoder.SPEECH_BYTES;
+        Arrays.fill(expected, silence, silence + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
+        try (AudioInputStream read = AudioSystem.getAudioInputStream(wav.toFile())) {
+            assertArrayEquals(expected, read.readAllBytes());
+        }
+    }
+
+    @Test
+    void anUnpluggedDeviceEndsTheStream() throws Exception {
+        byte[] vcw = vcw(FRAMES);
         try (Usb3kDecoder decoder = Usb3kDecoder.open();
                 AudioInputStream speech =
                         decoder.audioStream(new ByteArrayInputStream(vcw), vcw.length)) {
-            File file = wav.toFile();
+            Emulator.detach(Emulator.DEFAULT_SERIAL);
             FrameNotDecodedException e =
-                    assertThrows(
-                            FrameNotDecodedException.class,
-                            () -> AudioSystem.write(speech, AudioFileFormat.Type.WAVE, file));
-            assertEquals(6, e.frameIndex(), "the 7th frame");
+                    assertThrows(FrameNotDecodedException.class, () -> speech.read(new byte[320]));
+            assertEquals(Usb3kException.Reason.DEVICE_GONE, e.reason());
+            assertEquals(0, e.frameIndex(), "the first frame");
         }
-        Files.deleteIfExists(wav); // AudioSystem leaves what it wrote before the failure
     }
 }

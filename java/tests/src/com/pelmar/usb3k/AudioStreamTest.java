@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.pelmar.base.audio.codec.test.StandardError;
 import com.pelmar.usb3k.emulator.Emulator;
@@ -22,11 +23,13 @@ import java.io.ByteArrayOutputStream;
 import java.io.EOFException;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.InterruptedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.stream.LongStream;
 import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
@@ -36,7 +39,10 @@ import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 
-/** Usb3kDecoder.audioStream over the emulator: WAV files, chunks, and failures mid-stream. */
+/**
+ * Usb3kDecoder.audioStream and decodeFile over the emulator: WAV files, chunks, glitches that cost
+ * one frame, a device that is gone, interrupts.
+ */
 class AudioStreamTest {
     @TempDir Path dir;
 
@@ -89,27 +95,159 @@ class AudioStreamTest {
         throw new AssertionError("the stream ended after " + read.size() + " bytes");
     }
 
-    @Test
-    void aFrameTheDeviceFailsIsThrownAfterTheSpeechBeforeIt() throws IOException {
-        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 621, Fault.MISSING_FIELD, 0);
-        byte[] vcw = frames(1000, 22);
-        try (Usb3kDecoder decoder = openQuietly();
-                AudioInputStream speech =
-                        decoder.audioStream(new ByteArrayInputStream(vcw), vcw.length)) {
-            Read[] read = new Read[1];
-            List<String> lines = StandardError.capture(() -> read[0] = readUntilFailure(speech));
+    /** What a listener heard: each concealed frame and the lines of its two attempts. */
+    private record Concealed(long frame, List<String> lines) {}
 
-            assertEquals(List.of("USB3K::decode - no speech field in response"), lines);
+    @Test
+    void aGlitchCostsOneFrameAndTheRestIsSpeech() throws IOException {
+        // Channel requests are counted over both attempts: frame 100 fails once and is decoded
+        // when sent again (request 102); frame 400 fails twice (requests 402 and 403), and so does
+        // frame 401 (404, 405), in another way; every other frame is decoded.
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 101, Fault.NO_ANSWER, 0);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 402, Fault.NO_ANSWER, 0);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 403, Fault.WRONG_START, 0x7f);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 404, Fault.MISSING_FIELD, 0);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 405, Fault.MISSING_FIELD, 0);
+        byte[] vcw = frames(1000, 22);
+        Path vcwFile = Files.write(dir.resolve("in.vcw"), vcw);
+        Path wav = dir.resolve("out.wav");
+        List<Concealed> heard = new ArrayList<>();
+        List<Long> progress = new ArrayList<>();
+        long decoded;
+        long concealed;
+        List<String> lines;
+        try (Usb3kDecoder decoder = openQuietly()) {
+            long[] result = new long[1];
+            lines = StandardError.capture(() -> {
+                try {
+                    result[0] = decoder.decodeFile(vcwFile, wav, 300, progress::add,
+                            (frame, why) -> heard.add(new Concealed(frame, why)));
+                } catch (IOException e) {
+                    throw new AssertionError(e);
+                }
+            });
+            decoded = result[0];
+            concealed = decoder.framesConcealed();
+        }
+        assertEquals(1000, decoded);
+        assertEquals(2, concealed);
+        assertEquals(List.of(300L, 600L, 900L, 1000L), progress);
+        List<String> noAnswer = List.of(
+                "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
+                "USB3K::decode - did not receive speech response");
+        List<String> noField = List.of("USB3K::decode - no speech field in response");
+        List<String> wrongStart = List.of(
+                "USB3K::receivePacket - first byte not a packet header: wanted 0x61, got 7f",
+                "USB3K::decode - did not receive speech response");
+        List<String> frame400 = new ArrayList<>(noAnswer);
+        frame400.addAll(wrongStart);
+        List<String> frame401 = new ArrayList<>(noField);
+        frame401.addAll(noField);
+        assertEquals(List.of(new Concealed(400, frame400), new Concealed(401, frame401)), heard);
+        List<String> all = new ArrayList<>(noAnswer);
+        all.addAll(frame400);
+        all.addAll(frame401);
+        assertEquals(all, lines, "standard error has every line, in order");
+
+        byte[] samples = samplesOfWav(Files.readAllBytes(wav));
+        byte[] expected = expectedSpeechOfAll(vcw, 0);
+        Arrays.fill(expected, 400 * SPEECH, 402 * SPEECH, (byte) 0);
+        for (int frame = 0; frame < 1000; frame++) {
+            int from = frame * SPEECH;
+            assertArrayEquals(Arrays.copyOfRange(expected, from, from + SPEECH),
+                    Arrays.copyOfRange(samples, from, from + SPEECH), "frame " + frame);
+        }
+        assertEquals(1003, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL),
+                "one more for each frame that failed");
+        try (var files = Files.list(dir)) {
+            assertEquals(List.of("in.vcw", "out.wav"),
+                    files.map(f -> f.getFileName().toString()).sorted().toList());
+        }
+    }
+
+    @Test
+    void anUnpluggedDeviceEndsTheStreamAtTheFrameItWasLostAndLeavesNoWav() throws IOException {
+        byte[] vcw = frames(1000, 23);
+        Path vcwFile = Files.write(dir.resolve("in.vcw"), vcw);
+        Path wav = Files.writeString(dir.resolve("out.wav"), "an earlier result");
+        try (Usb3kDecoder decoder = openQuietly()) {
+            FrameNotDecodedException[] thrown = new FrameNotDecodedException[1];
+            List<String> lines = StandardError.capture(() -> thrown[0] = assertThrows(
+                    FrameNotDecodedException.class,
+                    () -> decoder.decodeFile(vcwFile, wav, 250, decodedSoFar -> {
+                        if (decodedSoFar == 500) {
+                            Emulator.detach(DEFAULT_SERIAL);
+                        }
+                    }, null)));
+            assertEquals(Usb3kException.Reason.DEVICE_GONE, thrown[0].reason());
+            assertEquals(500, thrown[0].frameIndex());
+            assertEquals("USB-3000 EMU30001 is no longer attached: frame 501 of the VCW stream not"
+                    + " decoded", thrown[0].getMessage());
+            assertEquals(List.of(
+                    "USB3K::sendPacket - FT_GetQueueStatus failed: 1",
+                    "USB3K::sendPacket - FT_Purge failed: 1",
+                    "USB3K::decode - cannot send channel request",
+                    "Usb3kDecoder::decode - USB-3000 EMU30001 is no longer attached"),
+                    thrown[0].lines());
+            assertEquals(thrown[0].lines(), lines);
+            assertEquals(0, decoder.framesConcealed(), "the stream ends before the lost frame");
+        }
+        assertEquals("an earlier result", Files.readString(wav));
+        assertTrue(Emulator.reattach(DEFAULT_SERIAL));
+        try (Usb3kDecoder again = openQuietly()) {
+            assertEquals(DEFAULT_SERIAL, again.serialNumber());
+        }
+    }
+
+    @Test
+    void aDeviceThatDecodesNothingForOneSecondIsGivenUp() throws IOException {
+        byte[] vcw = frames(400, 25);
+        List<Long> concealedFrames = new ArrayList<>();
+        try (Usb3kDecoder decoder = openQuietly();
+                AudioInputStream speech = decoder.audioStream(new ByteArrayInputStream(vcw),
+                        vcw.length, 100, decodedSoFar -> {
+                            if (decodedSoFar == 100) {
+                                Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 0,
+                                        Fault.MISSING_FIELD, 0);
+                            }
+                        }, (frame, why) -> concealedFrames.add(frame))) {
+            Read[] read = new Read[1];
+            StandardError.capture(() -> read[0] = readUntilFailure(speech));
             FrameNotDecodedException thrown = (FrameNotDecodedException) read[0].thrown();
-            assertEquals(620, thrown.frameIndex());
-            assertEquals("the USB-3000 did not decode frame 621 of the VCW stream (the lines on"
-                    + " standard error say why)", thrown.getMessage());
-            assertArrayEquals(expectedSpeechOfAll(Arrays.copyOf(vcw, 620 * FRAME), 0),
-                    read[0].speech());
+            assertEquals(Usb3kException.Reason.DEVICE_GONE, thrown.reason());
+            assertEquals(149, thrown.frameIndex());
+            assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream:"
+                    + " it is gone", thrown.getMessage());
+            assertEquals(List.of("USB3K::decode - no speech field in response",
+                    "USB3K::decode - no speech field in response"), thrown.lines());
+            assertEquals(50, decoder.framesConcealed());
+            assertEquals(LongStream.range(100, 150).boxed().toList(), concealedFrames);
+            byte[] expected = Arrays.copyOf(expectedSpeechOfAll(vcw, 0), 150 * SPEECH);
+            Arrays.fill(expected, 100 * SPEECH, 150 * SPEECH, (byte) 0);
+            assertArrayEquals(expected, read[0].speech());
             assertSame(thrown, assertThrows(IOException.class, () -> speech.read(new byte[2])));
         }
-        assertEquals(621, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL),
-                "nothing sent after the failed frame");
+    }
+
+    @Test
+    void anInterruptStopsTheStreamBetweenReads() throws IOException {
+        byte[] vcw = frames(300, 26);
+        try (Usb3kDecoder decoder = openQuietly();
+                AudioInputStream speech = decoder.audioStream(new ByteArrayInputStream(vcw),
+                        vcw.length, 100, decodedSoFar -> {
+                            if (decodedSoFar == 200) {
+                                Thread.currentThread().interrupt();
+                            }
+                        })) {
+            Read read = readUntilFailure(speech);
+            assertTrue(Thread.interrupted());
+            assertEquals(InterruptedIOException.class, read.thrown().getClass());
+            assertEquals("interrupted after 200 frames of the VCW stream",
+                    read.thrown().getMessage());
+            assertArrayEquals(Arrays.copyOf(expectedSpeechOfAll(vcw, 0), 200 * SPEECH),
+                    read.speech());
+        }
+        assertEquals(200, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
     }
 
     @Test

@@ -10,6 +10,7 @@ import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.pelmar.base.audio.codec.test.StandardError;
 import com.pelmar.usb3k.emulator.D2xxFunction;
@@ -23,9 +24,9 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 
-/** Usb3kDecoder over the emulator: exact frame counts, and one device shared by every decoder. */
+/** Usb3kDecoder over the emulator: exact frame counts, one decoder per device at a time. */
 class Usb3kDecoderTest {
-    /** More than two of the library's chunks of 1,024 frames. */
+    /** More than eight of the decoder's calls of 250 frames, and two of the library's chunks. */
     private static final int CALL_FRAMES = 2100;
 
     @BeforeEach
@@ -54,7 +55,7 @@ class Usb3kDecoderTest {
     }
 
     @ParameterizedTest(name = "frame {0} fails")
-    @ValueSource(ints = {0, 1, 500, 1023, 1024, 1025, CALL_FRAMES - 1})
+    @ValueSource(ints = {0, 1, 249, 250, 251, 1024, CALL_FRAMES - 1})
     void theCountIsTheFramesBeforeTheOneTheDeviceFailed(int failed) {
         Emulator.recordTranscript(false);
         Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, failed + 1, Fault.NO_ANSWER, 0);
@@ -108,24 +109,46 @@ class Usb3kDecoderTest {
     }
 
     @Test
-    void decodersShareTheDeviceAndTheLastToCloseClosesIt() {
+    void aDeviceServesOneDecoderAtATimeAndClosingReleasesIt() throws Usb3kException {
         byte[] vcw = frames(3, 8);
         Usb3kDecoder first = openQuietly();
-        Usb3kDecoder second = openQuietly();
+        assertEquals(DEFAULT_SERIAL, first.serialNumber());
+        Usb3kException[] inUse = new Usb3kException[1];
+        List<String> lines =
+                StandardError.capture(
+                        () -> inUse[0] = assertThrows(Usb3kException.class, Usb3kDecoder::open));
+        assertEquals(Usb3kException.Reason.IN_USE, inUse[0].reason());
+        assertEquals("USB-3000 EMU30001 is in use by a decoder", inUse[0].getMessage());
+        assertEquals(List.of("Usb3kDecoder::open - USB-3000 EMU30001 is in use by a decoder"),
+                lines);
+        assertEquals(lines, inUse[0].lines());
         assertEquals(1, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET), "prepared once");
 
-        first.close();
-        first.close();
         byte[] pcm = new byte[3 * SPEECH];
-        assertEquals(3, second.decode(vcw, 0, pcm, 0));
+        assertEquals(3, first.decode(vcw, 0, pcm, 0));
         assertArrayEquals(expectedSpeechOfAll(vcw, 0), pcm);
+        first.close();
+        first.close();
         assertThrows(IllegalStateException.class, () -> first.decode(vcw, 0, pcm, 0));
-        assertEquals(1, Emulator.openHandles());
-
-        second.close();
         assertEquals(0, Emulator.openHandles());
-        openQuietly().close();
+
+        try (Usb3kDecoder second = Usb3kDecoder.open(DEFAULT_SERIAL)) {
+            assertEquals(3, second.decode(vcw, 0, pcm, 0));
+        }
         assertEquals(2, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET), "prepared again");
+    }
+
+    @Test
+    void anInterruptedThreadDecodesNothingMoreAndKeepsItsStatus() {
+        byte[] vcw = frames(600, 9);
+        byte[] pcm = untouched(600 * SPEECH);
+        try (Usb3kDecoder decoder = openQuietly()) {
+            Thread.currentThread().interrupt();
+            assertEquals(0, decoder.decode(vcw, 0, pcm, 0));
+            assertTrue(Thread.interrupted(), "the interrupt status stays set");
+        }
+        assertArrayEquals(new byte[600 * SPEECH], pcm, "the blocks not decoded are zero");
+        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL));
     }
 
     @Test
@@ -136,10 +159,13 @@ class Usb3kDecoderTest {
                 StandardError.capture(
                         () -> thrown[0] = assertThrows(Usb3kException.class, Usb3kDecoder::open));
         assertEquals("USB-3000 device EMU30001 is not ready", thrown[0].getMessage());
+        assertEquals(Usb3kException.Reason.NOT_READY, thrown[0].reason());
         assertEquals(
                 List.of("USB3K::USB3K - FT_OpenEx failed: 3",
-                        "USB-3000 device EMU30001 is not ready"),
+                        "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready"),
                 lines);
+        assertEquals(lines, thrown[0].lines());
+        assertEquals(0, Emulator.openHandles());
 
         openQuietly().close();
         assertEquals(2, Emulator.callCount(null, D2xxFunction.FT_CreateDeviceInfoList));

@@ -2,10 +2,9 @@ package com.pelmar.usb3k.demo;
 
 import com.pelmar.usb3k.FrameNotDecodedException;
 import com.pelmar.usb3k.Usb3kDecoder;
+import com.pelmar.usb3k.Usb3kDevice;
 import com.pelmar.usb3k.Usb3kException;
-import java.io.EOFException;
 import java.io.IOException;
-import java.io.InputStream;
 import java.io.PrintStream;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.FileSystemException;
@@ -13,17 +12,19 @@ import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
-import javax.sound.sampled.AudioFileFormat;
-import javax.sound.sampled.AudioInputStream;
-import javax.sound.sampled.AudioSystem;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.function.LongConsumer;
 
 /**
- * Decodes a file of 7-byte VCW frames into an 8 kHz 16-bit mono WAV file with the first attached
- * USB-3000, through {@link Usb3kDecoder}.
+ * Decodes a file of 7-byte VCW frames into an 8 kHz 16-bit mono WAV file with the first ready
+ * USB-3000 (or the one named), through {@link Usb3kDecoder}; several files at once on every ready
+ * device ({@link SeveralFiles}).
  *
- * <p>Usage: {@code DecodeVcw INPUT.vcw OUTPUT.wav}. Exit status 0 when the WAV file was written, 1
- * when something went wrong (one line on standard error says what, and no WAV file is left), 2 for
- * wrong usage.
+ * <p>Usage: {@code DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav}, or {@code DecodeVcw [--device
+ * SERIAL] INPUT.vcw... FOLDER} for several inputs. Exit status 0 when every WAV file was written, 1
+ * when something went wrong (one line on standard error says what, and no partial WAV file is
+ * left), 2 for wrong usage.
  */
 public final class DecodeVcw {
     static final int FRAMES_PER_CALL = 50;
@@ -43,12 +44,27 @@ public final class DecodeVcw {
     }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
-        if (args.length != 2) {
-            err.println("usage: DecodeVcw INPUT.vcw OUTPUT.wav");
+        List<String> names = new ArrayList<>(List.of(args));
+        String serial = null;
+        if (names.size() >= 2 && names.get(0).equals("--device")) {
+            serial = names.get(1);
+            names.subList(0, 2).clear();
+        }
+        if (names.size() < 2 || names.stream().anyMatch(name -> name.startsWith("--"))) {
+            err.println("usage: DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav");
+            err.println("       DecodeVcw [--device SERIAL] INPUT.vcw... FOLDER");
             return 2;
         }
         try {
-            new DecodeVcw(out).decode(path(args[0]), path(args[1]));
+            if (names.size() > 2) {
+                List<Path> inputs = new ArrayList<>();
+                for (String name : names.subList(0, names.size() - 1)) {
+                    inputs.add(path(name));
+                }
+                Path folder = path(names.get(names.size() - 1));
+                return new SeveralFiles(out, err).decode(serial, inputs, folder);
+            }
+            new DecodeVcw(out).decode(serial, path(names.get(0)), path(names.get(1)));
             return 0;
         } catch (DemoFailure e) {
             err.println("error: " + e.getMessage());
@@ -56,7 +72,7 @@ public final class DecodeVcw {
         }
     }
 
-    private void decode(Path input, Path output) throws DemoFailure {
+    private void decode(String serial, Path input, Path output) throws DemoFailure {
         long frames = countFrames(input);
         refuseToReplace(input, output);
         if (frames * Usb3kDecoder.SPEECH_BYTES > MAX_SPEECH_BYTES) {
@@ -66,20 +82,58 @@ public final class DecodeVcw {
         if (Files.isDirectory(output)) {
             throw new DemoFailure("cannot write " + output + ": it is a directory");
         }
-        try (InputStream vcw = open(input);
-                PendingFile wav = createBeside(output)) {
-            DeviceList.Device device = DeviceList.firstUsb3000();
-            try (Usb3kDecoder decoder = openDecoder()) {
-                describe(device, input, frames);
-                long started = System.nanoTime();
-                writeWav(decoder, vcw, input, frames, wav, output);
-                double elapsed = (System.nanoTime() - started) / 1e9;
-                commit(wav, output);
-                summarize(frames, elapsed, output);
+        Usb3kDevice device = listed(serial);
+        try (Usb3kDecoder decoder = openDecoder(serial)) {
+            describe(decoder, device, input, frames);
+            long started = System.nanoTime();
+            decodeFile(decoder, input, output, new Progress(out, frames)::decoded, out);
+            double elapsed = (System.nanoTime() - started) / 1e9;
+            summarize(frames, elapsed, output, decoder.framesConcealed());
+        }
+    }
+
+    /**
+     * The device as the device list names it: the one with this serial number, or the first usable
+     * one; null when there is none (opening it then says why).
+     */
+    private static Usb3kDevice listed(String serial) {
+        try {
+            for (Usb3kDevice device : Usb3kDecoder.devices()) {
+                if (serial == null ? device.usable() : device.serialNumber().equals(serial)) {
+                    return device;
+                }
             }
+        } catch (Usb3kException | UnsatisfiedLinkError e) {
+            // Naming the device is a courtesy: opening it reports the failure.
+        }
+        return null;
+    }
+
+    /** Decodes one file into its WAV file; a frame that fails twice is silence, told on out. */
+    static long decodeFile(
+            Usb3kDecoder decoder,
+            Path input,
+            Path output,
+            LongConsumer progress,
+            PrintStream out)
+            throws DemoFailure {
+        try {
+            return decoder.decodeFile(
+                    input,
+                    output,
+                    FRAMES_PER_CALL,
+                    progress,
+                    (frame, lines) ->
+                            out.printf(
+                                    "  %s frame %d is silence: %s%n",
+                                    input.getFileName(),
+                                    frame + 1,
+                                    String.join("; ", lines)));
+        } catch (FrameNotDecodedException e) {
+            throw new DemoFailure(
+                    e.getMessage() + " (the lines above say why); " + output + " not written");
         } catch (IOException e) {
-            // Only closing can fail here: the input, or the removal of an unfinished WAV file.
-            throw new DemoFailure("cannot clean up after " + output + ": " + reason(e));
+            throw new DemoFailure("cannot write " + output + ": " + reason(e));
         }
     }
 
@@ -120,92 +174,34 @@ public final class DecodeVcw {
         }
     }
 
-    private static InputStream open(Path input) throws DemoFailure {
+    static Usb3kDecoder openDecoder(String serial) throws DemoFailure {
         try {
-            return Files.newInputStream(input);
-        } catch (IOException e) {
-            throw new DemoFailure("cannot read " + input + ": " + reason(e));
-        }
-    }
-
-    private static PendingFile createBeside(Path output) throws DemoFailure {
-        try {
-            return new PendingFile(output);
-        } catch (IOException e) {
-            throw new DemoFailure("cannot write " + output + ": " + reason(e));
-        }
-    }
-
-    private static Usb3kDecoder openDecoder() throws DemoFailure {
-        try {
-            return Usb3kDecoder.open();
+            return serial == null ? Usb3kDecoder.open() : Usb3kDecoder.open(serial);
         } catch (UnsatisfiedLinkError e) {
             throw new DemoFailure("cannot load the usb3k library: " + e.getMessage());
         } catch (Usb3kException e) {
-            throw new DemoFailure("cannot initialize the USB-3000: " + e.getMessage());
+            throw new DemoFailure("cannot open the USB-3000: " + e.getMessage());
         }
     }
 
-    private void describe(DeviceList.Device device, Path input, long frames) {
-        if (device == null) {
-            out.println("Device: the first USB-3000 (the D2XX device list did not name it)");
-        } else {
-            out.printf(
-                    "Device: USB-3000 %s, \"%s\"%n", device.serialNumber(), device.description());
-            if (device.emulated()) {
-                out.println(
-                        "        This is the emulated USB-3000, not hardware: it answers at once"
-                                + " with a test tone.");
-            }
+    private void describe(Usb3kDecoder decoder, Usb3kDevice device, Path input, long frames) {
+        String description = device == null ? "" : device.description();
+        out.printf("Device: USB-3000 %s, \"%s\"%n", decoder.serialNumber(), description);
+        if (DeviceList.emulated()) {
+            out.println(
+                    "        This is the emulated USB-3000, not hardware: it answers at once"
+                            + " with a test tone.");
         }
         out.printf(
                 "Decoding %s: %d frames, %.2f s of speech, %d frames a call%n",
                 input, frames, frames * SECONDS_PER_FRAME, FRAMES_PER_CALL);
     }
 
-    /** Decodes the input into the pending WAV file as AudioSystem's writer reads the speech. */
-    private void writeWav(
-            Usb3kDecoder decoder,
-            InputStream vcw,
-            Path input,
-            long frames,
-            PendingFile wav,
-            Path output)
-            throws DemoFailure {
-        Progress progress = new Progress(out, frames);
-        try (AudioInputStream speech =
-                decoder.audioStream(
-                        new VcwInput(vcw),
-                        frames * Usb3kDecoder.FRAME_BYTES,
-                        FRAMES_PER_CALL,
-                        progress::decoded)) {
-            AudioSystem.write(speech, AudioFileFormat.Type.WAVE, wav.path().toFile());
-        } catch (FrameNotDecodedException e) {
-            throw new DemoFailure(
-                    "the USB-3000 did not decode frame "
-                            + (e.frameIndex() + 1)
-                            + " of "
-                            + frames
-                            + " (the lines above say why)");
-        } catch (VcwInput.ReadFailure e) {
-            throw new DemoFailure("cannot read " + input + ": " + reason(e.cause()));
-        } catch (EOFException e) {
-            throw new DemoFailure("cannot read " + input + ": it ended early");
-        } catch (IOException e) {
-            throw new DemoFailure("cannot write " + output + ": " + reason(e));
-        }
-    }
-
-    private static void commit(PendingFile wav, Path output) throws DemoFailure {
-        try {
-            wav.commit();
-        } catch (IOException e) {
-            throw new DemoFailure("cannot write " + output + ": " + reason(e));
-        }
-    }
-
-    private void summarize(long frames, double elapsed, Path output) {
+    private void summarize(long frames, double elapsed, Path output, long concealed) {
         double seconds = frames * SECONDS_PER_FRAME;
+        if (concealed > 0) {
+            out.printf("Concealed %d frames the device failed twice (silence)%n", concealed);
+        }
         out.printf(
                 "Decoded %d frames, %.2f s of speech, in %.3f s: %.1f times faster than real"
                         + " time%n",

@@ -5,7 +5,8 @@ import java.util.Objects;
 
 /**
  * The emulated D2XX driver and USB-3000 devices that stand in for FTDI's driver and real hardware,
- * under the control of a test.
+ * under the control of a test: one device or several ({@link #addUsb3000}), faults at chosen
+ * requests, devices unplugged and plugged back in ({@link #detach}, {@link #reattach}).
  *
  * <h2>Running with the emulator</h2>
  *
@@ -92,6 +93,41 @@ public final class Emulator {
      */
     public static int addDevice(int id, String serial, String description) {
         return addDevice(id, serial.getBytes(StandardCharsets.ISO_8859_1), description);
+    }
+
+    /**
+     * Attaches one more USB-3000, for tests with several devices: each answers on its own, and
+     * {@code Usb3kDecoder.open(serial)} opens it by this serial number.
+     *
+     * @param serial the serial number, up to 16 characters, each written as one byte (Latin-1)
+     * @return the device's index in the list
+     */
+    public static int addUsb3000(String serial) {
+        return addDevice(USB3000_ID, serial, DEFAULT_DESCRIPTION);
+    }
+
+    /**
+     * Unplugs a device: it leaves the device list, every D2XX call on a handle open on it fails
+     * with {@code FT_INVALID_HANDLE} (1), and what it held (bytes waiting to be read, answers on
+     * their way, its request counts) is gone. A decoder on it then finds it gone.
+     *
+     * @param serial the device's serial number
+     * @return true when the device was attached and is now unplugged
+     */
+    public static boolean detach(String serial) {
+        return nativeDetach(latin1(Objects.requireNonNull(serial, "serial")));
+    }
+
+    /**
+     * Plugs a device that {@link #detach} unplugged back in, at the end of the device list, closed
+     * and powered on afresh: a new decoder can open it; handles of before stay invalid.
+     *
+     * @param serial the device's serial number
+     * @return true when it was unplugged and is attached again; false when it was not unplugged or
+     *     a device with that serial number is attached
+     */
+    public static boolean reattach(String serial) {
+        return nativeReattach(latin1(Objects.requireNonNull(serial, "serial")));
     }
 
     /**
@@ -295,4 +331,8 @@ public final class Emulator {
     private static native int nativeCallCount(byte[] serial, String function);
 
     private static native byte[] nativeTranscript();
+
+    private static native boolean nativeDetach(byte[] serial);
+
+    private static native boolean nativeReattach(byte[] serial);
 }

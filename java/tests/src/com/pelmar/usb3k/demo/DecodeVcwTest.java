@@ -175,9 +175,8 @@ class DecodeVcwTest {
     void noDeviceAttached() throws IOException {
         Path vcw = input(14);
         assertFails(demoWithFault("no-devices", vcw.toString(), dir.resolve("out.wav").toString()),
-                "USB3KFactory::USB3KFactory - No USB devices detected",
-                "No USB-3000 devices detected",
-                "error: cannot initialize the USB-3000: No USB-3000 devices detected");
+                "Usb3kDecoder::open - no USB-3000 attached",
+                "error: cannot open the USB-3000: no USB-3000 attached");
     }
 
     @Test
@@ -189,8 +188,8 @@ class DecodeVcwTest {
                 demoWithFault("reset-unanswerable", vcw.toString(), wav.toString());
         assertEquals(List.of(
                 "USB3K::reset - no ready field in response",
-                "Cannot reset USB-3000 device EMU30001",
-                "error: cannot initialize the USB-3000: Cannot reset USB-3000 device EMU30001"),
+                "Usb3kDecoder::open - Cannot reset USB-3000 device EMU30001",
+                "error: cannot open the USB-3000: Cannot reset USB-3000 device EMU30001"),
                 result.err());
         assertEquals(1, result.exit());
         assertEquals("an earlier result", Files.readString(wav));
@@ -198,23 +197,82 @@ class DecodeVcwTest {
     }
 
     @Test
-    void aDeviceThatStopsAnsweringLeavesNoWav() throws IOException {
+    void aFrameTheDeviceFailsTwiceIsSilenceAndTheWavIsWritten() throws IOException {
+        Path wav = dir.resolve("out.wav");
+        Files.copy(SAMPLE, dir.resolve("input.vcw"));
+        ChildJvm.Result result = demoWithFault("channel-120-unanswered-twice",
+                dir.resolve("input.vcw").toString(), wav.toString());
+        assertEquals(0, result.exit(), result.err().toString());
+        assertEquals(List.of(
+                "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
+                "USB3K::decode - did not receive speech response",
+                "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
+                "USB3K::decode - did not receive speech response"), result.err());
+        assertTrue(result.out().contains("  input.vcw frame 120 is silence: USB3K::receivePacket"
+                + " - failed to read packet header: wanted 4, got 0; USB3K::decode - did not"
+                + " receive speech response; USB3K::receivePacket - failed to read packet header:"
+                + " wanted 4, got 0; USB3K::decode - did not receive speech response" + NL),
+                result.out());
+        assertTrue(result.out().contains(
+                "Concealed 1 frames the device failed twice (silence)" + NL), result.out());
+        byte[] expected = expectedSpeech(Files.readAllBytes(SAMPLE));
+        Arrays.fill(expected, 119 * 320, 120 * 320, (byte) 0);
+        assertArrayEquals(expected, BridgeFixture.samplesOfWav(Files.readAllBytes(wav)));
+    }
+
+    @Test
+    void aDeviceThatIsGoneLeavesNoWav() throws IOException {
         Path wav = dir.resolve("out.wav");
         Files.copy(SAMPLE, dir.resolve("input.vcw"));
         ChildJvm.Result result = demoWithFault(
-                "channel-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
-        assertFails(result,
-                "USB3K::receivePacket - failed to read packet header: wanted 4, got 0",
-                "USB3K::decode - did not receive speech response",
-                "error: the USB-3000 did not decode frame 120 of "
-                        + Files.size(SAMPLE) / 7 + " (the lines above say why)");
+                "channel-from-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
+        assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream:"
+                + " it is gone (the lines above say why); " + wav + " not written",
+                result.err().get(result.err().size() - 1));
+        assertEquals(1, result.exit());
+        assertEquals(List.of("input.vcw"), filesInDir(), "only the input is left");
         assertTrue(result.out().contains("  100 of "), result.out());
+    }
+
+    @Test
+    void severalInputsAreDecodedOnEveryReadyDevice() throws IOException {
+        Path out = Files.createDirectory(dir.resolve("out"));
+        byte[] vcw = Files.readAllBytes(SAMPLE);
+        String[] args = new String[5];
+        for (int i = 0; i < 4; i++) {
+            args[i] = Files.write(dir.resolve("in" + i + ".vcw"), vcw).toString();
+        }
+        args[4] = out.toString();
+        ChildJvm.Result result = demoWithFault("two-devices", args);
+        assertEquals(0, result.exit(), result.err().toString());
+        assertEquals(List.of(), result.err());
+        for (int i = 0; i < 4; i++) {
+            assertArrayEquals(expectedSpeech(vcw),
+                    BridgeFixture.samplesOfWav(Files.readAllBytes(out.resolve("in" + i + ".wav"))));
+        }
+        assertTrue(result.out().contains("EMU30001: "), result.out());
+        assertTrue(result.out().contains("EMU30002: "), result.out());
+        assertTrue(result.out().contains("Decoded 4 files on 2 devices in "), result.out());
+    }
+
+    @Test
+    void aDeviceNamedOnTheCommandLineIsTheOneUsed() throws IOException {
+        Path wav = dir.resolve("out.wav");
+        ChildJvm.Result result = demoWithFault("two-devices", "--device", "EMU30002",
+                SAMPLE.toString(), wav.toString());
+        assertEquals(0, result.exit(), result.err().toString());
+        assertTrue(result.out().startsWith("Device: USB-3000 EMU30002, \"USB-3000 (emulated)\""),
+                result.out());
+        assertEquals(List.of("Usb3kDecoder::open - no USB-3000 with serial number NOSUCH01",
+                "error: cannot open the USB-3000: no USB-3000 with serial number NOSUCH01"),
+                demo("--device", "NOSUCH01", SAMPLE.toString(), wav.toString()).err());
     }
 
     @Test
     void wrongUsage() {
         ChildJvm.Result result = demo("only-one-argument");
         assertEquals(2, result.exit());
-        assertEquals(List.of("usage: DecodeVcw INPUT.vcw OUTPUT.wav"), result.err());
+        assertEquals(List.of("usage: DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav",
+                "       DecodeVcw [--device SERIAL] INPUT.vcw... FOLDER"), result.err());
     }
 }

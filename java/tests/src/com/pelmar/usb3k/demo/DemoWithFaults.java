@@ -17,8 +17,16 @@ public final class DemoWithFaults {
             case "no-devices" -> Emulator.clearDevices();
             case "reset-unanswerable" ->
                     Emulator.faultAnswer(null, Request.RESET, 0, Fault.MISSING_FIELD, 0);
-            case "channel-120-unanswered" ->
-                    Emulator.faultAnswer(null, Request.CHANNEL, 120, Fault.NO_ANSWER, 0);
+            case "channel-120-unanswered-twice" -> {
+                Emulator.faultAnswer(null, Request.CHANNEL, 120, Fault.NO_ANSWER, 0);
+                Emulator.faultAnswer(null, Request.CHANNEL, 121, Fault.NO_ANSWER, 0);
+            }
+            case "channel-from-120-unanswered" -> {
+                for (int request = 120; request < 220; request++) {
+                    Emulator.faultAnswer(null, Request.CHANNEL, request, Fault.NO_ANSWER, 0);
+                }
+            }
+            case "two-devices" -> Emulator.addUsb3000("EMU30002");
             default -> throw new IllegalArgumentException(args[0]);
         }
         DecodeVcw.main(Arrays.copyOfRange(args, 1, args.length));

@@ -1,4 +1,4 @@
-package com.pelmar.usb3k.demo;
+package com.pelmar.usb3k;
 
 import java.io.IOException;
 import java.nio.file.AtomicMoveNotSupportedException;

@@ -1,0 +1,224 @@
+#include "bridge/decoder_handles.h"
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <mutex>
+
+#include "bridge/bridge_decode.h"
+#include "bridge/device_preparation.h"
+#include "bridge/device_registry.h"
+#include "d2xx/d2xx_api.h"
+#include "device/device_list.h"
+#include "device/diagnostics.h"
+#include "device/frame_packing.h"
+#include "packet/packet_constants.h"
+
+namespace {
+
+constexpr const char* DEVICES = "Usb3kDecoder::devices";
+constexpr const char* OPEN = "Usb3kDecoder::open";
+constexpr const char* DECODE = "Usb3kDecoder::decode";
+
+using Holder = DeviceRegistry::Holder;
+
+std::string inUseBy(Holder holder) {
+    return holder == Holder::Bridge ? "in use by USB3KBridge" : "in use by a decoder";
+}
+
+// D2XX loaded and its list read; otherwise the failure, with its line for `where`.
+HandleFailure readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NODE>& usb3000s) {
+    std::string reason;
+    if (!loadD2xx(reason)) {
+        writeDiagnostic(where, " - " + reason);
+        return HandleFailure::NoD2xxLibrary;
+    }
+    const DeviceListReading list = readDeviceList();
+    if (list.outcome != DeviceListReading::Outcome::Listed &&
+        list.outcome != DeviceListReading::Outcome::NoDevices) {
+        writeDiagnostic(where, listFailureMessage(list));
+        return HandleFailure::DeviceListFailed;
+    }
+    std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s), isUsb3000);
+    return HandleFailure::None;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += text.empty() ? line : "; " + line;
+    }
+    return text;
+}
+
+AttachedUsb3000 describe(const FT_DEVICE_LIST_INFO_NODE& entry) {
+    AttachedUsb3000 described;
+    described.serialNumber = serialNumberOf(entry);
+    described.description = descriptionOf(entry);
+    Holder holder;
+    if (!deviceRegistry().claim(described.serialNumber, Holder::Decoder, holder)) {
+        described.reason = inUseBy(holder);
+        return described;
+    }
+    DiagnosticCapture capture;
+    {
+        const USB3K device(described.serialNumber);
+        described.usable = device.ready;
+        if (device.ready) {
+            described.productId = device.productId;
+            described.version = device.version;
+        } else {
+            writeDiagnostic(DEVICES, " - " + notReadyMessage(device));
+        }
+    }
+    deviceRegistry().release(described.serialNumber);
+    if (!described.usable) {
+        described.reason = joined(capture.lines());
+    }
+    return described;
+}
+
+// Opens and prepares one free device; null (with its lines) when it does not get ready.
+std::unique_ptr<USB3K> openPrepared(const std::string& serialNumber) {
+    auto device = std::make_unique<USB3K>(serialNumber);
+    const std::string failure = prepareForDecoding(*device);
+    if (failure.empty()) {
+        return device;
+    }
+    writeDiagnostic(OPEN, " - " + failure);
+    return nullptr;
+}
+
+// After a frame failed: whether D2XX still lists the device. A list that cannot be read says
+// nothing either way.
+bool stillAttached(const std::string& serialNumber) {
+    std::string reason;
+    if (!loadD2xx(reason)) {
+        return true;
+    }
+    const DeviceListReading list = readDeviceList();
+    if (list.outcome == DeviceListReading::Outcome::CountFailed ||
+        list.outcome == DeviceListReading::Outcome::ListFailed) {
+        return true;
+    }
+    return std::any_of(list.entries.begin(), list.entries.end(),
+                       [&](const FT_DEVICE_LIST_INFO_NODE& entry) {
+                           return isUsb3000(entry) && serialNumberOf(entry) == serialNumber;
+                       });
+}
+
+bool inRange(JNIEnv* env, jbyteArray array, jint offset, int64_t bytes) {
+    return array != nullptr && offset >= 0 && offset + bytes <= env->GetArrayLength(array);
+}
+
+}  // namespace
+
+HandleFailure listUsb3000s(std::vector<AttachedUsb3000>& devices) {
+    std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
+    const HandleFailure failure = readUsb3000s(DEVICES, usb3000s);
+    if (failure != HandleFailure::None) {
+        return failure;
+    }
+    for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
+        devices.push_back(describe(entry));
+    }
+    return HandleFailure::None;
+}
+
+HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened) {
+    std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
+    HandleFailure failure = readUsb3000s(OPEN, usb3000s);
+    if (failure != HandleFailure::None) {
+        return failure;
+    }
+    if (serialNumber != nullptr) {
+        usb3000s.erase(std::remove_if(usb3000s.begin(), usb3000s.end(),
+                                      [&](const FT_DEVICE_LIST_INFO_NODE& entry) {
+                                          return serialNumberOf(entry) != *serialNumber;
+                                      }),
+                       usb3000s.end());
+        if (usb3000s.empty()) {
+            writeDiagnostic(OPEN, " - no USB-3000 with serial number " + *serialNumber);
+            return HandleFailure::NoSuchSerial;
+        }
+    } else if (usb3000s.empty()) {
+        writeDiagnostic(OPEN, " - no USB-3000 attached");
+        return HandleFailure::NoUsb3000;
+    }
+    for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
+        const std::string serial = serialNumberOf(entry);
+        Holder holder;
+        if (!deviceRegistry().claim(serial, Holder::Decoder, holder)) {
+            // Looking for any free device, one that is held is no failure unless it is the only
+            // one.
+            if (serialNumber != nullptr || usb3000s.size() == 1) {
+                writeDiagnostic(OPEN, " - USB-3000 " + serial + " is " + inUseBy(holder));
+            }
+            failure = failure == HandleFailure::None ? HandleFailure::InUse : failure;
+            continue;
+        }
+        std::unique_ptr<USB3K> device = openPrepared(serial);
+        if (!device) {
+            // Closed before it is released, so that nobody opens it while it is still open.
+            deviceRegistry().release(serial);
+            failure = HandleFailure::NotReady;
+            continue;
+        }
+        auto held = std::make_shared<DecoderDevice>();
+        held->device = std::move(device);
+        handle = deviceRegistry().add(std::move(held));
+        opened = serial;
+        return HandleFailure::None;
+    }
+    if (usb3000s.size() > 1) {
+        writeDiagnostic(OPEN, " - none of the " + std::to_string(usb3000s.size()) +
+                                  " attached USB-3000s is free and ready");
+    }
+    return failure;
+}
+
+HandleFailure decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
+                             jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded) {
+    decoded = 0;
+    const std::shared_ptr<DecoderDevice> held = deviceRegistry().find(handle);
+    if (!held) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return HandleFailure::NotOpen;
+    }
+    if (frames < 0 || !inRange(env, vcw, vcwOffset, int64_t{frames} * VCW_FRAME_SIZE) ||
+        !inRange(env, pcm, pcmOffset, int64_t{frames} * SPEECH_BLOCK_SIZE)) {
+        writeDiagnostic(DECODE, " - frames out of range");
+        return HandleFailure::NotOpen;
+    }
+    std::lock_guard<std::mutex> hold(held->use);
+    if (!held->device) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return HandleFailure::NotOpen;
+    }
+    if (frames == 0) {
+        return HandleFailure::None;
+    }
+    USB3K& device = *held->device;
+    decoded = static_cast<int32_t>(decodeChunks(env, device, vcw, vcwOffset,
+                                                static_cast<std::size_t>(frames), pcm, pcmOffset,
+                                                DECODE_CHUNK_FRAMES));
+    if (decoded == frames) {
+        return HandleFailure::None;
+    }
+    if (!stillAttached(device.serialNumber)) {
+        writeDiagnostic(DECODE, " - USB-3000 " + device.serialNumber + " is no longer attached");
+        return HandleFailure::DeviceGone;
+    }
+    return HandleFailure::FrameFailed;
+}
+
+void closeDecoder(int64_t handle) {
+    const std::shared_ptr<DecoderDevice> held = deviceRegistry().remove(handle);
+    if (!held) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(held->use);
+    const std::string serial = held->device->serialNumber;
+    held->device.reset();
+    deviceRegistry().release(serial);
+}

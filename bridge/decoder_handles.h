@@ -1,0 +1,54 @@
+// The handle-based interface that com.pelmar.usb3k.Usb3kNative exposes to Java, apart from JNI's
+// conversions: list the attached USB-3000s, open one for a decoder, decode on it, close it. Every
+// failure writes its lines as the rest of the library does; the last line says what failed.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Why an operation failed; the numbers are Usb3kNative's, in Java.
+enum class HandleFailure : int32_t {
+    None = 0,
+    NoD2xxLibrary = 1,     // the D2XX library could not be loaded, or lacks a function
+    DeviceListFailed = 2,  // D2XX could not list the devices
+    NoUsb3000 = 3,         // D2XX lists no USB-3000
+    NoSuchSerial = 4,      // no USB-3000 has the serial number asked for
+    InUse = 5,             // the device is held by a decoder or the bridge in this process
+    NotReady = 6,          // the device could not be opened, configured, identified or prepared
+    FrameFailed = 7,       // the device did not decode a frame
+    DeviceGone = 8,        // the device is no longer attached
+    NotOpen = 9,           // the handle is not open, or the arguments are out of range
+};
+
+struct AttachedUsb3000 {
+    std::string serialNumber;
+    std::string description;
+    bool usable = false;
+    // When usable: what the device answered to the identification requests.
+    std::string productId;
+    std::string version;
+    // When not usable: why, the lines of the failed attempt in one text.
+    std::string reason;
+};
+
+// Every USB-3000 in D2XX's list, in list order. A device nobody in this process holds is opened
+// and identified, then closed again; a held one is reported as in use.
+HandleFailure listUsb3000s(std::vector<AttachedUsb3000>& devices);
+
+// Opens the USB-3000 with that serial number, or (serialNumber null) the first attached one that
+// is free and gets ready, and prepares it for decoding. On success `handle` names it and
+// `opened` holds its serial number.
+HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened);
+
+// Decodes `frames` frames of vcw[vcwOffset..] into pcm[pcmOffset..] on the handle's device (see
+// decodeChunks), holding the device for the whole call; `decoded` is how many were decoded.
+// Failure FrameFailed or DeviceGone when fewer than all were.
+HandleFailure decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
+                             jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded);
+
+// Closes the handle's device once any exchange in progress on it has ended; a handle that is not
+// open is left alone.
+void closeDecoder(int64_t handle);

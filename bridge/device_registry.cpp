@@ -1,0 +1,50 @@
+#include "bridge/device_registry.h"
+
+#include <iterator>
+
+bool DeviceRegistry::claim(const std::string& serialNumber, Holder claimant, Holder& holder) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto inserted = held_.emplace(serialNumber, claimant);
+    holder = inserted.first->second;
+    return inserted.second;
+}
+
+void DeviceRegistry::release(const std::string& serialNumber) {
+    std::lock_guard<std::mutex> hold(lock_);
+    held_.erase(serialNumber);
+}
+
+void DeviceRegistry::releaseBridge() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto entry = held_.begin(); entry != held_.end();) {
+        entry = entry->second == Holder::Bridge ? held_.erase(entry) : std::next(entry);
+    }
+}
+
+int64_t DeviceRegistry::add(std::shared_ptr<DecoderDevice> device) {
+    std::lock_guard<std::mutex> hold(lock_);
+    decoders_.emplace(++lastHandle_, std::move(device));
+    return lastHandle_;
+}
+
+std::shared_ptr<DecoderDevice> DeviceRegistry::find(int64_t handle) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = decoders_.find(handle);
+    return found == decoders_.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<DecoderDevice> DeviceRegistry::remove(int64_t handle) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = decoders_.find(handle);
+    if (found == decoders_.end()) {
+        return nullptr;
+    }
+    std::shared_ptr<DecoderDevice> device = std::move(found->second);
+    decoders_.erase(found);
+    return device;
+}
+
+DeviceRegistry& deviceRegistry() {
+    static DeviceRegistry* const registry = new DeviceRegistry();
+    return *registry;
+}

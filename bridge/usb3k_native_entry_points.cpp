@@ -1,0 +1,157 @@
+// The native methods of com.pelmar.usb3k.Usb3kNative, the handle-based interface under
+// Usb3kDecoder. Each keeps, for the calling thread, how it failed and the lines it wrote, which
+// Java reads back with failure() and lines(). Texts cross as byte arrays, one byte a character,
+// as D2XX holds them. No C++ exception reaches the JVM.
+#include <string>
+#include <vector>
+
+#include "bridge/decoder_handles.h"
+#include "bridge/escaped_failure.h"
+#include "com_pelmar_usb3k_Usb3kNative.h"
+#include "device/diagnostics.h"
+
+namespace {
+
+// What the calling thread's last call of a native method left for Java to read.
+struct LastCall {
+    HandleFailure failure = HandleFailure::None;
+    std::vector<std::string> lines;
+};
+thread_local LastCall lastCall;
+
+void finish(HandleFailure failure, DiagnosticCapture& capture) {
+    lastCall.failure = failure;
+    lastCall.lines = capture.take();
+}
+
+jbyteArray bytesOf(JNIEnv* env, const std::string& text) {
+    jbyteArray array = env->NewByteArray(static_cast<jsize>(text.size()));
+    if (array != nullptr && !text.empty()) {
+        env->SetByteArrayRegion(array, 0, static_cast<jsize>(text.size()),
+                                reinterpret_cast<const jbyte*>(text.data()));
+    }
+    return array;
+}
+
+// A Java byte[][] of the texts; null when the JVM is out of memory (its exception pending).
+jobjectArray textsOf(JNIEnv* env, const std::vector<std::string>& texts) {
+    jclass byteArrayClass = env->FindClass("[B");
+    if (byteArrayClass == nullptr) {
+        return nullptr;
+    }
+    jobjectArray array =
+        env->NewObjectArray(static_cast<jsize>(texts.size()), byteArrayClass, nullptr);
+    env->DeleteLocalRef(byteArrayClass);
+    for (std::size_t i = 0; array != nullptr && i < texts.size(); ++i) {
+        jbyteArray text = bytesOf(env, texts[i]);
+        if (text == nullptr) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), text);
+        env->DeleteLocalRef(text);
+    }
+    return array;
+}
+
+std::string textOf(JNIEnv* env, jbyteArray bytes) {
+    std::string text(static_cast<std::size_t>(env->GetArrayLength(bytes)), '\0');
+    env->GetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()),
+                            reinterpret_cast<jbyte*>(&text[0]));
+    return text;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv* env, jclass) {
+    DiagnosticCapture capture;
+    try {
+        std::vector<AttachedUsb3000> devices;
+        const HandleFailure failure = listUsb3000s(devices);
+        finish(failure, capture);
+        if (failure != HandleFailure::None) {
+            return nullptr;
+        }
+        std::vector<std::string> texts;
+        for (const AttachedUsb3000& device : devices) {
+            texts.insert(texts.end(),
+                         {device.serialNumber, device.description, device.usable ? "1" : "",
+                          device.productId, device.version, device.reason});
+        }
+        return textsOf(env, texts);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::devices");
+        finish(HandleFailure::DeviceListFailed, capture);
+        return nullptr;
+    }
+}
+
+JNIEXPORT jlong JNICALL Java_com_pelmar_usb3k_Usb3kNative_open(JNIEnv* env, jclass,
+                                                               jbyteArray serialNumber,
+                                                               jobjectArray opened) {
+    DiagnosticCapture capture;
+    try {
+        const std::string wanted = serialNumber == nullptr ? "" : textOf(env, serialNumber);
+        int64_t handle = 0;
+        std::string serial;
+        const HandleFailure failure =
+            openDecoder(serialNumber == nullptr ? nullptr : &wanted, handle, serial);
+        finish(failure, capture);
+        if (failure != HandleFailure::None) {
+            return 0;
+        }
+        jbyteArray serialBytes = bytesOf(env, serial);
+        if (serialBytes == nullptr) {
+            closeDecoder(handle);
+            return 0;
+        }
+        env->SetObjectArrayElement(opened, 0, serialBytes);
+        return static_cast<jlong>(handle);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::open");
+        finish(HandleFailure::NotReady, capture);
+        return 0;
+    }
+}
+
+JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_decode(JNIEnv* env, jclass, jlong handle,
+                                                                jbyteArray vcw, jint vcwOffset,
+                                                                jint frames, jbyteArray pcm,
+                                                                jint pcmOffset) {
+    DiagnosticCapture capture;
+    int32_t decoded = 0;
+    try {
+        finish(decodeOnHandle(env, handle, vcw, vcwOffset, frames, pcm, pcmOffset, decoded),
+               capture);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::decode");
+        finish(HandleFailure::FrameFailed, capture);
+    }
+    return decoded;
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, jlong handle) {
+    DiagnosticCapture capture;
+    try {
+        closeDecoder(handle);
+        finish(HandleFailure::None, capture);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::close");
+    }
+}
+
+JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_failure(JNIEnv*, jclass) {
+    return static_cast<jint>(lastCall.failure);
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* env, jclass) {
+    try {
+        return textsOf(env, lastCall.lines);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::lines");
+        return nullptr;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,135 @@
+package com.pelmar.usb3k;
+
+import java.io.IOException;
+import java.io.InterruptedIOException;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
+/**
+ * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
+ * when it fails again its speech is silence. Gives up only when the device is gone. Keeps the
+ * stream's position and the current run of frames without speech across calls.
+ */
+final class ConcealingDecoder {
+    private final Usb3kDecoder decoder;
+    private final FrameConcealedListener listener;
+    /** Index in the stream of the next frame to decode. */
+    private long nextFrame;
+    /** Frames concealed in a row, up to nextFrame. */
+    private int framesWithoutSpeech;
+
+    ConcealingDecoder(Usb3kDecoder decoder, FrameConcealedListener listener) {
+        this.decoder = decoder;
+        this.listener = listener;
+    }
+
+    /** What a call delivered: speech for {@code frames} frames, then, when not null, a failure. */
+    record Outcome(int frames, IOException failure) {}
+
+    /**
+     * Decodes {@code frames} frames of vcw[0..] into pcm[0..], stopping early only when the thread
+     * is interrupted or the device is gone.
+     */
+    Outcome decode(byte[] vcw, int frames, byte[] pcm) {
+        int done = 0;
+        while (done < frames) {
+            if (Thread.currentThread().isInterrupted()) {
+                return new Outcome(done, interrupted(done));
+            }
+            int count = Math.min(Usb3kDecoder.FRAMES_PER_LIBRARY_CALL, frames - done);
+            Usb3kDecoder.Attempt attempt = decodeAt(vcw, done, count, pcm);
+            done += attempt.decoded();
+            nextFrame += attempt.decoded();
+            if (attempt.decoded() > 0) {
+                framesWithoutSpeech = 0;
+            }
+            if (attempt.decoded() == count) {
+                continue;
+            }
+            Recovery recovery = recover(vcw, done, pcm, attempt.result());
+            if (recovery.delivered()) {
+                done++;
+                nextFrame++;
+            }
+            if (recovery.failure() != null) {
+                return new Outcome(done, recovery.failure());
+            }
+        }
+        return new Outcome(done, null);
+    }
+
+    private Usb3kDecoder.Attempt decodeAt(byte[] vcw, int frame, int count, byte[] pcm) {
+        return decoder.decodeOnce(
+                vcw,
+                frame * Usb3kDecoder.FRAME_BYTES,
+                count,
+                pcm,
+                frame * Usb3kDecoder.SPEECH_BYTES);
+    }
+
+    /**
+     * What became of a failed frame: whether its block (speech or silence) is delivered, and the
+     * failure that ends the stream, if any.
+     */
+    private record Recovery(boolean delivered, IOException failure) {}
+
+    /**
+     * The frame at {@code frame} failed once: sends it again, or conceals it. A frame whose device
+     * is no longer attached is neither: the stream ends before it.
+     */
+    private Recovery recover(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
+        List<String> lines = new ArrayList<>(first.lines());
+        NativeResult last = first;
+        if (first.failure() != Usb3kNative.DEVICE_GONE) {
+            Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
+            if (again.decoded() == 1) {
+                framesWithoutSpeech = 0;
+                return new Recovery(true, null);
+            }
+            last = again.result();
+            lines.addAll(last.lines());
+        }
+        if (last.failure() == Usb3kNative.DEVICE_GONE) {
+            return new Recovery(
+                    false,
+                    new FrameNotDecodedException(
+                            nextFrame,
+                            Usb3kException.Reason.DEVICE_GONE,
+                            last.message()
+                                    + ": frame "
+                                    + (nextFrame + 1)
+                                    + " of the VCW stream not decoded",
+                            lines));
+        }
+        int from = frame * Usb3kDecoder.SPEECH_BYTES;
+        Arrays.fill(pcm, from, from + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
+        decoder.countConcealed();
+        framesWithoutSpeech++;
+        if (listener != null) {
+            listener.frameConcealed(nextFrame, List.copyOf(lines));
+        }
+        if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
+            return new Recovery(true, new FrameNotDecodedException(
+                    nextFrame,
+                    Usb3kException.Reason.DEVICE_GONE,
+                    "USB-3000 "
+                            + decoder.serialNumber()
+                            + " decoded none of frames "
+                            + (nextFrame + 2 - framesWithoutSpeech)
+                            + " to "
+                            + (nextFrame + 1)
+                            + " of the VCW stream: it is gone",
+                    lines));
+        }
+        return new Recovery(true, null);
+    }
+
+    private InterruptedIOException interrupted(int done) {
+        InterruptedIOException interrupted =
+                new InterruptedIOException(
+                        "interrupted after " + nextFrame + " frames of the VCW stream");
+        interrupted.bytesTransferred = done * Usb3kDecoder.SPEECH_BYTES;
+        return interrupted;
+    }
+}

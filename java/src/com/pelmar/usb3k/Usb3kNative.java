@@ -1,0 +1,60 @@
+package com.pelmar.usb3k;
+
+/**
+ * The handle-based native interface of the library {@code usb3k} under {@link Usb3kDecoder}. Each
+ * method leaves, for the calling thread, how it failed ({@link #failure()}) and the library's lines
+ * it wrote ({@link #lines()}), until the thread's next call. Texts cross as bytes, one a character
+ * (Latin-1), as D2XX holds them.
+ */
+final class Usb3kNative {
+    static {
+        System.loadLibrary("usb3k");
+    }
+
+    /** How a call failed; the numbers are the library's. */
+    static final int NONE = 0;
+
+    static final int NO_D2XX_LIBRARY = 1;
+    static final int DEVICE_LIST_FAILED = 2;
+    static final int NO_USB3000 = 3;
+    static final int NO_SUCH_SERIAL = 4;
+    static final int IN_USE = 5;
+    static final int NOT_READY = 6;
+    static final int FRAME_FAILED = 7;
+    static final int DEVICE_GONE = 8;
+    static final int NOT_OPEN = 9;
+
+    /** Texts per attached USB-3000 in {@link #devices()}. */
+    static final int TEXTS_PER_DEVICE = 6;
+
+    private Usb3kNative() {}
+
+    /**
+     * Every attached USB-3000: serial number, description, "1" when usable (else empty), product
+     * ID, version, reason, six texts a device; null on failure.
+     */
+    static native byte[][] devices();
+
+    /**
+     * Opens the USB-3000 with that serial number, or the first free one that gets ready (null), and
+     * prepares it for decoding; its serial number goes to {@code opened[0]}. Returns its handle, or
+     * 0 on failure.
+     */
+    static native long open(byte[] serialNumber, byte[][] opened);
+
+    /**
+     * Decodes {@code frames} frames (in range, checked by the caller) on the handle's device;
+     * returns how many, from the first, were decoded.
+     */
+    static native int decode(
+            long handle, byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset);
+
+    /** Closes the handle's device once the exchange in progress on it has ended. */
+    static native void close(long handle);
+
+    /** How the calling thread's last call failed, or {@link #NONE}. */
+    static native int failure();
+
+    /** The lines the calling thread's last call wrote, in order. */
+    static native byte[][] lines();
+}

@@ -10,7 +10,7 @@ package com.pelmar.base.audio.codec;
  */
 public final class USB3KBridge {
     static {
-        System.loadLibrary("usb3k");
+        com.pelmar.usb3k.NativeLibrary.load();
     }
 
     private USB3KBridge() {}

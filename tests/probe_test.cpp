@@ -58,7 +58,8 @@ class ProbeTest : public SimTest {
     void TearDown() override {
         static char traceOff[] = "USB3K_TRACE=";
         putenv(traceOff);
-        unsetenv("USB3K_SERIAL");
+        static char serialOff[] = "USB3K_SERIAL=";
+        putenv(serialOff);
     }
 };
 
@@ -216,7 +217,8 @@ TEST_F(ProbeTest, UsageHelpAndVersion) {
 
 TEST_F(ProbeTest, Usb3kSerialChoosesTheDeviceUnlessSerialNamesAnother) {
     sim_add_device(SIM_USB3000_ID, "EMU30002", "USB-3000 (emulated)");
-    setenv("USB3K_SERIAL", "EMU30002", 1);
+    static char serial[] = "USB3K_SERIAL=EMU30002";
+    putenv(serial);
     ProbeRun run = probeWith({"--frames=1"});
     EXPECT_EQ(run.status, PROBE_OK);
     EXPECT_EQ(run.out[2], "USB3K_SERIAL=EMU30002: only that USB-3000 is probed");

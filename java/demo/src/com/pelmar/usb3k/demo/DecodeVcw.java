@@ -21,9 +21,9 @@ import javax.sound.sampled.AudioSystem;
  * Decodes a file of 7-byte VCW frames into an 8 kHz 16-bit mono WAV file with the first attached
  * USB-3000, through {@link Usb3kDecoder}.
  *
- * <p>Usage: {@code DecodeVcw INPUT.vcw OUTPUT.wav}. Exit status 0 when the WAV file was written, 1
- * when something went wrong (one line on standard error says what, and no WAV file is left), 2 for
- * wrong usage.
+ * <p>Usage: {@code java -jar usb3k-demo.jar INPUT.vcw OUTPUT.wav}. Exit status 0 when the WAV
+ * file was written, 1 when something went wrong (one line on standard error says what, and no WAV
+ * file is left), 2 for wrong usage.
  */
 public final class DecodeVcw {
     static final int FRAMES_PER_CALL = 50;
@@ -44,7 +44,7 @@ public final class DecodeVcw {
 
     static int run(String[] args, PrintStream out, PrintStream err) {
         if (args.length != 2) {
-            err.println("usage: DecodeVcw INPUT.vcw OUTPUT.wav");
+            err.println("usage: java -jar usb3k-demo.jar INPUT.vcw OUTPUT.wav");
             return 2;
         }
         try {

@@ -215,6 +215,7 @@ class DecodeVcwTest {
     void wrongUsage() {
         ChildJvm.Result result = demo("only-one-argument");
         assertEquals(2, result.exit());
-        assertEquals(List.of("usage: DecodeVcw INPUT.vcw OUTPUT.wav"), result.err());
+        assertEquals(
+                List.of("usage: java -jar usb3k-demo.jar INPUT.vcw OUTPUT.wav"), result.err());
     }
 }

@@ -22,14 +22,30 @@ set(USB3K_MAINTAINER "usb3k developers <usb3k@example.org>" CACHE STRING
 set(usb3k_packaging ${PROJECT_SOURCE_DIR}/cmake/packaging)
 set(usb3k_packaging_out ${PROJECT_BINARY_DIR}/packaging)
 
-# The README a user gets with a package or zip: README.md without its repository-only parts
-# (between <!-- repository --> and <!-- /repository -->), and the documents it links.
-file(READ ${PROJECT_SOURCE_DIR}/README.md usb3k_readme)
-string(REGEX REPLACE "<!-- repository -->.*<!-- /repository -->\n?" "" usb3k_readme "${usb3k_readme}")
-string(REGEX REPLACE "<!-- repository -->[^\n]*\n" "" usb3k_readme "${usb3k_readme}")
-file(CONFIGURE OUTPUT ${usb3k_packaging_out}/README.md CONTENT "${usb3k_readme}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
-set(usb3k_user_docs ${PROJECT_SOURCE_DIR}/docs/diagnostics.md)
+# The README a user gets with a package or zip, and the documents it links: each without its
+# repository-only parts, between <!-- repository --> and <!-- /repository --> lines.
+function(usb3k_user_copy source destination)
+    file(READ ${source} text)
+    while(TRUE)
+        string(FIND "${text}" "<!-- repository -->\n" cut_from)
+        string(FIND "${text}" "<!-- /repository -->\n" cut_to)
+        if(cut_from LESS 0 OR cut_to LESS cut_from)
+            break()
+        endif()
+        string(SUBSTRING "${text}" 0 ${cut_from} kept)
+        math(EXPR cut_to "${cut_to} + 21")
+        string(SUBSTRING "${text}" ${cut_to} -1 rest)
+        set(text "${kept}${rest}")
+    endwhile()
+    file(WRITE ${destination} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+usb3k_user_copy(${PROJECT_SOURCE_DIR}/README.md ${usb3k_packaging_out}/README.md)
+set(usb3k_user_docs)
+foreach(document diagnostics.md java.md)
+    usb3k_user_copy(${PROJECT_SOURCE_DIR}/docs/${document} ${usb3k_packaging_out}/docs/${document})
+    list(APPEND usb3k_user_docs ${usb3k_packaging_out}/docs/${document})
+endforeach()
 
 get_target_property(usb3k_jar usb3k_java JAR_FILE)
 get_target_property(usb3k_demo_jar usb3k_demo JAR_FILE)

@@ -51,7 +51,8 @@ get_target_property(usb3k_jar usb3k_java JAR_FILE)
 get_target_property(usb3k_demo_jar usb3k_demo JAR_FILE)
 
 if(WIN32)
-    # The zip's top folder holds everything; a zip holds no links, so jars go by their plain names.
+    # Each zip unpacks into one folder named as the zip, so that the emulator's never mixes with
+    # the library's; a zip holds no links, so jars go by their plain names.
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(USB3K_WINDOWS_ARCH x64)
         set(USB3K_WINDOWS_BITS 64)
@@ -59,22 +60,24 @@ if(WIN32)
         set(USB3K_WINDOWS_ARCH x86)
         set(USB3K_WINDOWS_BITS 32)
     endif()
+    set(usb3k_zip usb3k-${PROJECT_VERSION}-windows-${USB3K_WINDOWS_ARCH})
+    set(usb3k_emulator_zip usb3k-emulator-${PROJECT_VERSION}-windows-${USB3K_WINDOWS_ARCH})
     configure_file(${usb3k_packaging}/README-windows.txt ${usb3k_packaging_out}/README.txt @ONLY
                    NEWLINE_STYLE CRLF)
     configure_file(${usb3k_packaging}/README-emulator-windows.txt
                    ${usb3k_packaging_out}/emulator/README.txt @ONLY NEWLINE_STYLE CRLF)
-    install(TARGETS usb3k RUNTIME DESTINATION . COMPONENT runtime)
-    install(TARGETS usb3k-probe RUNTIME DESTINATION . COMPONENT runtime)
-    install(FILES ${usb3k_jar} DESTINATION . RENAME usb3k.jar COMPONENT runtime)
+    install(TARGETS usb3k RUNTIME DESTINATION ${usb3k_zip} COMPONENT runtime)
+    install(TARGETS usb3k-probe RUNTIME DESTINATION ${usb3k_zip} COMPONENT runtime)
+    install(FILES ${usb3k_jar} DESTINATION ${usb3k_zip} RENAME usb3k.jar COMPONENT runtime)
     install(FILES ${usb3k_packaging_out}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE
-            DESTINATION . COMPONENT runtime)
+            DESTINATION ${usb3k_zip} COMPONENT runtime)
     if(TARGET usb3k_emulator_jni)
         get_target_property(usb3k_emulator_jar usb3k_emulator_java JAR_FILE)
-        install(TARGETS ftd2xx usb3k_emulator_jni RUNTIME DESTINATION . COMPONENT emulator)
-        install(FILES ${usb3k_emulator_jar} DESTINATION . RENAME usb3k-emulator.jar
+        install(TARGETS ftd2xx usb3k_emulator_jni RUNTIME DESTINATION ${usb3k_emulator_zip} COMPONENT emulator)
+        install(FILES ${usb3k_emulator_jar} DESTINATION ${usb3k_emulator_zip} RENAME usb3k-emulator.jar
                 COMPONENT emulator)
         install(FILES ${usb3k_packaging_out}/emulator/README.txt ${PROJECT_SOURCE_DIR}/LICENSE
-                DESTINATION . COMPONENT emulator)
+                DESTINATION ${usb3k_emulator_zip} COMPONENT emulator)
     endif()
 else()
     set(usb3k_lib_dir ${CMAKE_INSTALL_LIBDIR})
@@ -151,10 +154,9 @@ if(WIN32)
     if(TARGET usb3k_emulator_jni)
         list(APPEND CPACK_COMPONENTS_ALL emulator)
     endif()
-    set(CPACK_ARCHIVE_RUNTIME_FILE_NAME
-        usb3k-${PROJECT_VERSION}-windows-${USB3K_WINDOWS_ARCH})
-    set(CPACK_ARCHIVE_EMULATOR_FILE_NAME
-        usb3k-emulator-${PROJECT_VERSION}-windows-${USB3K_WINDOWS_ARCH})
+    set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    set(CPACK_ARCHIVE_RUNTIME_FILE_NAME ${usb3k_zip})
+    set(CPACK_ARCHIVE_EMULATOR_FILE_NAME ${usb3k_emulator_zip})
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -4,6 +4,7 @@ import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
@@ -98,11 +99,12 @@ final class LibrarySearch {
         String file = fileName.apply(name);
         List<String> skipped = new ArrayList<>();
         for (String entry : libraryPath.split(File.pathSeparator, -1)) {
-            if (entry.isEmpty() || !Path.of(entry).isAbsolute()) {
+            Path folder = absoluteOrNull(entry);
+            if (folder == null) {
                 skipped.add("'" + entry + "'");
                 continue;
             }
-            Path library = Path.of(entry, file);
+            Path library = folder.resolve(file);
             if (Files.isRegularFile(library)) {
                 return loadFrom(library.getParent(), library, companions);
             }
@@ -112,6 +114,16 @@ final class LibrarySearch {
         return skipped.isEmpty()
                 ? reason
                 : reason + " (relative entries skipped: " + String.join(", ", skipped) + ")";
+    }
+
+    /** The folder an entry of java.library.path names; null for the current folder or garbage. */
+    private static Path absoluteOrNull(String entry) {
+        try {
+            Path folder = Path.of(entry);
+            return entry.isEmpty() || !folder.isAbsolute() ? null : folder;
+        } catch (InvalidPathException e) {
+            return null;
+        }
     }
 
     private String fromJar(String name, String[] companions) {

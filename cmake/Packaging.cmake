@@ -8,8 +8,8 @@
 #             JNI library).
 #   emulator  usb3k-emulator: the emulated D2XX and USB-3000, its Java control API and that API's
 #             JNI library, for tests of applications built on usb3k.
-# Windows, one zip each: usb3k.dll, usb3k.jar, usb3k-probe.exe and a README (the jni, java and
-# tools components); and the emulator kit's zip. Never the emulator's ftd2xx.dll in the first.
+# Windows, two zips: the library's (component runtime: usb3k.dll, usb3k.jar, usb3k-probe.exe, a
+# README, the license; never the emulator's ftd2xx.dll) and the emulator kit's (emulator).
 #
 # Debian's layout: JNI libraries in /usr/lib/<multiarch triplet>/jni, which is on the default
 # java.library.path of Debian's JVMs, jars in /usr/share/java (a versioned jar and its unversioned
@@ -73,14 +73,15 @@ if(WIN32)
             DESTINATION ${usb3k_zip} COMPONENT runtime)
     if(TARGET usb3k_emulator_jni)
         get_target_property(usb3k_emulator_jar usb3k_emulator_java JAR_FILE)
-        install(TARGETS ftd2xx usb3k_emulator_jni RUNTIME DESTINATION ${usb3k_emulator_zip} COMPONENT emulator)
-        install(FILES ${usb3k_emulator_jar} DESTINATION ${usb3k_emulator_zip} RENAME usb3k-emulator.jar
+        install(TARGETS ftd2xx usb3k_emulator_jni RUNTIME DESTINATION ${usb3k_emulator_zip}
                 COMPONENT emulator)
+        install(FILES ${usb3k_emulator_jar} DESTINATION ${usb3k_emulator_zip}
+                RENAME usb3k-emulator.jar COMPONENT emulator)
         install(FILES ${usb3k_packaging_out}/emulator/README.txt ${PROJECT_SOURCE_DIR}/LICENSE
                 DESTINATION ${usb3k_emulator_zip} COMPONENT emulator)
     endif()
 else()
-    set(usb3k_lib_dir ${CMAKE_INSTALL_LIBDIR})
+    set(usb3k_lib_dir lib)
     if(CMAKE_LIBRARY_ARCHITECTURE)
         set(usb3k_lib_dir lib/${CMAKE_LIBRARY_ARCHITECTURE})
     endif()
@@ -94,11 +95,11 @@ else()
     execute_process(COMMAND gzip -9 -n -f -k ${usb3k_packaging_out}/changelog)
     configure_file(${usb3k_packaging}/usb3k-probe.1 ${usb3k_packaging_out}/usb3k-probe.1 @ONLY)
     execute_process(COMMAND gzip -9 -n -f -k ${usb3k_packaging_out}/usb3k-probe.1)
+    set(package_of_java libusb3k-java)
+    set(package_of_jni libusb3k-jni)
+    set(package_of_tools usb3k-tools)
+    set(package_of_emulator usb3k-emulator)
     foreach(component java jni tools emulator)
-        set(package_of_java libusb3k-java)
-        set(package_of_jni libusb3k-jni)
-        set(package_of_tools usb3k-tools)
-        set(package_of_emulator usb3k-emulator)
         install(FILES ${usb3k_packaging}/copyright ${usb3k_packaging_out}/changelog.gz
                 DESTINATION ${usb3k_doc_dir}/${package_of_${component}} COMPONENT ${component})
     endforeach()

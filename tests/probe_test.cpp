@@ -22,6 +22,8 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string VERSION_LINE = std::string("usb3k-probe ") + USB3K_VERSION;
+const std::string SYNOPSIS =
+    "usage: usb3k-probe [--serial S] [--frames N] [--trace] [-h | --help] [--version]";
 const std::string HEADING =
     "  #  USB-3000  flags                     type  ID          location    serial            "
     "description";
@@ -56,6 +58,8 @@ class ProbeTest : public SimTest {
     void TearDown() override {
         static char traceOff[] = "USB3K_TRACE=";
         putenv(traceOff);
+        static char serialOff[] = "USB3K_SERIAL=";
+        putenv(serialOff);
     }
 };
 
@@ -187,7 +191,8 @@ TEST_F(ProbeTest, TraceWritesEveryPacketToStandardError) {
 TEST_F(ProbeTest, UsageHelpAndVersion) {
     ProbeRun run = probeWith({"--help"});
     EXPECT_EQ(run.status, PROBE_OK);
-    EXPECT_EQ(run.out.front(), "usage: usb3k-probe [--serial S] [--frames N] [--trace]");
+    EXPECT_EQ(run.out.front(), SYNOPSIS);
+    EXPECT_EQ(probeWith({"-h"}).out, run.out);
     EXPECT_EQ(sim_call_count(nullptr, "FT_CreateDeviceInfoList"), 0);
 
     run = probeWith({"--version"});
@@ -196,8 +201,7 @@ TEST_F(ProbeTest, UsageHelpAndVersion) {
 
     run = probeWith({"--frames", "3", "--bogus"});
     EXPECT_EQ(run.status, PROBE_USAGE);
-    EXPECT_EQ(run.out, (Lines{"usb3k-probe: unknown argument '--bogus'",
-                              "usage: usb3k-probe [--serial S] [--frames N] [--trace]"}));
+    EXPECT_EQ(run.out, (Lines{"usb3k-probe: unknown argument '--bogus'", SYNOPSIS}));
 
     for (const Lines& wrong : {Lines{"--frames", "0"}, Lines{"--frames", "10001"},
                                Lines{"--frames", "2x"}, Lines{"--frames"}, Lines{"--serial", ""}}) {
@@ -205,6 +209,28 @@ TEST_F(ProbeTest, UsageHelpAndVersion) {
     }
     EXPECT_EQ(parseProbeOptions({"--frames", "10000"}).frames, 10000u);
     EXPECT_EQ(parseProbeOptions({}).frames, 20u);
+    const ProbeOptions joined = parseProbeOptions({"--frames=7", "--serial=A=B"});
+    EXPECT_EQ(joined.frames, 7u);
+    EXPECT_EQ(joined.serialNumber, "A=B");
+    EXPECT_EQ(parseProbeOptions({"--frames="}).error,
+              "--frames wants a number from 1 to 10000, not ''");
+    EXPECT_EQ(parseProbeOptions({"--trace=1"}).error, "unknown argument '--trace=1'");
+}
+
+TEST_F(ProbeTest, Usb3kSerialChoosesTheDeviceUnlessSerialNamesAnother) {
+    sim_add_device(SIM_USB3000_ID, "EMU30002", "USB-3000 (emulated)");
+    static char serial[] = "USB3K_SERIAL=EMU30002";
+    putenv(serial);
+    ProbeRun run = probeWith({"--frames=1"});
+    EXPECT_EQ(run.status, PROBE_OK);
+    EXPECT_EQ(run.out[2], "USB3K_SERIAL=EMU30002: only that USB-3000 is probed");
+    EXPECT_EQ(run.out[9], "USB-3000 EMU30002");
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_PRODUCT_ID), 0);
+
+    run = probeWith({"--serial=EMU30001", "--frames=1"});
+    EXPECT_EQ(run.status, PROBE_OK);
+    EXPECT_EQ(run.out[2], "");
+    EXPECT_EQ(run.out[8], "USB-3000 EMU30001");
 }
 
 }  // namespace

@@ -13,6 +13,21 @@ namespace {
 
 constexpr const char* VERSION_LINE = "usb3k-probe " USB3K_VERSION;
 
+// The variable the library reads to keep one device; the probe follows it so that it checks the
+// device the application would use.
+constexpr const char* SERIAL_VARIABLE = "USB3K_SERIAL";
+
+// What a user without FTDI's driver needs, where the library looks for it.
+#ifdef _WIN32
+constexpr const char* D2XX_REMEDY =
+    "install FTDI's D2XX driver (its setup program puts ftd2xx.dll in the Windows system folder), "
+    "or put ftd2xx.dll beside this program";
+#else
+constexpr const char* D2XX_REMEDY =
+    "install FTDI's D2XX driver: copy libftd2xx.so from FTDI's D2XX download for this machine's "
+    "architecture into /usr/local/lib and run ldconfig (or name its folder in LD_LIBRARY_PATH)";
+#endif
+
 // The library reads USB3K_TRACE when a device is made. putenv keeps the pointer, so the text
 // lives as long as the process.
 void turnWireTraceOn() {
@@ -41,10 +56,15 @@ int probe(const ProbeOptions& options, std::ostream& out) {
     std::string reason;
     if (!loadD2xx(reason)) {
         reportLine(out, "D2XX: not loaded: " + reason);
+        reportLine(out, std::string("to fix: ") + D2XX_REMEDY);
         return PROBE_NO_D2XX;
     }
     reportLine(
         out, d2xxIsEmulator() ? "D2XX: the usb3k emulator (not hardware)" : "D2XX: FTDI's driver");
+    if (options.serialFromEnvironment) {
+        reportLine(out, std::string(SERIAL_VARIABLE) + "=" + options.serialNumber +
+                            ": only that USB-3000 is probed");
+    }
     reportLine(out, "");
 
     const DeviceListReading list = readDeviceList();
@@ -67,7 +87,7 @@ int probe(const ProbeOptions& options, std::ostream& out) {
 }  // namespace
 
 int runProbe(const std::vector<std::string>& args, std::ostream& out) {
-    const ProbeOptions options = parseProbeOptions(args);
+    const ProbeOptions options = parseProbeOptions(args, std::getenv(SERIAL_VARIABLE));
     switch (options.action) {
         case ProbeOptions::Action::Help:
             out << probeUsage() << std::flush;

@@ -4,22 +4,24 @@ namespace {
 
 constexpr unsigned MAX_FRAMES = 10000;
 
-constexpr const char* SYNOPSIS = "usage: usb3k-probe [--serial S] [--frames N] [--trace]";
+constexpr const char* SYNOPSIS =
+    "usage: usb3k-probe [--serial S] [--frames N] [--trace] [-h | --help] [--version]";
 
 // What follows the synopsis in the --help text.
 constexpr const char* USAGE_BODY =
-    "       usb3k-probe --help | --version\n"
     "\n"
     "Lists the FTDI devices that D2XX reports and checks each USB-3000 among them the way the\n"
     "usb3k library uses it: opens and configures it, reads its product ID and version, runs\n"
     "reset, stop codec and rate table 34, and times N decodes of one frame each. For a bug\n"
     "report, paste the whole output together with standard error (usb3k-probe 2>&1).\n"
     "\n"
-    "  --serial S   probe only the USB-3000 with serial number S\n"
+    "  --serial S   probe only the USB-3000 with serial number S (default: $USB3K_SERIAL when\n"
+    "               set, as the library does; otherwise every USB-3000)\n"
     "  --frames N   frames to decode and time, 1 to 10000 (default 20)\n"
     "  --trace      write every packet to standard error too (USB3K_TRACE=1)\n"
-    "  --help       print this text\n"
+    "  -h, --help   print this text\n"
     "  --version    print the program's version\n"
+    "Options that take a value accept it as the next argument or after '=' (--frames=5).\n"
     "\n"
     "Exit status: 0 every USB-3000 probed fine, 1 a USB-3000 failed, 2 wrong usage,\n"
     "3 no D2XX library could be loaded, 4 no USB-3000 found.\n";
@@ -52,11 +54,16 @@ ProbeOptions usageError(const std::string& error) {
 
 }  // namespace
 
-ProbeOptions parseProbeOptions(const std::vector<std::string>& args) {
+ProbeOptions parseProbeOptions(const std::vector<std::string>& args,
+                               const char* serialFromEnvironment) {
     ProbeOptions options;
+    if (serialFromEnvironment != nullptr && *serialFromEnvironment != '\0') {
+        options.serialNumber = serialFromEnvironment;
+        options.serialFromEnvironment = true;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--help") {
+        if (arg == "--help" || arg == "-h") {
             options.action = ProbeOptions::Action::Help;
             return options;
         }
@@ -64,18 +71,25 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& args) {
             options.action = ProbeOptions::Action::Version;
             return options;
         }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
         if (arg == "--trace") {
             options.trace = true;
-        } else if (arg == "--serial" || arg == "--frames") {
-            if (i + 1 == args.size()) {
+        } else if (name == "--serial" || name == "--frames") {
+            std::string value;
+            if (equals != arg.npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 == args.size()) {
                 return usageError(arg + " needs a value");
+            } else {
+                value = args[++i];
             }
-            const std::string& value = args[++i];
-            if (arg == "--serial") {
+            if (name == "--serial") {
                 if (value.empty()) {
                     return usageError("--serial needs a serial number");
                 }
                 options.serialNumber = value;
+                options.serialFromEnvironment = false;
             } else if (!parseFrames(value, options.frames)) {
                 return usageError("--frames wants a number from 1 to " +
                                   std::to_string(MAX_FRAMES) + ", not '" + value + "'");

@@ -7,15 +7,18 @@
 struct ProbeOptions {
     enum class Action { Probe, Help, Version, UsageError };
     Action action = Action::Probe;
-    std::string error;         // for UsageError: what is wrong, as one line
-    std::string serialNumber;  // --serial: only this USB-3000; empty: every one
-    unsigned frames = 20;      // --frames: frames to decode and time
-    bool trace = false;        // --trace: the library's wire trace on standard error
+    std::string error;                   // for UsageError: what is wrong, as one line
+    std::string serialNumber;            // --serial: only this USB-3000; empty: every one
+    bool serialFromEnvironment = false;  // serialNumber came from USB3K_SERIAL, not --serial
+    unsigned frames = 20;                // --frames: frames to decode and time
+    bool trace = false;                  // --trace: the library's wire trace on standard error
 };
 
 // Reads the arguments that follow the program's name. The first --help or --version, or the first
-// mistake, decides the action.
-ProbeOptions parseProbeOptions(const std::vector<std::string>& args);
+// mistake, decides the action. `serialFromEnvironment` is USB3K_SERIAL's value (null when unset):
+// the device to probe unless --serial names another, as the library itself keeps only that one.
+ProbeOptions parseProbeOptions(const std::vector<std::string>& args,
+                               const char* serialFromEnvironment = nullptr);
 
 // The --help text, ending with a line feed.
 std::string probeUsage();

@@ -13,6 +13,7 @@ import java.util.List;
 public final class FrameNotDecodedException extends Usb3kException {
     private static final long serialVersionUID = 1L;
 
+    /** The failed frame's index in the stream, from 0. */
     private final long frameIndex;
 
     /**

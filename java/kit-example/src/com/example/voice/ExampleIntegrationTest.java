@@ -28,14 +28,10 @@ import org.junit.jupiter.api.io.TempDir;
 
 /**
  * How an application tests its decoding without hardware: usb3k.jar and usb3k-emulator.jar on the
- * class path, and the JVM started with the emulator in place of FTDI's driver:
- *
- * <pre>
- * LD_LIBRARY_PATH=EMULATOR_DIR java -Djava.library.path=JNI_DIRS -cp ... (JUnit's launcher)
- * </pre>
- *
- * <p>where EMULATOR_DIR holds the emulator's libftd2xx.so and JNI_DIRS the folders of libusb3k.so
- * and libusb3k_emulator_jni.so. The library's diagnostic lines go to standard error as usual.
+ * class path, nothing else. The jars find their native libraries themselves (installed by the
+ * Debian packages, or inside the Maven artifacts), and the emulator takes FTDI's driver's place as
+ * soon as a test touches {@link Emulator}. The library's diagnostic lines go to standard error as
+ * usual.
  */
 class ExampleIntegrationTest {
     private static final int FRAMES = 10;

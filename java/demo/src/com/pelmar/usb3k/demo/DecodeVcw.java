@@ -21,10 +21,10 @@ import java.util.function.LongConsumer;
  * USB-3000 (or the one named), through {@link Usb3kDecoder}; several files at once on every ready
  * device ({@link SeveralFiles}).
  *
- * <p>Usage: {@code DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav}, or {@code DecodeVcw [--device
- * SERIAL] INPUT.vcw... FOLDER} for several inputs. Exit status 0 when every WAV file was written, 1
- * when something went wrong (one line on standard error says what, and no partial WAV file is
- * left), 2 for wrong usage.
+ * <p>Usage: {@code java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav}, or {@code
+ * java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER} for several inputs. Exit status 0
+ * when every WAV file was written, 1 when something went wrong (one line on standard error says
+ * what, and no partial WAV file is left), 2 for wrong usage.
  */
 public final class DecodeVcw {
     static final int FRAMES_PER_CALL = 50;
@@ -51,8 +51,8 @@ public final class DecodeVcw {
             names.subList(0, 2).clear();
         }
         if (names.size() < 2 || names.stream().anyMatch(name -> name.startsWith("--"))) {
-            err.println("usage: DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav");
-            err.println("       DecodeVcw [--device SERIAL] INPUT.vcw... FOLDER");
+            err.println("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav");
+            err.println("       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER");
             return 2;
         }
         try {

@@ -1,5 +1,6 @@
 package com.pelmar.usb3k.emulator;
 
+import com.pelmar.usb3k.NativeLibrary;
 import java.nio.charset.StandardCharsets;
 import java.util.Objects;
 
@@ -10,13 +11,14 @@ import java.util.Objects;
  *
  * <h2>Running with the emulator</h2>
  *
- * <p>The emulator is a D2XX library of its own, {@code libftd2xx.so}, shipped with this jar: the
- * JVM must load it instead of FTDI's driver. Start the JVM with the emulator's folder first in
- * {@code LD_LIBRARY_PATH} and with the folders of {@code libusb3k.so} and {@code
- * libusb3k_emulator_jni.so} in {@code java.library.path}; put {@code usb3k.jar} and {@code
- * usb3k-emulator.jar} on the class path. {@code USB3KBridge.initialize()} then finds the emulated
- * devices, and the methods of this class change what they do. Never ship the emulator with an
- * application.
+ * <p>The emulator is a D2XX library of its own ({@code libftd2xx.so}, {@code ftd2xx.dll}) with
+ * a JNI library that drives it, both inside this jar: the first use of this class loads them, in
+ * the order {@link NativeLibrary} describes (the property {@link #LIBRARY_PATH_PROPERTY}, then
+ * {@code java.library.path}, then the jar's copies), and from then on the JVM's D2XX is the
+ * emulator's instead of FTDI's driver. Put {@code usb3k.jar} and {@code usb3k-emulator.jar} on the
+ * class path and touch this class before the first decoder opens; {@code USB3KBridge.initialize()}
+ * then finds the emulated devices, and the methods of this class change what they do. Never ship
+ * the emulator with an application.
  *
  * <h2>State</h2>
  *
@@ -39,16 +41,24 @@ import java.util.Objects;
  * <p>Every method may be called from any thread: the emulator guards its state with one lock.
  */
 public final class Emulator {
+    /**
+     * The system property naming the emulator's JNI library, or its folder, to load instead of
+     * the installed one or the jar's copy; a D2XX library beside it is loaded first.
+     */
+    public static final String LIBRARY_PATH_PROPERTY = "usb3k.emulator.library.path";
+
     static {
         try {
-            System.loadLibrary("usb3k_emulator_jni");
+            NativeLibrary.load("usb3k_emulator_jni", LIBRARY_PATH_PROPERTY, "ftd2xx");
         } catch (UnsatisfiedLinkError e) {
             UnsatisfiedLinkError explained =
                     new UnsatisfiedLinkError(
                             "cannot load the usb3k emulator: "
                                     + e.getMessage()
-                                    + " (libusb3k_emulator_jni.so must be in java.library.path"
-                                    + " and the emulator's libftd2xx.so first in"
+                                    + " (outside its jar, libusb3k_emulator_jni.so must be in"
+                                    + " java.library.path or -D"
+                                    + LIBRARY_PATH_PROPERTY
+                                    + ", and the emulator's libftd2xx.so beside it or first in"
                                     + " LD_LIBRARY_PATH)");
             explained.initCause(e);
             throw explained;

@@ -10,7 +10,7 @@ package com.pelmar.base.audio.codec;
  */
 public final class USB3KBridge {
     static {
-        System.loadLibrary("usb3k");
+        com.pelmar.usb3k.NativeLibrary.load();
     }
 
     private USB3KBridge() {}
@@ -23,7 +23,11 @@ public final class USB3KBridge {
      */
     public static native boolean initialize();
 
-    /** The message of the last failed {@link #initialize()}, or an empty string. */
+    /**
+     * Why the last {@link #initialize()} failed.
+     *
+     * @return the message of the last failed {@link #initialize()}, or an empty string
+     */
     public static native String getInitError();
 
     /**
@@ -32,10 +36,18 @@ public final class USB3KBridge {
      * from {@code pcmOffset}: 160 samples of 16 bits, each low byte first. Failures are written to
      * standard error; a refused call writes nothing into {@code pcm}.
      *
+     * @param vcw the frames, 7 bytes each
+     * @param vcwOffset where the first frame starts in {@code vcw}
+     * @param pcm where the speech goes
+     * @param pcmOffset where the first frame's speech starts in {@code pcm}
      * @return always false: the number of bytes written is 320 per frame decoded
      */
     public static native boolean decode(byte[] vcw, int vcwOffset, byte[] pcm, int pcmOffset);
 
-    /** Closes every device that was opened; the next {@link #initialize()} enumerates anew. */
+    /**
+     * Closes every device that was opened; the next {@link #initialize()} enumerates anew.
+     *
+     * @return always true
+     */
     public static native boolean shutdown();
 }

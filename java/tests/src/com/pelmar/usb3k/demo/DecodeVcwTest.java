@@ -272,7 +272,8 @@ class DecodeVcwTest {
     void wrongUsage() {
         ChildJvm.Result result = demo("only-one-argument");
         assertEquals(2, result.exit());
-        assertEquals(List.of("usage: DecodeVcw [--device SERIAL] INPUT.vcw OUTPUT.wav",
-                "       DecodeVcw [--device SERIAL] INPUT.vcw... FOLDER"), result.err());
+        assertEquals(List.of("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav",
+                "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER"),
+                result.err());
     }
 }

@@ -8,7 +8,7 @@ package com.pelmar.usb3k;
  */
 final class Usb3kNative {
     static {
-        System.loadLibrary("usb3k");
+        NativeLibrary.load();
     }
 
     /** How a call failed; the numbers are the library's. */

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -20,6 +19,7 @@
 
 #include "ready_device_test.h"
 #include "sim_test_support.h"
+#include "soak_settings.h"
 
 namespace {
 
@@ -192,16 +192,9 @@ class DeviceTimingSoak : public ReadyDeviceTest {
 };
 
 TEST_F(DeviceTimingSoak, AGlitchNeverCostsALaterCallNorDeliversDamagedSpeech) {
-    const char* seedText = std::getenv("USB3K_SOAK_SEED");
-    const char* framesText = std::getenv("USB3K_SOAK_FRAMES");
-    const std::vector<uint32_t> seeds =
-        seedText != nullptr
-            ? std::vector<uint32_t>{static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10))}
-            : std::vector<uint32_t>{1, 2, 3};
-    const long frames = framesText != nullptr ? std::strtol(framesText, nullptr, 10) : 6000;
     int kindsMet = 0;
-    for (const uint32_t seed : seeds) {
-        const Totals totals = soak(frames, seed);
+    for (const uint32_t seed : soakSeeds()) {
+        const Totals totals = soak(soakFrames(6000), seed);
         print(totals, seed);
         EXPECT_EQ(totals.wrongBlocks, 0) << "seed " << seed;
         EXPECT_EQ(totals.corruptedBlocks, 0) << "seed " << seed;

@@ -39,7 +39,10 @@ public class Usb3kException extends java.io.IOException {
         OTHER,
     }
 
+    /** What kind of failure this is. */
     private final Reason reason;
+
+    /** The library's lines of the failed operation, in the order it wrote them. */
     private final List<String> lines;
 
     /**

@@ -180,35 +180,3 @@ TEST(ResponsePacket, EmptyPacketDumpsThePrefixOnly) {
 }
 
 }  // namespace
-
-namespace {
-
-// The parity field where the walk ends: its parity is what the bytes give, its byte what the
-// packet carries; a packet whose walk ends elsewhere, or whose 0x2F is its last byte, has none.
-TEST(ResponsePacket, TheParityFieldIsWhereTheWalkEnds) {
-    uint8_t wanted = 0;
-    uint8_t got = 0;
-    EXPECT_TRUE(response(hexBytes("61 00 03 00 39 2f 15"))->parityField(wanted, got));
-    EXPECT_EQ(wanted, 0x15);
-    EXPECT_EQ(got, 0x15);
-
-    // Past a speech field: 0x2F bytes inside the speech are not the parity field.
-    std::vector<uint8_t> fields{0x00, 0xa0};
-    fields.insert(fields.end(), 320, 0x2f);
-    fields.push_back(FIELD_PARITY);
-    fields.push_back(0x99);
-    std::vector<uint8_t> packet = packetOf(fields);
-    uint8_t parity = 0;
-    for (std::size_t i = 1; i + 1 < packet.size(); ++i) {
-        parity ^= packet[i];
-    }
-    EXPECT_TRUE(response(packet)->parityField(wanted, got));
-    EXPECT_EQ(wanted, parity);
-    EXPECT_EQ(got, 0x99);
-
-    EXPECT_FALSE(response(hexBytes("61 00 03 00 3a 2f 15"))->parityField(wanted, got));
-    EXPECT_FALSE(response(hexBytes("61 00 02 00 39 2f"))->parityField(wanted, got));
-    EXPECT_FALSE(response(hexBytes("61 00 01 00 39"))->parityField(wanted, got));
-}
-
-}  // namespace

@@ -10,6 +10,7 @@
 
 #include "bench/vcw_frames.h"
 #include "device/frame_packing.h"
+#include "device/link_settings.h"
 #include "device/usb3k.h"
 #include "sim/usb3k_sim.h"
 
@@ -41,10 +42,10 @@ void decodeFrames(benchmark::State& state, bool paced, int latencyMs) {
     sim_record_transcript(0);
     sim_set_paced(paced ? 1 : 0);
     if (latencyMs > 0) {
-        setenv("USB3K_LATENCY_TIMER_MS", std::to_string(latencyMs).c_str(), 1);
+        setenv(LATENCY_TIMER_VARIABLE, std::to_string(latencyMs).c_str(), 1);
     }
     USB3K device(SIM_DEFAULT_SERIAL);
-    unsetenv("USB3K_LATENCY_TIMER_MS");
+    unsetenv(LATENCY_TIMER_VARIABLE);
     if (!device.ready || device.reset() != 0 || device.stopCodec() != 0 || device.setRate() != 0) {
         state.SkipWithError("emulated device not ready");
         return;

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr const char* FACTORY = "USB3KFactory::USB3KFactory";
-constexpr const char* SERIAL_VARIABLE = "USB3K_SERIAL";
 
 }  // namespace
 

@@ -8,6 +8,9 @@
 
 #include "device/usb3k.h"
 
+// The environment variable that limits the device list to the USB-3000 with that serial number.
+constexpr const char* SERIAL_VARIABLE = "USB3K_SERIAL";
+
 // Finds every attached USB-3000 through the D2XX device list and opens each one, in list order.
 // Devices that could not be opened or identified stay in the list with ready == false.
 class USB3KFactory {

@@ -11,6 +11,7 @@
 #include "device/command_result.h"
 #include "device/device_list.h"
 #include "device/frame_packing.h"
+#include "device/link_settings.h"
 #include "device/usb3k.h"
 #include "packet/packet_constants.h"
 #include "tools/d2xx_status_text.h"
@@ -107,8 +108,8 @@ bool timeDecoding(USB3K& device, unsigned frames, std::ostream& out) {
 
 // Identification, the commands and the decodes on an opened device; true when all succeeded.
 bool exercise(USB3K& device, unsigned frames, std::ostream& out) {
-    reportLine(out, "  latency timer: " + std::to_string(device.latencyTimer()) +
-                        " ms (USB3K_LATENCY_TIMER_MS, 1 to 16)");
+    reportLine(out, "  latency timer: " + std::to_string(device.latencyTimer()) + " ms (" +
+                        LATENCY_TIMER_VARIABLE + ", 1 to 16)");
     reportLine(out, "  product ID: " + (device.productId.empty() ? "(none)" : device.productId));
     reportLine(out, "  version: " + (device.version.empty() ? "(none)" : device.version));
     if (!device.ready) {

@@ -4,6 +4,7 @@
 
 #include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
+#include "device/usb3k_factory.h"
 #include "tools/device_check.h"
 #include "tools/device_table.h"
 #include "tools/probe_options.h"
@@ -12,10 +13,6 @@
 namespace {
 
 constexpr const char* VERSION_LINE = "usb3k-probe " USB3K_VERSION;
-
-// The variable the library reads to keep one device; the probe follows it so that it checks the
-// device the application would use.
-constexpr const char* SERIAL_VARIABLE = "USB3K_SERIAL";
 
 // What a user without FTDI's driver needs, where the library looks for it.
 #ifdef _WIN32
@@ -87,6 +84,8 @@ int probe(const ProbeOptions& options, std::ostream& out) {
 }  // namespace
 
 int runProbe(const std::vector<std::string>& args, std::ostream& out) {
+    // The probe follows the variable the library reads, so that it checks the device the
+    // application would use.
     const ProbeOptions options = parseProbeOptions(args, std::getenv(SERIAL_VARIABLE));
     switch (options.action) {
         case ProbeOptions::Action::Help:

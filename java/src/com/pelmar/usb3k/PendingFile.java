@@ -17,12 +17,14 @@ import java.nio.file.StandardCopyOption;
  *
  * <p>A destination that is a symbolic link is written through: the link stays, and the file it
  * leads to (at the end of a chain of links) is replaced, the temporary file made beside that file
- * so that the rename stays within one file system. Every failure names the destination as the caller
- * named it ({@link FileFailure}), never the temporary file, which it keeps as its cause.
+ * so that the rename stays within one file system. Every failure names the destination as the
+ * caller named it ({@link FileFailure}), never the temporary file, which it keeps as its cause.
  */
 final class PendingFile implements AutoCloseable {
     /** Links followed at most before a chain counts as a loop, as on Linux. */
     private static final int MAX_LINKS = 40;
+    /** The WAV writer's writes are a few KB each: buffered, the file gets fewer, larger ones. */
+    private static final int BUFFER_BYTES = 1 << 16;
 
     private final Path named;
     private final Path destination;
@@ -47,6 +49,10 @@ final class PendingFile implements AutoCloseable {
         return destination;
     }
 
+    /**
+     * The file at the end of the chain of symbolic links that starts at {@code path} ({@code path}
+     * itself when it is no link); it may not exist yet. A relative link leads from its own folder.
+     */
     private Path throughLinks(Path path) throws IOException {
         Path file = path.toAbsolutePath();
         for (int links = 0; Files.isSymbolicLink(file); links++) {
@@ -69,7 +75,7 @@ final class PendingFile implements AutoCloseable {
     OutputStream create() throws IOException {
         try {
             temporary = createBeside(destination);
-            return new Named(new BufferedOutputStream(Files.newOutputStream(temporary), 1 << 16));
+            return new Named(new BufferedOutputStream(Files.newOutputStream(temporary), BUFFER_BYTES));
         } catch (IOException e) {
             throw FileFailure.cannotWrite(named, e);
         }

@@ -239,8 +239,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @throws IllegalArgumentException when {@code frames} is negative, or when {@code vcw} and
      *     {@code pcm} are one array and the frames and the speech overlap in it
      * @throws IllegalStateException when the decoder is closed: before the call, then nothing is
-     *     sent or written; or by another thread during it, which waits for the call into the
-     *     library in progress to end: {@code pcm} then holds the speech of the frames decoded
+     *     sent or written; or by another thread during it, whose close waits for the call into
+     *     the library in progress to end: then {@code pcm} holds the speech of the frames decoded
      *     until then, from the first, a multiple of {@link #FRAMES_PER_LIBRARY_CALL} frames, and
      *     the rest of the region is as it was before the call
      */
@@ -455,7 +455,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @throws FrameNotDecodedException when the device is gone
      * @throws java.io.InterruptedIOException when the thread is interrupted
      * @throws java.nio.file.FileSystemException {@code cannot read VCW: it is a directory}; {@code
-     *     cannot write WAV: it is the input file}, {@code …: it is a directory}, or {@code …:
+     *     cannot write WAV: it is the input file}, {@code ...: it is a directory}, or {@code ...:
      *     REASON} when it cannot be written
      * @throws IOException when {@code vcw} cannot be read, or is not a whole number of frames or
      *     too long for one WAV file (2 GB of speech, 37 hours)

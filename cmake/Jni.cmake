@@ -46,6 +46,7 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/ConcealingDecoder.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/SpeechInputStream.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/PendingFile.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FileFailure.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeLibrary.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibrarySearch.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibraryCache.java

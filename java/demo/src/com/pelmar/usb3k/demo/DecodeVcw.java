@@ -74,13 +74,9 @@ public final class DecodeVcw {
 
     private void decode(String serial, Path input, Path output) throws DemoFailure {
         long frames = countFrames(input);
-        refuseToReplace(input, output);
         if (frames * Usb3kDecoder.SPEECH_BYTES > MAX_SPEECH_BYTES) {
             throw new DemoFailure(
                     input + " is too long for one WAV file: " + frames + " frames");
-        }
-        if (Files.isDirectory(output)) {
-            throw new DemoFailure("cannot write " + output + ": it is a directory");
         }
         Usb3kDevice device = listed(serial);
         try (Usb3kDecoder decoder = openDecoder(serial)) {
@@ -109,7 +105,11 @@ public final class DecodeVcw {
         return null;
     }
 
-    /** Decodes one file into its WAV file; a frame that fails twice is silence, told on out. */
+    /**
+     * Decodes one file into its WAV file; a frame that fails twice is silence, told on out. The
+     * library refuses an output that is the input file by any name, or a folder, with its reason:
+     * {@code cannot write OUTPUT: it is the input file}.
+     */
     static long decodeFile(
             Usb3kDecoder decoder,
             Path input,
@@ -158,20 +158,6 @@ public final class DecodeVcw {
                             + " bytes are not a whole number of 7-byte frames");
         }
         return size / Usb3kDecoder.FRAME_BYTES;
-    }
-
-    /**
-     * An output that is the input file, by another name or through a link, means the two were
-     * mistaken for each other: writing the WAV there would cost the user the frames it came from.
-     */
-    private static void refuseToReplace(Path input, Path output) throws DemoFailure {
-        try {
-            if (Files.exists(output) && Files.isSameFile(input, output)) {
-                throw new DemoFailure("cannot write " + output + ": it is the input file");
-            }
-        } catch (IOException e) {
-            throw new DemoFailure("cannot write " + output + ": " + reason(e));
-        }
     }
 
     static Usb3kDecoder openDecoder(String serial) throws DemoFailure {

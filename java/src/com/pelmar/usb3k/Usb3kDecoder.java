@@ -112,6 +112,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
      */
     public static List<Usb3kDevice> devices() throws Usb3kException {
+        Usb3kNative.load();
         byte[][] texts = Usb3kNative.devices();
         NativeResult result = NativeResult.last();
         if (texts == null) {
@@ -167,6 +168,7 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     private static Usb3kDecoder openNative(byte[] serialNumber) throws Usb3kException {
+        Usb3kNative.load();
         byte[][] opened = new byte[1][];
         long handle = Usb3kNative.open(serialNumber, opened);
         if (handle == 0) {

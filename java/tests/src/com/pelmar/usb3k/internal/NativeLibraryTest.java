@@ -30,7 +30,10 @@ import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-/** Where the native library comes from, in which order, and how the cache guards its copies. */
+/**
+ * Where the native library comes from, in which order, how the cache guards its copies, and what
+ * a failed load says, every time.
+ */
 class NativeLibraryTest {
     private static final byte[] JAR_COPY = "the jar's libx.so".getBytes(StandardCharsets.UTF_8);
     private static final byte[] JAR_COMPANION =
@@ -129,9 +132,10 @@ class NativeLibraryTest {
         assertEquals(List.of(), loaded);
 
         // A home that does not exist is never made: the next place takes the copies.
-        search(null, "", null, List.of(place("no-home/.cache/usb3k", "no-home"), place("tmp", null)))
-                .load("x", null);
-        assertEquals(List.of(temp.resolve("tmp/" + sha256(JAR_COPY) + "/libx.so").toString()), loaded);
+        CachePlace home = place("no-home/.cache/usb3k", "no-home");
+        search(null, "", null, List.of(home, place("tmp", null))).load("x", null);
+        Path fallback = temp.resolve("tmp/" + sha256(JAR_COPY) + "/libx.so");
+        assertEquals(List.of(fallback.toString()), loaded);
         assertFalse(Files.exists(temp.resolve("no-home")));
     }
 
@@ -182,11 +186,14 @@ class NativeLibraryTest {
                 root + " is owned by another user (uid " + me + ")",
                 refusal(new LibraryCache(place, me + 1)));
         Files.setPosixFilePermissions(root, PosixFilePermissions.fromString("rwxrwxrwx"));
-        assertEquals(root + " may be written by others (rwxrwxrwx)", refusal(new LibraryCache(place)));
-        Path open = Files.createDirectories(temp.resolve("open/usb3k"));
-        Files.setPosixFilePermissions(open.getParent(), PosixFilePermissions.fromString("rwxrwxrwx"));
         assertEquals(
-                open + ": others may write " + open.getParent() + " and it has no sticky bit (rwxrwxrwx)",
+                root + " may be written by others (rwxrwxrwx)", refusal(new LibraryCache(place)));
+        Path open = Files.createDirectories(temp.resolve("open/usb3k"));
+        Files.setPosixFilePermissions(
+                open.getParent(), PosixFilePermissions.fromString("rwxrwxrwx"));
+        assertEquals(
+                open + ": others may write " + open.getParent()
+                        + " and it has no sticky bit (rwxrwxrwx)",
                 refusal(new LibraryCache(new CachePlace(open, null, null))));
         assertEquals(List.of(expected, elsewhere), listFiles(temp));
     }
@@ -201,8 +208,9 @@ class NativeLibraryTest {
         // The jar's copy, where the class path finds it: the jar itself, or a folder made here.
         String file = System.mapLibraryName("usb3k");
         Path resources = Files.createDirectories(temp.resolve("resources"));
-        byte[] library = null;
-        try (InputStream jar = NativeLibrary.class.getClassLoader().getResourceAsStream(resource(file))) {
+        byte[] library;
+        ClassLoader loader = NativeLibrary.class.getClassLoader();
+        try (InputStream jar = loader.getResourceAsStream(resource(file))) {
             library = jar == null ? null : jar.readAllBytes();
         }
         for (String folder : System.getProperty("java.library.path").split(File.pathSeparator)) {
@@ -218,9 +226,8 @@ class NativeLibraryTest {
         Path tmp = Files.createDirectory(temp.resolve("tmp"));
         assertEquals(List.of("loaded", "loaded", "loaded"), child(resources, readOnlyHome, tmp));
         String user = System.getProperty("user.name");
-        assertArrayEquals(
-                library,
-                Files.readAllBytes(tmp.resolve("usb3k-" + user + "/" + sha256(library) + "/" + file)));
+        Path extracted = tmp.resolve("usb3k-" + user + "/" + sha256(library) + "/" + file);
+        assertArrayEquals(library, Files.readAllBytes(extracted));
 
         Path open = Files.createDirectory(temp.resolve("open"));
         Files.setPosixFilePermissions(open, PosixFilePermissions.fromString("rwxrwxrwx"));
@@ -233,8 +240,8 @@ class NativeLibraryTest {
                         + open + " and it has no sticky bit (rwxrwxrwx); to fix: name the library"
                         + " with -Dusb3k.library.path=/path/to/libusb3k.so (or its folder), or"
                         + " install the package libusb3k-jni";
-        assertEquals(
-                List.of(message, message, message), child(resources, temp.resolve("no-home"), open));
+        Path noHome = temp.resolve("no-home");
+        assertEquals(List.of(message, message, message), child(resources, noHome, open));
     }
 
     private static String resource(String file) {
@@ -256,12 +263,14 @@ class NativeLibraryTest {
                         "-cp",
                         System.getProperty("java.class.path") + File.pathSeparator + resources,
                         Child.class.getName()));
-        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        // The library's own lines (no D2XX library, say) go to the test's log, not into the result.
+        ProcessBuilder builder =
+                new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT);
         builder.environment().remove("XDG_CACHE_HOME");
         Process process = builder.start();
         String out = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         assertTrue(process.waitFor(60, TimeUnit.SECONDS));
-        return out.lines().filter(line -> !line.startsWith("usb3k:")).toList();
+        return out.lines().toList();
     }
 
     /** Asks for the devices twice and opens one, saying what each call threw. */

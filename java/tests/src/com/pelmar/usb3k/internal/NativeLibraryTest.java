@@ -31,7 +31,7 @@ import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-/** Where the native library comes from, in which order, how the cache guards it, what failing says. */
+/** The native library's places and their order, the cache's guards, and what a failure says. */
 class NativeLibraryTest {
     private static final byte[] JAR_COPY = "the jar's libx.so".getBytes(StandardCharsets.UTF_8);
     private static final byte[] JAR_COMPANION =
@@ -160,8 +160,7 @@ class NativeLibraryTest {
         assertTrue(Files.isRegularFile(expected, LinkOption.NOFOLLOW_LINKS));
         assertEquals(List.of(expected, elsewhere), listFiles(temp));
 
-        // Folders of another user's or that others may write are refused, and nothing is written
-        // into them (a folder below one that others may write: the last test).
+        // Folders of another user's or that others may write are refused; nothing is written there.
         int me = (Integer) Files.getAttribute(root, "unix:uid");
         assertEquals(
                 root + " is owned by another user (uid " + me + ")",

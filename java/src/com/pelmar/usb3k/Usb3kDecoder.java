@@ -116,9 +116,11 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the devices; empty when none is attached
      * @throws Usb3kException {@link Usb3kException.Reason#NO_D2XX_LIBRARY} or {@link
      *     Usb3kException.Reason#DEVICE_LIST_FAILED}
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static List<Usb3kDevice> devices() throws Usb3kException {
+        Usb3kNative.load();
         byte[][] texts = Usb3kNative.devices();
         NativeResult result = NativeResult.last();
         if (texts == null) {
@@ -153,7 +155,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     Usb3kException.Reason#DEVICE_LIST_FAILED}, {@link Usb3kException.Reason#NO_DEVICE},
      *     {@link Usb3kException.Reason#IN_USE} (every device is held) or {@link
      *     Usb3kException.Reason#NOT_READY}
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static Usb3kDecoder open() throws Usb3kException {
         return openNative(null);
@@ -166,7 +169,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return a decoder, to be closed when done
      * @throws Usb3kException as {@link #open()} does, and {@link
      *     Usb3kException.Reason#NO_SUCH_DEVICE} when no attached USB-3000 has that serial number
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static Usb3kDecoder open(String serialNumber) throws Usb3kException {
         Objects.requireNonNull(serialNumber, "serialNumber");
@@ -174,6 +178,7 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     private static Usb3kDecoder openNative(byte[] serialNumber) throws Usb3kException {
+        Usb3kNative.load();
         byte[][] opened = new byte[1][];
         long handle = Usb3kNative.open(serialNumber, opened);
         if (handle == 0) {

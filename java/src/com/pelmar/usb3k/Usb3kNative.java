@@ -7,8 +7,14 @@ package com.pelmar.usb3k;
  * (Latin-1), as D2XX holds them.
  */
 final class Usb3kNative {
+    /** The system property that, set to {@code false}, keeps these methods' lines off standard error. */
+    static final String STANDARD_ERROR_PROPERTY = "usb3k.stderr";
+
     static {
         NativeLibrary.load();
+        if ("false".equalsIgnoreCase(System.getProperty(STANDARD_ERROR_PROPERTY))) {
+            setStandardError(false);
+        }
     }
 
     /** How a call failed; the numbers are the library's. */
@@ -52,9 +58,18 @@ final class Usb3kNative {
     /** Closes the handle's device once the exchange in progress on it has ended. */
     static native void close(long handle);
 
+    /**
+     * Whether the lines of these methods also go to standard error, as they do until told
+     * otherwise; the lines of {@code USB3KBridge} always do.
+     */
+    static native void setStandardError(boolean written);
+
     /** How the calling thread's last call failed, or {@link #NONE}. */
     static native int failure();
 
-    /** The lines the calling thread's last call wrote, in order. */
+    /**
+     * The lines the calling thread's last call wrote, in order: its diagnostic lines and, with
+     * {@code USB3K_TRACE=1}, its {@code usb3k-trace} lines among them.
+     */
     static native byte[][] lines();
 }

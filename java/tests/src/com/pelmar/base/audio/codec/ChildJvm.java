@@ -11,8 +11,9 @@ import java.util.List;
 import java.util.Map;
 
 /**
- * Runs a main class in a new JVM, with this JVM's class path, library path and JNI checking:
- * for what only a new process shows (the state right after loading), and for programs that exit.
+ * Runs a main class in a new JVM, with this JVM's class path, library path, logging configuration
+ * and JNI checking: for what only a new process shows (the state right after loading), and for
+ * programs that exit.
  */
 public final class ChildJvm {
     private ChildJvm() {}
@@ -42,6 +43,10 @@ public final class ChildJvm {
         command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
         command.add("-Xcheck:jni");
         command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
+        String logging = System.getProperty("java.util.logging.config.file");
+        if (logging != null) {
+            command.add("-Djava.util.logging.config.file=" + logging);
+        }
         command.add("-cp");
         command.add(classPath());
         command.add(main.getName());

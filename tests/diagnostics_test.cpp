@@ -1,5 +1,5 @@
-// The capture of diagnostic and trace lines: per thread, by every capture open, and on standard
-// error unless the innermost capture keeps them off it.
+// The capture of diagnostic lines: per thread, by every capture open, and every line still on
+// standard error.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,7 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(DiagnosticCapture, KeepsTheLinesOfItsOwnThreadInOrderAndWritesThemUnlessToldNotTo) {
+TEST(DiagnosticCapture, EachKeepsTheLinesOfItsOwnThreadInOrderWhileTheyStillGoToStandardError) {
     Lines outer;
     Lines inner;
     Lines otherThread;
@@ -22,14 +22,10 @@ TEST(DiagnosticCapture, KeepsTheLinesOfItsOwnThreadInOrderAndWritesThemUnlessTol
         writeDiagnostic("A::a", " - one");
         {
             DiagnosticCapture nested;
-            writeTraceLine("usb3k-trace >>: 61 ");
+            writeDiagnostic("A::b", " - two");
             std::thread([&] {
-                DiagnosticCapture theirs(false);
+                DiagnosticCapture theirs;
                 writeDiagnostic("B::b", " - elsewhere");
-                {
-                    DiagnosticCapture nestedInQuiet;
-                    writeDiagnostic("B::c", " - also kept off");
-                }
                 otherThread = theirs.take();
             }).join();
             inner = nested.take();
@@ -37,10 +33,10 @@ TEST(DiagnosticCapture, KeepsTheLinesOfItsOwnThreadInOrderAndWritesThemUnlessTol
         writeDiagnostic("", "three");
         outer = capture.take();
     });
-    EXPECT_EQ(outer, (Lines{"A::a - one", "usb3k-trace >>: 61 ", "three"}));
-    EXPECT_EQ(inner, (Lines{"usb3k-trace >>: 61 "}));
-    EXPECT_EQ(otherThread, (Lines{"B::b - elsewhere", "B::c - also kept off"}));
-    EXPECT_EQ(written, (Lines{"A::a - one", "usb3k-trace >>: 61 ", "three"}));
+    EXPECT_EQ(outer, (Lines{"A::a - one", "A::b - two", "three"}));
+    EXPECT_EQ(inner, (Lines{"A::b - two"}));
+    EXPECT_EQ(otherThread, (Lines{"B::b - elsewhere"}));
+    EXPECT_EQ(written, (Lines{"A::a - one", "A::b - two", "B::b - elsewhere", "three"}));
 }
 
 }  // namespace

@@ -11,9 +11,8 @@ import java.util.List;
 import java.util.Map;
 
 /**
- * Runs a main class in a new JVM, with this JVM's class path, library path, logging configuration
- * and JNI checking: for what only a new process shows (the state right after loading), and for
- * programs that exit.
+ * Runs a main class in a new JVM with this JVM's class path, library path, logging and JNI checks:
+ * for what only a new process shows (the state right after loading), and for programs that exit.
  */
 public final class ChildJvm {
     private ChildJvm() {}

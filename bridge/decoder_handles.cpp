@@ -12,6 +12,7 @@
 #include "device/device_list.h"
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
+#include "device/wire_trace.h"
 #include "packet/packet_constants.h"
 
 namespace {
@@ -43,10 +44,13 @@ HandleFailure readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NO
     return HandleFailure::None;
 }
 
+// The diagnostic lines, trace lines left out, joined by "; ".
 std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) {
-        text += text.empty() ? line : "; " + line;
+        if (!isTraceLine(line)) {
+            text += text.empty() ? line : "; " + line;
+        }
     }
     return text;
 }

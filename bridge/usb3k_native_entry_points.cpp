@@ -2,6 +2,7 @@
 // Usb3kDecoder. Each keeps, for the calling thread, how it failed and the lines it wrote, which
 // Java reads back with failure() and lines(). Texts cross as byte arrays, one byte a character,
 // as D2XX holds them. No C++ exception reaches the JVM.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct LastCall {
     std::vector<std::string> lines;
 };
 thread_local LastCall lastCall;
+
+// Whether the lines of these methods also go to standard error (setStandardError); the bridge's
+// lines always do.
+std::atomic<bool> linesToStandardError{true};
 
 void finish(HandleFailure failure, DiagnosticCapture& capture) {
     lastCall.failure = failure;
@@ -65,7 +70,7 @@ std::string textOf(JNIEnv* env, jbyteArray bytes) {
 extern "C" {
 
 JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv* env, jclass) {
-    DiagnosticCapture capture;
+    DiagnosticCapture capture(linesToStandardError.load());
     try {
         std::vector<AttachedUsb3000> devices;
         const HandleFailure failure = listUsb3000s(devices);
@@ -90,7 +95,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv*
 JNIEXPORT jlong JNICALL Java_com_pelmar_usb3k_Usb3kNative_open(JNIEnv* env, jclass,
                                                                jbyteArray serialNumber,
                                                                jobjectArray opened) {
-    DiagnosticCapture capture;
+    DiagnosticCapture capture(linesToStandardError.load());
     try {
         const std::string wanted = serialNumber == nullptr ? "" : textOf(env, serialNumber);
         int64_t handle = 0;
@@ -119,7 +124,7 @@ JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_decode(JNIEnv* env, jcl
                                                                 jbyteArray vcw, jint vcwOffset,
                                                                 jint frames, jbyteArray pcm,
                                                                 jint pcmOffset) {
-    DiagnosticCapture capture;
+    DiagnosticCapture capture(linesToStandardError.load());
     int32_t decoded = 0;
     try {
         finish(decodeOnHandle(env, handle, vcw, vcwOffset, frames, pcm, pcmOffset, decoded),
@@ -132,13 +137,18 @@ JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_decode(JNIEnv* env, jcl
 }
 
 JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, jlong handle) {
-    DiagnosticCapture capture;
+    DiagnosticCapture capture(linesToStandardError.load());
     try {
         closeDecoder(handle);
         finish(HandleFailure::None, capture);
     } catch (...) {
         reportEscaped("Usb3kDecoder::close");
     }
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_setStandardError(JNIEnv*, jclass,
+                                                                          jboolean written) {
+    linesToStandardError.store(written == JNI_TRUE);
 }
 
 JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_failure(JNIEnv*, jclass) {

@@ -41,6 +41,7 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kException.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kNative.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeResult.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibraryLog.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FrameNotDecodedException.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FrameConcealedListener.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/ConcealingDecoder.java

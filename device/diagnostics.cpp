@@ -4,13 +4,17 @@
 
 namespace {
 
-// The capture of the calling thread, or none: per thread, so that one thread's operation never
-// collects another's lines.
+// The innermost capture of the calling thread, or none: per thread, so that one thread's
+// operation never collects another's lines.
 thread_local DiagnosticCapture* activeCapture = nullptr;
 
 }  // namespace
 
-DiagnosticCapture::DiagnosticCapture() : enclosing_(activeCapture) {
+DiagnosticCapture::DiagnosticCapture()
+    : DiagnosticCapture(activeCapture == nullptr || activeCapture->toStandardError_) {}
+
+DiagnosticCapture::DiagnosticCapture(bool toStandardError)
+    : enclosing_(activeCapture), toStandardError_(toStandardError) {
     activeCapture = this;
 }
 
@@ -18,13 +22,22 @@ DiagnosticCapture::~DiagnosticCapture() {
     activeCapture = enclosing_;
 }
 
-void writeDiagnostic(const char* where, const std::string& message) {
-    std::string line(where);
-    line += message;
-    if (activeCapture != nullptr) {
-        activeCapture->lines_.push_back(line);
+void DiagnosticCapture::keepAndWrite(std::string line) {
+    for (DiagnosticCapture* capture = activeCapture; capture != nullptr;
+         capture = capture->enclosing_) {
+        capture->lines_.push_back(line);
     }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    if (activeCapture == nullptr || activeCapture->toStandardError_) {
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    }
+}
+
+void writeDiagnostic(const char* where, const std::string& message) {
+    DiagnosticCapture::keepAndWrite(where + message);
+}
+
+void writeTraceLine(const std::string& line) {
+    DiagnosticCapture::keepAndWrite(line);
 }

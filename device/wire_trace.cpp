@@ -1,11 +1,17 @@
 #include "device/wire_trace.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "device/diagnostics.h"
 #include "packet/hex_dump.h"
+
+namespace {
+
+constexpr char TRACE_PREFIX[] = "usb3k-trace ";
+
+}  // namespace
 
 bool wireTraceWanted() {
     const char* value = std::getenv("USB3K_TRACE");
@@ -13,7 +19,11 @@ bool wireTraceWanted() {
 }
 
 void traceBytes(const char* direction, const uint8_t* bytes, std::size_t count) {
-    const std::string line = "usb3k-trace " + hexDump(direction, bytes, count);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    std::string line = TRACE_PREFIX + hexDump(direction, bytes, count);
+    line.pop_back();  // the end of line, which writeTraceLine adds
+    writeTraceLine(line);
+}
+
+bool isTraceLine(const std::string& line) {
+    return line.compare(0, sizeof TRACE_PREFIX - 1, TRACE_PREFIX) == 0;
 }

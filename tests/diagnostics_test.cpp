@@ -1,4 +1,4 @@
-// The capture of diagnostic lines: per thread, innermost capture only, and every line still on
+// The capture of diagnostic lines: per thread, by every capture open, and every line still on
 // standard error.
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(DiagnosticCapture, KeepsTheLinesOfItsOwnThreadInOrderWhileTheyStillGoToStandardError) {
+TEST(DiagnosticCapture, EachKeepsTheLinesOfItsOwnThreadInOrderWhileTheyStillGoToStandardError) {
     Lines outer;
     Lines inner;
     Lines otherThread;
@@ -33,7 +33,7 @@ TEST(DiagnosticCapture, KeepsTheLinesOfItsOwnThreadInOrderWhileTheyStillGoToStan
         writeDiagnostic("", "three");
         outer = capture.take();
     });
-    EXPECT_EQ(outer, (Lines{"A::a - one", "three"}));
+    EXPECT_EQ(outer, (Lines{"A::a - one", "A::b - two", "three"}));
     EXPECT_EQ(inner, (Lines{"A::b - two"}));
     EXPECT_EQ(otherThread, (Lines{"B::b - elsewhere"}));
     EXPECT_EQ(written, (Lines{"A::a - one", "A::b - two", "B::b - elsewhere", "three"}));

@@ -28,7 +28,8 @@ if(CHECK STREQUAL "exports")
         Java_com_pelmar_usb3k_Usb3kNative_devices
         Java_com_pelmar_usb3k_Usb3kNative_failure
         Java_com_pelmar_usb3k_Usb3kNative_lines
-        Java_com_pelmar_usb3k_Usb3kNative_open)
+        Java_com_pelmar_usb3k_Usb3kNative_open
+        Java_com_pelmar_usb3k_Usb3kNative_setStandardError)
     if(NOT ours STREQUAL expected)
         message(FATAL_ERROR "${LIBRARY} exports:\n${symbols}\nexpected only: ${expected}")
     endif()

@@ -9,7 +9,9 @@ import java.util.List;
 /**
  * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
  * when it fails again its speech is silence. Gives up only when the device is gone. Keeps the
- * stream's position and the current run of frames without speech across calls.
+ * stream's position and the current run of frames without speech across calls. Logs the lines of
+ * a failed frame with those of its second attempt: as a failure when its speech is lost, as passed
+ * when the second attempt decoded it.
  */
 final class ConcealingDecoder {
     private final Usb3kDecoder decoder;
@@ -45,6 +47,7 @@ final class ConcealingDecoder {
                 framesWithoutSpeech = 0;
             }
             if (attempt.decoded() == count) {
+                attempt.result().log(LibraryLog.PASSED);
                 continue;
             }
             Recovery recovery = recover(vcw, done, pcm, attempt.result());
@@ -84,11 +87,17 @@ final class ConcealingDecoder {
         if (first.failure() != Usb3kNative.DEVICE_GONE) {
             Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
             if (again.decoded() == 1) {
+                first.log(LibraryLog.PASSED);
+                again.result().log(LibraryLog.PASSED);
                 framesWithoutSpeech = 0;
                 return new Recovery(true, null);
             }
             last = again.result();
             lines.addAll(last.lines());
+        }
+        first.log(LibraryLog.FAILED);
+        if (last != first) {
+            last.log(LibraryLog.FAILED);
         }
         if (last.failure() == Usb3kNative.DEVICE_GONE) {
             return new Recovery(

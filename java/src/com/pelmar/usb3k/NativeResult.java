@@ -4,11 +4,20 @@ import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 
-/** What the calling thread's last {@link Usb3kNative} call left: how it failed, and its lines. */
-record NativeResult(int failure, List<String> lines) {
+/**
+ * What the calling thread's last {@link Usb3kNative} call left: how it failed, its diagnostic lines,
+ * and every line it wrote (trace lines among them), which {@link #log} hands to the logger.
+ */
+record NativeResult(int failure, List<String> lines, List<String> written) {
     /** Reads the calling thread's last call. */
     static NativeResult last() {
-        return new NativeResult(Usb3kNative.failure(), texts(Usb3kNative.lines()));
+        List<String> written = texts(Usb3kNative.lines());
+        return new NativeResult(Usb3kNative.failure(), LibraryLog.withoutTrace(written), written);
+    }
+
+    /** Logs every line the call wrote, diagnostic lines at level ({@link LibraryLog}). */
+    void log(System.Logger.Level level) {
+        LibraryLog.log(level, written);
     }
 
     /** Bytes as text, one character a byte, as D2XX holds serial numbers and descriptions. */

@@ -45,8 +45,19 @@ import javax.sound.sampled.AudioSystem;
  * <h2>Failures</h2>
  *
  * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason} and the
- * library's {@link Usb3kException#lines() lines} of the operation that failed; the lines also go to
- * standard error, as they always have.
+ * library's {@link Usb3kException#lines() lines} of the operation that failed.
+ *
+ * <h2>Logging</h2>
+ *
+ * <p>Each line the library writes during a call of this package goes to {@link System.Logger}
+ * {@code com.pelmar.usb3k} (with no other configuration, {@code java.util.logging}'s console), on
+ * the calling thread once the call into the library has returned: at {@code WARNING} the lines of
+ * a failure the caller sees (an exception, fewer frames decoded than asked for) and of a frame a
+ * stream replaced by silence; at {@code INFO} those of a call that did what was asked all the
+ * same (a device that did not get ready while another did, a frame decoded when sent once more);
+ * at {@code TRACE} the {@code usb3k-trace} lines of {@code USB3K_TRACE=1}. The lines also go to
+ * standard error, as they always have, unless the JVM runs with {@code -Dusb3k.stderr=false}
+ * (read once, when the library is loaded); those of {@code USB3KBridge} always do.
  *
  * <p>{@link #decode} stops at the first frame the device fails and returns the count before it.
  * The streams of {@link #audioStream} and {@link #decodeFile} instead send a failed frame once more
@@ -123,6 +134,7 @@ public final class Usb3kDecoder implements AutoCloseable {
         Usb3kNative.load();
         byte[][] texts = Usb3kNative.devices();
         NativeResult result = NativeResult.last();
+        result.log(texts == null ? LibraryLog.FAILED : LibraryLog.PASSED);
         if (texts == null) {
             throw result.exception();
         }
@@ -181,8 +193,10 @@ public final class Usb3kDecoder implements AutoCloseable {
         Usb3kNative.load();
         byte[][] opened = new byte[1][];
         long handle = Usb3kNative.open(serialNumber, opened);
+        NativeResult result = NativeResult.last();
+        result.log(handle == 0 ? LibraryLog.FAILED : LibraryLog.PASSED);
         if (handle == 0) {
-            throw NativeResult.last().exception();
+            throw result.exception();
         }
         return new Usb3kDecoder(handle, NativeResult.text(opened[0]));
     }
@@ -237,7 +251,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @param pcm where the speech goes, 320 bytes a frame
      * @param pcmOffset where the first frame's speech goes
      * @return how many frames were decoded, from the first: fewer than {@code frames} when the
-     *     device failed a frame (the library's lines on standard error say why) or the thread was
+     *     device failed a frame (the library's logged lines say why) or the thread was
      *     interrupted; then the blocks from that frame's on are zero
      * @throws IndexOutOfBoundsException when the frames do not fit in {@code vcw} or the speech
      *     does not fit in {@code pcm}
@@ -254,14 +268,15 @@ public final class Usb3kDecoder implements AutoCloseable {
         int decoded = 0;
         while (decoded < frames && !Thread.currentThread().isInterrupted()) {
             int count = Math.min(FRAMES_PER_LIBRARY_CALL, frames - decoded);
-            int done =
+            Attempt attempt =
                     decodeOnce(
-                                    vcw,
-                                    vcwOffset + decoded * FRAME_BYTES,
-                                    count,
-                                    pcm,
-                                    pcmOffset + decoded * SPEECH_BYTES)
-                            .decoded();
+                            vcw,
+                            vcwOffset + decoded * FRAME_BYTES,
+                            count,
+                            pcm,
+                            pcmOffset + decoded * SPEECH_BYTES);
+            int done = attempt.decoded();
+            attempt.result().log(done < count ? LibraryLog.FAILED : LibraryLog.PASSED);
             decoded += done;
             if (done < count) {
                 break;
@@ -287,12 +302,15 @@ public final class Usb3kDecoder implements AutoCloseable {
         }
     }
 
-    /** What one call into the library did: frames decoded, and when fewer, how it failed. */
+    /**
+     * What one call into the library did: frames decoded, and its result (how it failed when fewer,
+     * and its lines, which the caller logs); null for no frames.
+     */
     record Attempt(int decoded, NativeResult result) {}
 
     /**
      * One call into the library for at most {@link #FRAMES_PER_LIBRARY_CALL} frames, in range; the
-     * blocks of frames not decoded are left as they were.
+     * blocks of frames not decoded are left as they were. Its lines are not yet logged.
      */
     Attempt decodeOnce(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
         device.lock();
@@ -302,7 +320,7 @@ public final class Usb3kDecoder implements AutoCloseable {
                 return new Attempt(0, null);
             }
             int decoded = Usb3kNative.decode(handle, vcw, vcwOffset, frames, pcm, pcmOffset);
-            return new Attempt(decoded, decoded < frames ? NativeResult.last() : null);
+            return new Attempt(decoded, NativeResult.last());
         } finally {
             device.unlock();
         }
@@ -516,6 +534,7 @@ public final class Usb3kDecoder implements AutoCloseable {
             if (!closed) {
                 closed = true;
                 Usb3kNative.close(handle);
+                NativeResult.last().log(LibraryLog.PASSED);
             }
         } finally {
             device.unlock();

@@ -6,10 +6,10 @@ import java.util.Objects;
 /**
  * The USB-3000 or the library could not do what was asked. {@link #reason()} says which kind of
  * failure it is, and {@link #lines()} holds, in order, the library's diagnostic lines of the
- * operation that failed: the same lines the library writes to standard error, so an application
- * can log or show them. The message is the last of those lines without the name of the operation
- * in front ({@code "no USB-3000 with serial number X"}), or a text of this package when the
- * failure is Java's own.
+ * operation that failed: the same lines the library logs (see {@link Usb3kDecoder}), so an
+ * application can also show them. The message is the last of those lines without the name of the
+ * operation in front ({@code "no USB-3000 with serial number X"}), or a text of this package when
+ * the failure is Java's own.
  */
 public class Usb3kException extends java.io.IOException {
     private static final long serialVersionUID = 1L;

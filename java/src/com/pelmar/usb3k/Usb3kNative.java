@@ -9,14 +9,30 @@ import com.pelmar.usb3k.internal.NativeLibrary;
  * (Latin-1), as D2XX holds them.
  */
 final class Usb3kNative {
+    /** The system property that, set to {@code false}, keeps these methods' lines off standard error. */
+    static final String STANDARD_ERROR_PROPERTY = "usb3k.stderr";
+
+    private static boolean standardErrorSet;
+
     /**
      * Loads the library before the first native call ({@link Usb3kDecoder#devices()}, {@link
      * Usb3kDecoder#open()}); a failed load throws the same {@link UnsatisfiedLinkError} each time.
      * No static initializer loads it: a class whose initializer failed gives only {@link
-     * NoClassDefFoundError} from then on.
+     * NoClassDefFoundError} from then on. Once loaded, {@link #STANDARD_ERROR_PROPERTY} is applied.
      */
     static void load() {
         NativeLibrary.load();
+        applyStandardErrorProperty();
+    }
+
+    private static synchronized void applyStandardErrorProperty() {
+        if (standardErrorSet) {
+            return;
+        }
+        standardErrorSet = true;
+        if ("false".equalsIgnoreCase(System.getProperty(STANDARD_ERROR_PROPERTY))) {
+            setStandardError(false);
+        }
     }
 
     /** How a call failed; the numbers are the library's. */
@@ -60,9 +76,18 @@ final class Usb3kNative {
     /** Closes the handle's device once the exchange in progress on it has ended. */
     static native void close(long handle);
 
+    /**
+     * Whether the lines of these methods also go to standard error, as they do until told
+     * otherwise; the lines of {@code USB3KBridge} always do.
+     */
+    static native void setStandardError(boolean written);
+
     /** How the calling thread's last call failed, or {@link #NONE}. */
     static native int failure();
 
-    /** The lines the calling thread's last call wrote, in order. */
+    /**
+     * The lines the calling thread's last call wrote, in order: its diagnostic lines and, with
+     * {@code USB3K_TRACE=1}, its {@code usb3k-trace} lines among them.
+     */
     static native byte[][] lines();
 }

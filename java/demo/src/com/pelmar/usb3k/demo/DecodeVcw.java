@@ -40,6 +40,7 @@ public final class DecodeVcw {
     }
 
     public static void main(String[] args) {
+        LibraryLines.showOnStandardError();
         System.exit(run(args, System.out, System.err));
     }
 

@@ -11,7 +11,7 @@ import java.util.List;
 import java.util.Map;
 
 /**
- * Runs a main class in a new JVM, with this JVM's class path, library path and JNI checking:
+ * Runs a main class in a new JVM with this JVM's class path, library path, logging and JNI checks:
  * for what only a new process shows (the state right after loading), and for programs that exit.
  */
 public final class ChildJvm {
@@ -42,6 +42,10 @@ public final class ChildJvm {
         command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
         command.add("-Xcheck:jni");
         command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
+        String logging = System.getProperty("java.util.logging.config.file");
+        if (logging != null) {
+            command.add("-Djava.util.logging.config.file=" + logging);
+        }
         command.add("-cp");
         command.add(classPath());
         command.add(main.getName());

@@ -1,8 +1,9 @@
 // The native methods of com.pelmar.usb3k.Usb3kNative, the handle-based interface under
-// Usb3kDecoder. Each keeps, for the calling thread, how it failed and the lines it wrote, which
-// Java reads back with failure() and lines(). Texts cross as byte arrays, one byte a character,
-// as D2XX holds them. No C++ exception reaches the JVM.
+// Usb3kDecoder. Each keeps, for the calling thread, how it failed, the lines it wrote and the
+// failure's cause and fix, which Java reads back with failure(), lines() and advice(). Texts cross
+// as byte arrays, one byte a character, as D2XX holds them. No C++ exception reaches the JVM.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/decoder_handles.h"
@@ -14,14 +15,19 @@ namespace {
 
 // What the calling thread's last call of a native method left for Java to read.
 struct LastCall {
-    HandleFailure failure = HandleFailure::None;
+    HandleOutcome outcome;
     std::vector<std::string> lines;
 };
 thread_local LastCall lastCall;
 
-void finish(HandleFailure failure, DiagnosticCapture& capture) {
-    lastCall.failure = failure;
+void finish(HandleOutcome outcome, DiagnosticCapture& capture) {
+    lastCall.outcome = std::move(outcome);
     lastCall.lines = capture.take();
+}
+
+// A failure that escaped as a C++ exception: no cause or fix is known.
+void finish(HandleFailure failure, DiagnosticCapture& capture) {
+    finish(HandleOutcome{failure, {}}, capture);
 }
 
 jbyteArray bytesOf(JNIEnv* env, const std::string& text) {
@@ -68,9 +74,10 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv*
     DiagnosticCapture capture;
     try {
         std::vector<AttachedUsb3000> devices;
-        const HandleFailure failure = listUsb3000s(devices);
-        finish(failure, capture);
-        if (failure != HandleFailure::None) {
+        HandleOutcome outcome = listUsb3000s(devices);
+        const bool failed = outcome.failure != HandleFailure::None;
+        finish(std::move(outcome), capture);
+        if (failed) {
             return nullptr;
         }
         std::vector<std::string> texts;
@@ -95,10 +102,11 @@ JNIEXPORT jlong JNICALL Java_com_pelmar_usb3k_Usb3kNative_open(JNIEnv* env, jcla
         const std::string wanted = serialNumber == nullptr ? "" : textOf(env, serialNumber);
         int64_t handle = 0;
         std::string serial;
-        const HandleFailure failure =
+        HandleOutcome outcome =
             openDecoder(serialNumber == nullptr ? nullptr : &wanted, handle, serial);
-        finish(failure, capture);
-        if (failure != HandleFailure::None) {
+        const bool failed = outcome.failure != HandleFailure::None;
+        finish(std::move(outcome), capture);
+        if (failed) {
             return 0;
         }
         jbyteArray serialBytes = bytesOf(env, serial);
@@ -135,14 +143,14 @@ JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, 
     DiagnosticCapture capture;
     try {
         closeDecoder(handle);
-        finish(HandleFailure::None, capture);
+        finish(HandleOutcome{}, capture);
     } catch (...) {
         reportEscaped("Usb3kDecoder::close");
     }
 }
 
 JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_failure(JNIEnv*, jclass) {
-    return static_cast<jint>(lastCall.failure);
+    return static_cast<jint>(lastCall.outcome.failure);
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* env, jclass) {
@@ -150,6 +158,16 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* e
         return textsOf(env, lastCall.lines);
     } catch (...) {
         reportEscaped("Usb3kDecoder::lines");
+        return nullptr;
+    }
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_advice(JNIEnv* env, jclass) {
+    try {
+        const Advice& advice = lastCall.outcome.advice;
+        return textsOf(env, {advice.cause, advice.fix});
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::advice");
         return nullptr;
     }
 }

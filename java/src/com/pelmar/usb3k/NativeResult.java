@@ -4,11 +4,21 @@ import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 
-/** What the calling thread's last {@link Usb3kNative} call left: how it failed, and its lines. */
-record NativeResult(int failure, List<String> lines) {
+/**
+ * What the calling thread's last {@link Usb3kNative} call left: how it failed, its lines, and the
+ * failure's cause and fix in the library's words (each empty when not known).
+ */
+record NativeResult(int failure, List<String> lines, String cause, String fix) {
     /** Reads the calling thread's last call. */
     static NativeResult last() {
-        return new NativeResult(Usb3kNative.failure(), texts(Usb3kNative.lines()));
+        int failure = Usb3kNative.failure();
+        List<String> lines = texts(Usb3kNative.lines());
+        List<String> advice = texts(Usb3kNative.advice());
+        return new NativeResult(
+                failure,
+                lines,
+                advice.size() > 0 ? advice.get(0) : "",
+                advice.size() > 1 ? advice.get(1) : "");
     }
 
     /** Bytes as text, one character a byte, as D2XX holds serial numbers and descriptions. */
@@ -52,6 +62,6 @@ record NativeResult(int failure, List<String> lines) {
     }
 
     Usb3kException exception() {
-        return new Usb3kException(reason(), message(), lines);
+        return new Usb3kException(reason(), message(), lines, cause, fix);
     }
 }

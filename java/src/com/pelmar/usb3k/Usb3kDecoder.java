@@ -43,8 +43,9 @@ import javax.sound.sampled.AudioSystem;
  *
  * <h2>Failures</h2>
  *
- * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason} and the
- * library's {@link Usb3kException#lines() lines} of the operation that failed; the lines also go to
+ * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason}, the
+ * library's {@link Usb3kException#lines() lines} of the operation that failed, and what to do about
+ * it ({@link Usb3kException#fix()}, in the words {@code usb3k-probe} uses); the lines also go to
  * standard error, as they always have.
  *
  * <p>{@link #decode} stops at the first frame the device fails and returns the count before it.
@@ -52,8 +53,9 @@ import javax.sound.sampled.AudioSystem;
  * (the library brings the link back in step first); a frame that fails again is replaced by 320
  * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
  * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
- * when the device is gone: D2XX no longer lists it, or none of {@link
- * #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row was decoded.
+ * when the device is gone (D2XX no longer lists it: {@link Usb3kException.Reason#DEVICE_GONE}) or,
+ * still attached, decoded none of {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row ({@link
+ * Usb3kException.Reason#FRAME_NOT_DECODED}).
  *
  * <h2>Threads</h2>
  *
@@ -306,8 +308,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *
      * @param vcw the frames, 7 bytes each, to its end; closed when the stream is closed
      * @return the speech in {@link #AUDIO_FORMAT}; a frame the device fails twice is silence; its
-     *     reads throw {@link FrameNotDecodedException} when the device is gone, {@link
-     *     java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
+     *     reads throw {@link FrameNotDecodedException} when the device is gone or decodes nothing,
+     *     {@link java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
      *     java.io.EOFException} at a part frame at the end of the input, once the speech of the
      *     frames before has been read
      */
@@ -420,7 +422,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     none
      * @param concealed told of each frame replaced by silence; null for none
      * @return the frames decoded, concealed ones included
-     * @throws FrameNotDecodedException when the device is gone
+     * @throws FrameNotDecodedException when the device is gone or decodes nothing
      * @throws java.io.InterruptedIOException when the thread is interrupted
      * @throws IOException when a file cannot be read or written, or {@code vcw} is not a whole
      *     number of frames or too long for one WAV file (2 GB of speech, 37 hours)

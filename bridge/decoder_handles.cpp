@@ -4,6 +4,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "bridge/bridge_decode.h"
 #include "bridge/device_preparation.h"
@@ -27,21 +28,39 @@ std::string inUseBy(Holder holder) {
     return holder == Holder::Bridge ? "in use by USB3KBridge" : "in use by a decoder";
 }
 
+HandleOutcome failed(HandleFailure failure, Trouble trouble, const std::string& serialNumber = "") {
+    return {failure, adviceFor(trouble, serialNumber, TRY_AGAIN)};
+}
+
+HandleOutcome inUse(Holder holder) {
+    return failed(HandleFailure::InUse,
+                  holder == Holder::Bridge ? Trouble::InUseByBridge : Trouble::InUseByDecoder);
+}
+
 // D2XX loaded and its list read; otherwise the failure, with its line for `where`.
-HandleFailure readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NODE>& usb3000s) {
+HandleOutcome readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NODE>& usb3000s) {
     std::string reason;
     if (!loadD2xx(reason)) {
         writeDiagnostic(where, " - " + reason);
-        return HandleFailure::NoD2xxLibrary;
+        return failed(HandleFailure::NoD2xxLibrary, Trouble::NoD2xxLibrary);
     }
     const DeviceListReading list = readDeviceList();
     if (list.outcome != DeviceListReading::Outcome::Listed &&
         list.outcome != DeviceListReading::Outcome::NoDevices) {
         writeDiagnostic(where, listFailureMessage(list));
-        return HandleFailure::DeviceListFailed;
+        return failed(HandleFailure::DeviceListFailed, Trouble::DeviceListFailed);
     }
     std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s), isUsb3000);
-    return HandleFailure::None;
+    return {};
+}
+
+// Why the device of this list record did not get ready: when it did not even open, the cause the
+// open's status and the record point to.
+Advice notReadyAdvice(const FT_DEVICE_LIST_INFO_NODE& entry, const USB3K& device) {
+    const Trouble trouble = device.openStatus == FT_OK
+                                ? Trouble::NotReady
+                                : openFailureTrouble(entry, device.openStatus);
+    return adviceFor(trouble, device.serialNumber, TRY_AGAIN);
 }
 
 // The diagnostic lines, trace lines left out, joined by "; ".
@@ -82,14 +101,16 @@ AttachedUsb3000 describe(const FT_DEVICE_LIST_INFO_NODE& entry) {
     return described;
 }
 
-// Opens and prepares one free device; null (with its lines) when it does not get ready.
-std::unique_ptr<USB3K> openPrepared(const std::string& serialNumber) {
-    auto device = std::make_unique<USB3K>(serialNumber);
+// Opens and prepares one free device; null (with its lines and `advice`) when it does not get
+// ready.
+std::unique_ptr<USB3K> openPrepared(const FT_DEVICE_LIST_INFO_NODE& entry, Advice& advice) {
+    auto device = std::make_unique<USB3K>(serialNumberOf(entry));
     const std::string failure = prepareForDecoding(*device);
     if (failure.empty()) {
         return device;
     }
     writeDiagnostic(OPEN, " - " + failure);
+    advice = notReadyAdvice(entry, *device);
     return nullptr;
 }
 
@@ -117,23 +138,23 @@ bool inRange(JNIEnv* env, jbyteArray array, jint offset, int64_t bytes) {
 
 }  // namespace
 
-HandleFailure listUsb3000s(std::vector<AttachedUsb3000>& devices) {
+HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices) {
     std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
-    const HandleFailure failure = readUsb3000s(DEVICES, usb3000s);
-    if (failure != HandleFailure::None) {
-        return failure;
+    const HandleOutcome read = readUsb3000s(DEVICES, usb3000s);
+    if (read.failure != HandleFailure::None) {
+        return read;
     }
     for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
         devices.push_back(describe(entry));
     }
-    return HandleFailure::None;
+    return {};
 }
 
-HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened) {
+HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened) {
     std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
-    HandleFailure failure = readUsb3000s(OPEN, usb3000s);
-    if (failure != HandleFailure::None) {
-        return failure;
+    HandleOutcome outcome = readUsb3000s(OPEN, usb3000s);
+    if (outcome.failure != HandleFailure::None) {
+        return outcome;
     }
     if (serialNumber != nullptr) {
         usb3000s.erase(std::remove_if(usb3000s.begin(), usb3000s.end(),
@@ -143,11 +164,11 @@ HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std:
                        usb3000s.end());
         if (usb3000s.empty()) {
             writeDiagnostic(OPEN, " - no USB-3000 with serial number " + *serialNumber);
-            return HandleFailure::NoSuchSerial;
+            return failed(HandleFailure::NoSuchSerial, Trouble::NoSuchSerial);
         }
     } else if (usb3000s.empty()) {
         writeDiagnostic(OPEN, " - no USB-3000 attached");
-        return HandleFailure::NoUsb3000;
+        return failed(HandleFailure::NoUsb3000, Trouble::NoUsb3000);
     }
     for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
         const std::string serial = serialNumberOf(entry);
@@ -158,62 +179,65 @@ HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std:
             if (serialNumber != nullptr || usb3000s.size() == 1) {
                 writeDiagnostic(OPEN, " - USB-3000 " + serial + " is " + inUseBy(holder));
             }
-            failure = failure == HandleFailure::None ? HandleFailure::InUse : failure;
+            if (outcome.failure == HandleFailure::None) {
+                outcome = inUse(holder);
+            }
             continue;
         }
-        std::unique_ptr<USB3K> device = openPrepared(serial);
+        Advice advice;
+        std::unique_ptr<USB3K> device = openPrepared(entry, advice);
         if (!device) {
             // Closed before it is released, so that nobody opens it while it is still open.
             deviceRegistry().release(serial);
-            failure = HandleFailure::NotReady;
+            outcome = {HandleFailure::NotReady, std::move(advice)};
             continue;
         }
         auto held = std::make_shared<DecoderDevice>();
         held->device = std::move(device);
         handle = deviceRegistry().add(std::move(held));
         opened = serial;
-        return HandleFailure::None;
+        return {};
     }
     if (usb3000s.size() > 1) {
         writeDiagnostic(OPEN, " - none of the " + std::to_string(usb3000s.size()) +
                                   " attached USB-3000s is free and ready");
     }
-    return failure;
+    return outcome;
 }
 
-HandleFailure decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
+HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
                              jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded) {
     decoded = 0;
     const std::shared_ptr<DecoderDevice> held = deviceRegistry().find(handle);
     if (!held) {
         writeDiagnostic(DECODE, " - the decoder is closed");
-        return HandleFailure::NotOpen;
+        return {HandleFailure::NotOpen, {}};
     }
     if (frames < 0 || !inRange(env, vcw, vcwOffset, int64_t{frames} * VCW_FRAME_SIZE) ||
         !inRange(env, pcm, pcmOffset, int64_t{frames} * SPEECH_BLOCK_SIZE)) {
         writeDiagnostic(DECODE, " - frames out of range");
-        return HandleFailure::NotOpen;
+        return {HandleFailure::NotOpen, {}};
     }
     std::lock_guard<std::mutex> hold(held->use);
     if (!held->device) {
         writeDiagnostic(DECODE, " - the decoder is closed");
-        return HandleFailure::NotOpen;
+        return {HandleFailure::NotOpen, {}};
     }
     if (frames == 0) {
-        return HandleFailure::None;
+        return {};
     }
     USB3K& device = *held->device;
     decoded = static_cast<int32_t>(decodeChunks(env, device, vcw, vcwOffset,
                                                 static_cast<std::size_t>(frames), pcm, pcmOffset,
                                                 DECODE_CHUNK_FRAMES));
     if (decoded == frames) {
-        return HandleFailure::None;
+        return {};
     }
     if (!stillAttached(device.serialNumber)) {
         writeDiagnostic(DECODE, " - USB-3000 " + device.serialNumber + " is no longer attached");
-        return HandleFailure::DeviceGone;
+        return failed(HandleFailure::DeviceGone, Trouble::Gone);
     }
-    return HandleFailure::FrameFailed;
+    return failed(HandleFailure::FrameFailed, Trouble::NotResponding);
 }
 
 void closeDecoder(int64_t handle) {

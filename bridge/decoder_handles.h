@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "device/failure_advice.h"
+
 // Why an operation failed; the numbers are Usb3kNative's, in Java.
 enum class HandleFailure : int32_t {
     None = 0,
@@ -23,6 +25,16 @@ enum class HandleFailure : int32_t {
     NotOpen = 9,           // the handle is not open, or the arguments are out of range
 };
 
+// How an operation ended: its failure and, for a failure, its cause and fix as the device layer's
+// table gives them, for a user who can try again.
+struct HandleOutcome {
+    HandleFailure failure = HandleFailure::None;
+    Advice advice;
+};
+
+// How the Java API tells a user to try once more, at the end of a fix.
+constexpr const char* TRY_AGAIN = "try again";
+
 struct AttachedUsb3000 {
     std::string serialNumber;
     std::string description;
@@ -36,17 +48,18 @@ struct AttachedUsb3000 {
 
 // Every USB-3000 in D2XX's list, in list order. A device nobody in this process holds is opened
 // and identified, then closed again; a held one is reported as in use.
-HandleFailure listUsb3000s(std::vector<AttachedUsb3000>& devices);
+HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices);
 
 // Opens the USB-3000 with that serial number, or (serialNumber null) the first attached one that
 // is free and gets ready, and prepares it for decoding. On success `handle` names it and
-// `opened` holds its serial number.
-HandleFailure openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened);
+// `opened` holds its serial number. For a device that did not get ready, the advice names the
+// likely cause when the chip could not be opened.
+HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened);
 
 // Decodes `frames` frames of vcw[vcwOffset..] into pcm[pcmOffset..] on the handle's device (see
 // decodeChunks), holding the device for the whole call; `decoded` is how many were decoded.
-// Failure FrameFailed or DeviceGone when fewer than all were.
-HandleFailure decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
+// Failure FrameFailed (the device is still attached) or DeviceGone when fewer than all were.
+HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
                              jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded);
 
 // Closes the handle's device once any exchange in progress on it has ended; a handle that is not

@@ -1,9 +1,10 @@
 // The native methods of com.pelmar.usb3k.Usb3kNative, the handle-based interface under
-// Usb3kDecoder. Each keeps, for the calling thread, how it failed and the lines it wrote, which
-// Java reads back with failure() and lines(). Texts cross as byte arrays, one byte a character,
-// as D2XX holds them. No C++ exception reaches the JVM.
+// Usb3kDecoder. Each keeps, for the calling thread, how it failed, the lines it wrote and the
+// failure's cause and fix, which Java reads back with failure(), lines() and advice(). Texts cross
+// as byte arrays, one byte a character, as D2XX holds them. No C++ exception reaches the JVM.
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/decoder_handles.h"
@@ -15,7 +16,7 @@ namespace {
 
 // What the calling thread's last call of a native method left for Java to read.
 struct LastCall {
-    HandleFailure failure = HandleFailure::None;
+    HandleOutcome outcome;
     std::vector<std::string> lines;
 };
 thread_local LastCall lastCall;
@@ -24,9 +25,14 @@ thread_local LastCall lastCall;
 // lines always do.
 std::atomic<bool> linesToStandardError{true};
 
-void finish(HandleFailure failure, DiagnosticCapture& capture) {
-    lastCall.failure = failure;
+void finish(HandleOutcome outcome, DiagnosticCapture& capture) {
+    lastCall.outcome = std::move(outcome);
     lastCall.lines = capture.take();
+}
+
+// A failure that escaped as a C++ exception: no cause or fix is known.
+void finish(HandleFailure failure, DiagnosticCapture& capture) {
+    finish(HandleOutcome{failure, {}}, capture);
 }
 
 jbyteArray bytesOf(JNIEnv* env, const std::string& text) {
@@ -73,9 +79,10 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv*
     DiagnosticCapture capture(linesToStandardError.load());
     try {
         std::vector<AttachedUsb3000> devices;
-        const HandleFailure failure = listUsb3000s(devices);
-        finish(failure, capture);
-        if (failure != HandleFailure::None) {
+        HandleOutcome outcome = listUsb3000s(devices);
+        const bool failed = outcome.failure != HandleFailure::None;
+        finish(std::move(outcome), capture);
+        if (failed) {
             return nullptr;
         }
         std::vector<std::string> texts;
@@ -100,10 +107,11 @@ JNIEXPORT jlong JNICALL Java_com_pelmar_usb3k_Usb3kNative_open(JNIEnv* env, jcla
         const std::string wanted = serialNumber == nullptr ? "" : textOf(env, serialNumber);
         int64_t handle = 0;
         std::string serial;
-        const HandleFailure failure =
+        HandleOutcome outcome =
             openDecoder(serialNumber == nullptr ? nullptr : &wanted, handle, serial);
-        finish(failure, capture);
-        if (failure != HandleFailure::None) {
+        const bool failed = outcome.failure != HandleFailure::None;
+        finish(std::move(outcome), capture);
+        if (failed) {
             return 0;
         }
         jbyteArray serialBytes = bytesOf(env, serial);
@@ -140,7 +148,7 @@ JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, 
     DiagnosticCapture capture(linesToStandardError.load());
     try {
         closeDecoder(handle);
-        finish(HandleFailure::None, capture);
+        finish(HandleOutcome{}, capture);
     } catch (...) {
         reportEscaped("Usb3kDecoder::close");
     }
@@ -152,7 +160,7 @@ JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_setStandardError(JNIEnv
 }
 
 JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_failure(JNIEnv*, jclass) {
-    return static_cast<jint>(lastCall.failure);
+    return static_cast<jint>(lastCall.outcome.failure);
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* env, jclass) {
@@ -160,6 +168,16 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* e
         return textsOf(env, lastCall.lines);
     } catch (...) {
         reportEscaped("Usb3kDecoder::lines");
+        return nullptr;
+    }
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_advice(JNIEnv* env, jclass) {
+    try {
+        const Advice& advice = lastCall.outcome.advice;
+        return textsOf(env, {advice.cause, advice.fix});
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::advice");
         return nullptr;
     }
 }

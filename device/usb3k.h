@@ -53,6 +53,8 @@ class USB3K {
     std::string productId;
     std::string version;
     FT_HANDLE handle;
+    // What FT_OpenEx answered when the device was made; FT_OK when it opened.
+    FT_STATUS openStatus;
     bool ready;
     uint8_t rate;
 

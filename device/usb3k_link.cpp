@@ -41,6 +41,7 @@ bool applied(FT_STATUS status, const char* message) {
 USB3K::USB3K(std::string serialNumber)
     : serialNumber(std::move(serialNumber)),
       handle(nullptr),
+      openStatus(FT_OK),
       ready(false),
       rate(0),
       tracing(wireTraceWanted()),
@@ -64,10 +65,10 @@ void USB3K::open() {
     if (!problem.empty()) {
         writeDiagnostic(CONSTRUCTOR, problem);
     }
-    const FT_STATUS status =
+    openStatus =
         d2xx().openEx(const_cast<char*>(serialNumber.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
-    if (status != FT_OK) {
-        writeDiagnostic(CONSTRUCTOR, withNumber(" - FT_OpenEx failed: ", status));
+    if (openStatus != FT_OK) {
+        writeDiagnostic(CONSTRUCTOR, withNumber(" - FT_OpenEx failed: ", openStatus));
         return;
     }
     if (configureLink()) {

@@ -5,7 +5,8 @@
 #include <fstream>
 #include <string>
 
-#include "tools/ftdi_sio.h"
+#include "device/failure_advice.h"
+#include "device/ftdi_sio.h"
 
 namespace {
 
@@ -36,10 +37,12 @@ TEST(ProbeFtdiSio, TheBoundInterfaceIsFoundByItsDevicesSerialNumber) {
 }
 
 TEST(ProbeFtdiSio, WithoutABoundInterfaceTheFixAsksForTheBusPath) {
-    EXPECT_EQ(ftdiSioCause("NOT-ATTACHED-1"),
-              "the kernel's ftdi_sio driver holds the chip while it is bound to it; fix: sudo "
-              "rmmod ftdi_sio usbserial, or unbind only this device: echo <bus path> | sudo tee "
-              "/sys/bus/usb/drivers/ftdi_sio/unbind");
+    const Advice advice = adviceFor(Trouble::HeldByFtdiSio, "NOT-ATTACHED-1", "probe again");
+    EXPECT_EQ(advice.cause, "the kernel's ftdi_sio driver holds the chip while it is bound to it");
+    EXPECT_EQ(advice.fix,
+              "sudo rmmod ftdi_sio usbserial, or unbind only this device: echo <bus path> | sudo "
+              "tee /sys/bus/usb/drivers/ftdi_sio/unbind");
+    EXPECT_TRUE(advice.commands);
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "device/ftdi_sio.h"
 #include "device/usb3k.h"
 #include "sim_test_support.h"
-#include "tools/ftdi_sio.h"
 #include "tools/probe.h"
 #include "tools/probe_options.h"
 
@@ -97,11 +97,15 @@ TEST_F(ProbeTest, AFailedOpenGetsItsLikelyCause) {
     const ProbeRun run = probeWith({});
     EXPECT_EQ(run.status, PROBE_DEVICE_FAILED);
     EXPECT_EQ(run.err, Lines{"USB3K::USB3K - FT_OpenEx failed: 3"});
-    // Where Linux's ftdi_sio driver exists it is the likely cause (its text: ftdi_sio_test.cpp).
-    const std::string ftdiSio = ftdiSioCause(SIM_DEFAULT_SERIAL);
-    const std::string cause = ftdiSio.empty()
-                                  ? "not known; unplug the device, plug it in again and probe again"
-                                  : ftdiSio;
+    // Where Linux's ftdi_sio driver exists it is the likely cause; no interface of it is bound to
+    // an emulated device, so the fix asks for the bus path.
+    const std::string cause =
+        systemHasFtdiSio()
+            ? "the kernel's ftdi_sio driver holds the chip while it is bound to it; fix: sudo "
+              "rmmod "
+              "ftdi_sio usbserial, or unbind only this device: echo <bus path> | sudo tee "
+              "/sys/bus/usb/drivers/ftdi_sio/unbind"
+            : "not known; unplug the device, plug it in again and probe again";
     EXPECT_EQ(
         lastLines(run.out, 4),
         (Lines{"USB-3000 EMU30001", "  open: failed: FT_OpenEx returned 3 (FT_DEVICE_NOT_OPENED)",

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "device/device_flags.h"
 #include "tools/d2xx_status_text.h"
-#include "tools/device_flags.h"
 #include "tools/report_line.h"
 
 namespace {

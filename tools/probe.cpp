@@ -4,26 +4,17 @@
 
 #include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
+#include "device/failure_advice.h"
 #include "device/usb3k_factory.h"
 #include "tools/device_check.h"
 #include "tools/device_table.h"
+#include "tools/open_failure.h"
 #include "tools/probe_options.h"
 #include "tools/report_line.h"
 
 namespace {
 
 constexpr const char* VERSION_LINE = "usb3k-probe " USB3K_VERSION;
-
-// What a user without FTDI's driver needs, where the library looks for it.
-#ifdef _WIN32
-constexpr const char* D2XX_REMEDY =
-    "install FTDI's D2XX driver (its setup program puts ftd2xx.dll in the Windows system folder), "
-    "or put ftd2xx.dll beside this program";
-#else
-constexpr const char* D2XX_REMEDY =
-    "install FTDI's D2XX driver: copy libftd2xx.so from FTDI's D2XX download for this machine's "
-    "architecture into /usr/local/lib and run ldconfig (or name its folder in LD_LIBRARY_PATH)";
-#endif
 
 // The library reads USB3K_TRACE when a device is made. putenv keeps the pointer, so the text
 // lives as long as the process.
@@ -53,7 +44,7 @@ int probe(const ProbeOptions& options, std::ostream& out) {
     std::string reason;
     if (!loadD2xx(reason)) {
         reportLine(out, "D2XX: not loaded: " + reason);
-        reportLine(out, std::string("to fix: ") + D2XX_REMEDY);
+        reportLine(out, "to fix: " + adviceFor(Trouble::NoD2xxLibrary, "", PROBE_AGAIN).fix);
         return PROBE_NO_D2XX;
     }
     reportLine(

@@ -8,10 +8,11 @@ import java.util.List;
 
 /**
  * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
- * when it fails again its speech is silence. Gives up only when the device is gone. Keeps the
- * stream's position and the current run of frames without speech across calls. Logs the lines of
- * a failed frame with those of its second attempt: as a failure when its speech is lost, as passed
- * when the second attempt decoded it.
+ * when it fails again its speech is silence. Gives up only when the device is gone or decodes
+ * nothing for {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's
+ * position and the current run of frames without speech across calls. Logs the lines of a failed
+ * frame with those of its second attempt: as a failure when its speech is lost, as passed when the
+ * second attempt decoded it.
  */
 final class ConcealingDecoder {
     private final Usb3kDecoder decoder;
@@ -109,7 +110,8 @@ final class ConcealingDecoder {
                                     + ": frame "
                                     + (nextFrame + 1)
                                     + " of the VCW stream not decoded",
-                            lines));
+                            lines,
+                            last.fix()));
         }
         int from = frame * Usb3kDecoder.SPEECH_BYTES;
         Arrays.fill(pcm, from, from + Usb3kDecoder.SPEECH_BYTES, (byte) 0);
@@ -119,17 +121,20 @@ final class ConcealingDecoder {
             listener.frameConcealed(nextFrame, List.copyOf(lines));
         }
         if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
+            // Each failed frame found the device still attached: it answers nothing usable.
             return new Recovery(true, new FrameNotDecodedException(
                     nextFrame,
-                    Usb3kException.Reason.DEVICE_GONE,
+                    Usb3kException.Reason.FRAME_NOT_DECODED,
                     "USB-3000 "
                             + decoder.serialNumber()
                             + " decoded none of frames "
                             + (nextFrame + 2 - framesWithoutSpeech)
                             + " to "
                             + (nextFrame + 1)
-                            + " of the VCW stream: it is gone",
-                    lines));
+                            + " of the VCW stream"
+                            + (last.cause().isEmpty() ? "" : ": " + last.cause()),
+                    lines,
+                    last.fix()));
         }
         return new Recovery(true, null);
     }

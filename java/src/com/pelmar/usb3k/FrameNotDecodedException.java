@@ -7,8 +7,10 @@ import java.util.List;
  * Usb3kDecoder#audioStream} made (and by {@link Usb3kDecoder#decodeFile(java.nio.file.Path,
  * java.nio.file.Path)}) once the speech of every
  * frame before it has been read. Such a stream conceals a frame that fails twice and throws only
- * when the device is gone ({@link Usb3kException.Reason#DEVICE_GONE}): then {@link #frameIndex()}
- * is the frame at which it gave up and {@link #lines()} the library's lines for that frame.
+ * when the device is gone ({@link Usb3kException.Reason#DEVICE_GONE}) or, still attached, decodes
+ * nothing ({@link Usb3kException.Reason#FRAME_NOT_DECODED}): then {@link #frameIndex()} is the
+ * frame at which it gave up, {@link #lines()} the library's lines for that frame and {@link #fix()}
+ * what to do; the message says the cause.
  */
 public final class FrameNotDecodedException extends Usb3kException {
     private static final long serialVersionUID = 1L;
@@ -42,7 +44,21 @@ public final class FrameNotDecodedException extends Usb3kException {
      */
     public FrameNotDecodedException(
             long frameIndex, Reason reason, String message, List<String> lines) {
-        super(reason, message, lines);
+        this(frameIndex, reason, message, lines, "");
+    }
+
+    /**
+     * The exception for one frame, with its kind, the library's lines and what to do.
+     *
+     * @param frameIndex the frame's index in the stream, from 0
+     * @param reason the kind of failure
+     * @param message what went wrong
+     * @param lines the library's lines for the frame, in order; copied
+     * @param fix what the person running the application can do about it; empty for nothing
+     */
+    public FrameNotDecodedException(
+            long frameIndex, Reason reason, String message, List<String> lines, String fix) {
+        super(reason, message, lines, "", fix);
         this.frameIndex = frameIndex;
     }
 

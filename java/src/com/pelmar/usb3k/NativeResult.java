@@ -6,13 +6,21 @@ import java.util.List;
 
 /**
  * What the calling thread's last {@link Usb3kNative} call left: how it failed, its diagnostic lines,
- * and every line it wrote (trace lines among them), which {@link #log} hands to the logger.
+ * every line it wrote (trace lines among them), which {@link #log} hands to the logger, and the
+ * failure's cause and fix in the library's words (each empty when not known).
  */
-record NativeResult(int failure, List<String> lines, List<String> written) {
+record NativeResult(int failure, List<String> lines, List<String> written, String cause, String fix) {
     /** Reads the calling thread's last call. */
     static NativeResult last() {
+        int failure = Usb3kNative.failure();
         List<String> written = texts(Usb3kNative.lines());
-        return new NativeResult(Usb3kNative.failure(), LibraryLog.withoutTrace(written), written);
+        List<String> advice = texts(Usb3kNative.advice());
+        return new NativeResult(
+                failure,
+                LibraryLog.withoutTrace(written),
+                written,
+                advice.size() > 0 ? advice.get(0) : "",
+                advice.size() > 1 ? advice.get(1) : "");
     }
 
     /** Logs every line the call wrote, diagnostic lines at level ({@link LibraryLog}). */
@@ -61,6 +69,6 @@ record NativeResult(int failure, List<String> lines, List<String> written) {
     }
 
     Usb3kException exception() {
-        return new Usb3kException(reason(), message(), lines);
+        return new Usb3kException(reason(), message(), lines, cause, fix);
     }
 }

@@ -44,8 +44,9 @@ import javax.sound.sampled.AudioSystem;
  *
  * <h2>Failures</h2>
  *
- * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason} and the
- * library's {@link Usb3kException#lines() lines} of the operation that failed.
+ * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason}, the
+ * library's {@link Usb3kException#lines() lines} of the operation that failed, and what to do about
+ * it ({@link Usb3kException#fix()}, in the words {@code usb3k-probe} uses).
  *
  * <h2>Logging</h2>
  *
@@ -64,8 +65,9 @@ import javax.sound.sampled.AudioSystem;
  * (the library brings the link back in step first); a frame that fails again is replaced by 320
  * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
  * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
- * when the device is gone: D2XX no longer lists it, or none of {@link
- * #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row was decoded.
+ * when the device is gone (D2XX no longer lists it: {@link Usb3kException.Reason#DEVICE_GONE}) or,
+ * still attached, decoded none of {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row ({@link
+ * Usb3kException.Reason#FRAME_NOT_DECODED}).
  *
  * <h2>Threads</h2>
  *
@@ -345,8 +347,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *
      * @param vcw the frames, 7 bytes each, to its end; closed when the stream is closed
      * @return the speech in {@link #AUDIO_FORMAT}; a frame the device fails twice is silence; its
-     *     reads throw {@link FrameNotDecodedException} when the device is gone, {@link
-     *     java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
+     *     reads throw {@link FrameNotDecodedException} when the device is gone or decodes nothing,
+     *     {@link java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
      *     java.io.EOFException} at a part frame at the end of the input, once the speech of the
      *     frames before has been read; and {@link IllegalStateException} once the decoder is closed
      * @throws IllegalStateException when the decoder is closed
@@ -475,7 +477,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     none
      * @param concealed told of each frame replaced by silence; null for none
      * @return the frames decoded, concealed ones included
-     * @throws FrameNotDecodedException when the device is gone
+     * @throws FrameNotDecodedException when the device is gone or decodes nothing
      * @throws java.io.InterruptedIOException when the thread is interrupted
      * @throws java.nio.file.FileSystemException {@code cannot read VCW: it is a directory}; {@code
      *     cannot write WAV: it is the input file}, {@code ...: it is a directory}, or {@code ...:

@@ -10,6 +10,12 @@ import java.util.Objects;
  * application can also show them. The message is the last of those lines without the name of the
  * operation in front ({@code "no USB-3000 with serial number X"}), or a text of this package when
  * the failure is Java's own.
+ *
+ * <p>{@link #likelyCause()} names the likely cause when the library knows one that the message
+ * does not say, and {@link #fix()} what the person running the application can do about it, in the
+ * words {@code usb3k-probe} prints after "likely cause:" for the same failure. {@link #toString()},
+ * and so a stack trace or a logged exception, gives all three; an application that shows only
+ * {@link #getMessage()} should show the other two with it.
  */
 public class Usb3kException extends java.io.IOException {
     private static final long serialVersionUID = 1L;
@@ -28,12 +34,13 @@ public class Usb3kException extends java.io.IOException {
         IN_USE,
         /** The USB-3000 could not be opened, configured, identified or prepared for decoding. */
         NOT_READY,
-        /** The USB-3000 did not decode a frame ({@link FrameNotDecodedException}). */
-        FRAME_NOT_DECODED,
         /**
-         * The USB-3000 is gone: D2XX no longer lists it, or it decoded none of a run of {@link
-         * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames ({@link FrameNotDecodedException}).
+         * The USB-3000 is still attached but decoded none of a run of {@link
+         * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames: it answers nothing usable ({@link
+         * FrameNotDecodedException}).
          */
+        FRAME_NOT_DECODED,
+        /** The USB-3000 is gone: D2XX no longer lists it ({@link FrameNotDecodedException}). */
         DEVICE_GONE,
         /** A failure of no kind above, such as one made with {@code new Usb3kException(message)}. */
         OTHER,
@@ -45,8 +52,14 @@ public class Usb3kException extends java.io.IOException {
     /** The library's lines of the failed operation, in the order it wrote them. */
     private final List<String> lines;
 
+    /** The likely cause the message does not say; empty when none (null in older serial forms). */
+    private final String likelyCause;
+
+    /** What to do about the failure; empty when nothing is known (null in older serial forms). */
+    private final String fix;
+
     /**
-     * An exception of kind {@link Reason#OTHER} without lines.
+     * An exception of kind {@link Reason#OTHER} without lines or fix.
      *
      * @param message what went wrong
      */
@@ -55,16 +68,34 @@ public class Usb3kException extends java.io.IOException {
     }
 
     /**
-     * An exception of a kind, with the library's lines of the failed operation.
+     * An exception of a kind, with the library's lines of the failed operation, without a cause or
+     * fix.
      *
      * @param reason the kind of failure
      * @param message what went wrong, for the person running the application
      * @param lines the library's lines, in order; copied
      */
     public Usb3kException(Reason reason, String message, List<String> lines) {
+        this(reason, message, lines, "", "");
+    }
+
+    /**
+     * An exception of a kind, with the library's lines of the failed operation, its likely cause
+     * and what to do.
+     *
+     * @param reason the kind of failure
+     * @param message what went wrong, for the person running the application
+     * @param lines the library's lines, in order; copied
+     * @param likelyCause the likely cause, when the message does not say it; empty for none
+     * @param fix what the person running the application can do about it; empty for nothing
+     */
+    public Usb3kException(
+            Reason reason, String message, List<String> lines, String likelyCause, String fix) {
         super(message);
         this.reason = Objects.requireNonNull(reason, "reason");
         this.lines = List.copyOf(lines);
+        this.likelyCause = Objects.requireNonNull(likelyCause, "likelyCause");
+        this.fix = Objects.requireNonNull(fix, "fix");
     }
 
     /**
@@ -84,5 +115,40 @@ public class Usb3kException extends java.io.IOException {
      */
     public List<String> lines() {
         return lines;
+    }
+
+    /**
+     * The likely cause of the failure, when the library knows one that the message does not say
+     * ({@code "another process has the device open (D2XX lists it as opened)"} for a device that is
+     * {@link Reason#NOT_READY}), in the words {@code usb3k-probe} prints for it; not the {@code
+     * Throwable} of {@link #getCause()}.
+     *
+     * @return the cause; empty when none is known or the message says it
+     */
+    public String likelyCause() {
+        return likelyCause == null ? "" : likelyCause;
+    }
+
+    /**
+     * What the person running the application can do about the failure, in the words {@code
+     * usb3k-probe} prints for it ({@code "close that program, then try again"}).
+     *
+     * @return the fix; empty when nothing is known, as for {@link Reason#OTHER}
+     */
+    public String fix() {
+        return fix == null ? "" : fix;
+    }
+
+    /**
+     * The class, the message, and the likely cause and the fix when there are: {@code
+     * "com.pelmar.usb3k.Usb3kException: MESSAGE; likely cause: CAUSE; fix: FIX"}.
+     *
+     * @return the text
+     */
+    @Override
+    public String toString() {
+        return super.toString()
+                + (likelyCause().isEmpty() ? "" : "; likely cause: " + likelyCause())
+                + (fix().isEmpty() ? "" : "; fix: " + fix());
     }
 }

@@ -4,8 +4,9 @@ import com.pelmar.usb3k.internal.NativeLibrary;
 
 /**
  * The handle-based native interface of the library {@code usb3k} under {@link Usb3kDecoder}. Each
- * method leaves, for the calling thread, how it failed ({@link #failure()}) and the library's lines
- * it wrote ({@link #lines()}), until the thread's next call. Texts cross as bytes, one a character
+ * method leaves, for the calling thread, how it failed ({@link #failure()}), the library's lines it
+ * wrote ({@link #lines()}) and the failure's cause and fix ({@link #advice()}), until the thread's
+ * next call. Texts cross as bytes, one a character
  * (Latin-1), as D2XX holds them.
  */
 final class Usb3kNative {
@@ -90,4 +91,10 @@ final class Usb3kNative {
      * {@code USB3K_TRACE=1}, its {@code usb3k-trace} lines among them.
      */
     static native byte[][] lines();
+
+    /**
+     * The cause and the fix of the calling thread's last call's failure, two texts, each empty when
+     * not known; the cause only when the failure's last line does not already name it.
+     */
+    static native byte[][] advice();
 }

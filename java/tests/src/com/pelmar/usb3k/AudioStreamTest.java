@@ -188,6 +188,8 @@ class AudioStreamTest {
             assertEquals(500, thrown[0].frameIndex());
             assertEquals("USB-3000 EMU30001 is no longer attached: frame 501 of the VCW stream not"
                     + " decoded", thrown[0].getMessage());
+            assertEquals("plug the device in again (check its cable), then try again",
+                    thrown[0].fix());
             assertEquals(List.of(
                     "USB3K::sendPacket - FT_GetQueueStatus failed: 1",
                     "USB3K::sendPacket - FT_SetTimeouts failed: 1",
@@ -206,7 +208,7 @@ class AudioStreamTest {
     }
 
     @Test
-    void aDeviceThatDecodesNothingForOneSecondIsGivenUp() throws IOException {
+    void anAttachedDeviceThatDecodesNothingForOneSecondIsGivenUp() throws IOException {
         byte[] vcw = frames(400, 25);
         List<Long> concealedFrames = new ArrayList<>();
         try (Usb3kDecoder decoder = openQuietly();
@@ -220,10 +222,12 @@ class AudioStreamTest {
             Read[] read = new Read[1];
             StandardError.capture(() -> read[0] = readUntilFailure(speech));
             FrameNotDecodedException thrown = (FrameNotDecodedException) read[0].thrown();
-            assertEquals(Usb3kException.Reason.DEVICE_GONE, thrown.reason());
+            assertEquals(Usb3kException.Reason.FRAME_NOT_DECODED, thrown.reason());
             assertEquals(149, thrown.frameIndex());
             assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream:"
-                    + " it is gone", thrown.getMessage());
+                    + " it is still attached but answers nothing usable", thrown.getMessage());
+            assertEquals("check the device's power, unplug it and plug it in again, then try"
+                    + " again", thrown.fix());
             assertEquals(List.of("USB3K::decode - no speech field in response",
                     "USB3K::decode - no speech field in response"), thrown.lines());
             assertEquals(50, decoder.framesConcealed());

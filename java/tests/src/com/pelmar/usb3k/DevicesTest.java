@@ -48,33 +48,72 @@ class DevicesTest {
         return new Failure(thrown[0], err);
     }
 
-    private static void assertFailure(
-            Failure failure, Usb3kException.Reason reason, String... lines) {
-        assertEquals(reason, failure.thrown().reason());
+    /** Checks the reason, the lines, the message and, through toString, the cause and the fix. */
+    private static Usb3kException assertFailure(Failure failure, Usb3kException.Reason reason,
+            String causeAndFix, String... lines) {
+        Usb3kException thrown = failure.thrown();
+        assertEquals(reason, thrown.reason());
         assertEquals(List.of(lines), failure.err());
         String last = lines[lines.length - 1];
-        assertEquals(last.substring(last.indexOf(" - ") + 3), failure.thrown().getMessage());
+        assertEquals(last.substring(last.indexOf(" - ") + 3), thrown.getMessage());
+        assertEquals(Usb3kException.class.getName() + ": " + thrown.getMessage() + causeAndFix,
+                thrown.toString());
+        return thrown;
     }
 
+    private static final String REPLUG = "; fix: unplug the device, plug it in again and try again";
+
     @Test
-    void eachKindOfFailedOpenSaysWhy() {
+    void eachKindOfFailedOpenSaysWhyAndWhatToDo() {
         assertFailure(failure(() -> Usb3kDecoder.open("NOSUCH01")),
                 Usb3kException.Reason.NO_SUCH_DEVICE,
+                "; fix: plug that USB-3000 in, or name one usb3k-probe lists",
                 "Usb3kDecoder::open - no USB-3000 with serial number NOSUCH01");
 
         Emulator.faultAnswer(DEFAULT_SERIAL, Request.RESET, 1, Fault.MISSING_FIELD, 0);
         assertFailure(failure(Usb3kDecoder::open), Usb3kException.Reason.NOT_READY,
+                REPLUG + " (usb3k-probe shows which step fails)",
                 "USB3K::reset - no ready field in response",
                 "Usb3kDecoder::open - Cannot reset USB-3000 device EMU30001");
         assertEquals(0, Emulator.openHandles(), "a device that did not get ready is closed");
 
+        // Linux's serial driver holding the chip shows as FT_OpenEx failing with status 3; no
+        // interface of it is bound to an emulated device, so the fix asks for the bus path.
+        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_OpenEx, 3, 0);
+        Usb3kException held = assertFailure(failure(Usb3kDecoder::open),
+                Usb3kException.Reason.NOT_READY,
+                "; likely cause: the kernel's ftdi_sio driver holds the chip while it is bound to"
+                        + " it; fix: sudo rmmod ftdi_sio usbserial, or unbind only this device:"
+                        + " echo <bus path> | sudo tee /sys/bus/usb/drivers/ftdi_sio/unbind",
+                "USB3K::USB3K - FT_OpenEx failed: 3",
+                "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready");
+        assertEquals("the kernel's ftdi_sio driver holds the chip while it is bound to it",
+                held.likelyCause());
+        assertTrue(held.fix().startsWith("sudo rmmod ftdi_sio usbserial, "), held.fix());
+        Emulator.clearFaults();
+        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_OpenEx, 2, 0);
+        assertFailure(failure(Usb3kDecoder::open), Usb3kException.Reason.NOT_READY,
+                "; likely cause: the device was gone when it was opened; fix: check its cable,"
+                        + " then try again",
+                "USB3K::USB3K - FT_OpenEx failed: 2",
+                "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready");
+        Emulator.clearFaults();
+        Emulator.failCall(DEFAULT_SERIAL, D2xxFunction.FT_OpenEx, 4, 0);
+        assertFailure(failure(Usb3kDecoder::open), Usb3kException.Reason.NOT_READY, REPLUG,
+                "USB3K::USB3K - FT_OpenEx failed: 4",
+                "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready");
+        Emulator.clearFaults();
+
         Emulator.failCall(null, D2xxFunction.FT_GetDeviceInfoList, 4, 0);
         assertFailure(failure(Usb3kDecoder::devices), Usb3kException.Reason.DEVICE_LIST_FAILED,
+                REPLUG + "; if D2XX still cannot list the devices, install its driver again",
                 "Usb3kDecoder::devices - FT_GetDeviceInfoList failed: 4");
         Emulator.clearFaults();
 
         Emulator.clearDevices();
         assertFailure(failure(Usb3kDecoder::open), Usb3kException.Reason.NO_DEVICE,
+                "; fix: plug the USB-3000 in, then try again (usb3k-probe lists the FTDI devices"
+                        + " D2XX finds)",
                 "Usb3kDecoder::open - no USB-3000 attached");
         assertEquals(List.of(), assertQuiet(Usb3kDecoder::devices));
     }
@@ -101,6 +140,7 @@ class DevicesTest {
                     call.execute();
                 } catch (Usb3kException e) {
                     System.out.println(e.reason() + ": " + e.getMessage() + " " + e.lines());
+                    System.out.println("fix: " + e.fix());
                 } catch (Throwable e) {
                     System.out.println("unexpected: " + e);
                 }
@@ -117,9 +157,12 @@ class DevicesTest {
         String reason = "cannot load the D2XX library: libftd2xx.so: cannot open shared object"
                 + " file: No such file or directory";
         assertEquals(0, result.exit(), result.err().toString());
+        String fix = "fix: install FTDI's D2XX driver: copy libftd2xx.so from FTDI's D2XX download"
+                + " for this machine's architecture into /usr/local/lib and run ldconfig (or name"
+                + " its folder in LD_LIBRARY_PATH)";
         assertEquals(String.join(System.lineSeparator(),
-                "NO_D2XX_LIBRARY: " + reason + " [Usb3kDecoder::devices - " + reason + "]",
-                "NO_D2XX_LIBRARY: " + reason + " [Usb3kDecoder::open - " + reason + "]", ""),
+                "NO_D2XX_LIBRARY: " + reason + " [Usb3kDecoder::devices - " + reason + "]", fix,
+                "NO_D2XX_LIBRARY: " + reason + " [Usb3kDecoder::open - " + reason + "]", fix, ""),
                 result.out());
         assertEquals(List.of("Usb3kDecoder::devices - " + reason,
                 "Usb3kDecoder::open - " + reason), result.err());
@@ -178,8 +221,10 @@ class DevicesTest {
             assertEquals(5, Emulator.requestCount(SECOND, Request.CHANNEL), "the bridge's device");
 
             assertFailure(failure(() -> Usb3kDecoder.open(SECOND)), Usb3kException.Reason.IN_USE,
+                    "; fix: call USB3KBridge.shutdown() to free it, or use another USB-3000",
                     "Usb3kDecoder::open - USB-3000 EMU30002 is in use by USB3KBridge");
             assertFailure(failure(Usb3kDecoder::open), Usb3kException.Reason.IN_USE,
+                    "; fix: close the Usb3kDecoder that holds it, or use another USB-3000",
                     "Usb3kDecoder::open - none of the 2 attached USB-3000s is free and ready");
             USB3KBridge.shutdown();
             assertEquals(1, Emulator.openHandles(), "the bridge closed only its own");

@@ -221,13 +221,14 @@ class DecodeVcwTest {
     }
 
     @Test
-    void aDeviceThatIsGoneLeavesNoWav() throws IOException {
+    void aDeviceThatAnswersNothingLeavesNoWav() throws IOException {
         Path wav = dir.resolve("out.wav");
         Files.copy(SAMPLE, dir.resolve("input.vcw"));
         ChildJvm.Result result = demoWithFault(
                 "channel-from-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
         assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream:"
-                + " it is gone (the lines above say why); " + wav + " not written",
+                + " it is still attached but answers nothing usable (the lines above say why); "
+                + wav + " not written",
                 result.err().get(result.err().size() - 1));
         assertEquals(1, result.exit());
         assertEquals(List.of("input.vcw"), filesInDir(), "only the input is left");

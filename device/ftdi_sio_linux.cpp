@@ -3,14 +3,11 @@
 #include <fstream>
 #include <system_error>
 
-#include "tools/ftdi_sio.h"
+#include "device/ftdi_sio.h"
 
 namespace {
 
-constexpr const char* SYS_ROOT = "/sys";
-// Under the sysfs root: the driver's folder, which holds one entry per interface it is bound to
-// and the file that unbinds one; and the USB devices, each with its serial number.
-constexpr const char* DRIVER_FOLDER = "/bus/usb/drivers/ftdi_sio";
+// Under the sysfs root: the USB devices, each with its serial number.
 constexpr const char* DEVICES_FOLDER = "/bus/usb/devices/";
 
 // The first line of a sysfs file, without its line feed; "" when it cannot be read.
@@ -23,14 +20,8 @@ std::string firstLine(const std::string& path) {
 
 }  // namespace
 
-std::string ftdiSioCause(const std::string& serialNumber) {
-    const std::string busPath = ftdiSioBusPath(SYS_ROOT, serialNumber);
-    const std::string held =
-        busPath.empty() ? " while it is bound to it" : " (bound to " + busPath + ")";
-    return "the kernel's ftdi_sio driver holds the chip" + held +
-           "; fix: sudo rmmod ftdi_sio usbserial, or unbind only this device: echo " +
-           (busPath.empty() ? "<bus path>" : busPath) + " | sudo tee " + SYS_ROOT + DRIVER_FOLDER +
-           "/unbind";
+bool systemHasFtdiSio() {
+    return true;
 }
 
 std::string ftdiSioBusPath(const std::string& sysRoot, const std::string& serialNumber) {
@@ -40,8 +31,8 @@ std::string ftdiSioBusPath(const std::string& sysRoot, const std::string& serial
         return std::string();
     }
     std::error_code error;
-    for (fs::directory_iterator entry(sysRoot + DRIVER_FOLDER, error), end; !error && entry != end;
-         entry.increment(error)) {
+    for (fs::directory_iterator entry(sysRoot + FTDI_SIO_FOLDER, error), end;
+         !error && entry != end; entry.increment(error)) {
         // An interface is named bus-ports:configuration.interface ("1-1.2:1.0"), its device by
         // the part before the colon; the driver's own files (bind, unbind, module) have no colon.
         const std::string name = entry->path().filename().string();

@@ -1,0 +1,34 @@
+// Opening a decoder's device below JNI: a chip another process holds is named as the likely cause,
+// with the fix the probe gives for it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bridge/decoder_handles.h"
+#include "device/usb3k.h"
+#include "sim_test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class DecoderOpen : public SimTest {};
+
+TEST_F(DecoderOpen, ADeviceAnotherProcessHoldsIsNamedWithItsFix) {
+    // The emulator lives in this process: a device held here stands for one held by another.
+    const USB3K elsewhere(SIM_DEFAULT_SERIAL);
+    int64_t handle = 0;
+    std::string opened;
+    HandleOutcome outcome;
+    const Lines err = stderrLinesOf([&] { outcome = openDecoder(nullptr, handle, opened); });
+    EXPECT_EQ(outcome.failure, HandleFailure::NotReady);
+    EXPECT_EQ(err, (Lines{"USB3K::USB3K - FT_OpenEx failed: 3",
+                          "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready"}));
+    EXPECT_EQ(outcome.advice.cause,
+              "another process has the device open (D2XX lists it as opened)");
+    EXPECT_EQ(outcome.advice.fix, "close that program, then try again");
+    EXPECT_EQ(handle, 0);
+}
+
+}  // namespace

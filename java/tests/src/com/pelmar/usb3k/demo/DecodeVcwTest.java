@@ -179,6 +179,21 @@ class DecodeVcwTest {
                 "error: cannot open the USB-3000: no USB-3000 attached");
     }
 
+    /** One line with the loader's reasons, for one input and for several, never a stack trace. */
+    @Test
+    void aLibraryThatCannotBeLoadedIsOneLine() throws IOException {
+        Path vcw = input(14);
+        for (List<String> args : List.of(List.of(vcw.toString(), dir.resolve("out.wav").toString()),
+                List.of(vcw.toString(), vcw.toString(), dir.toString()))) {
+            ChildJvm.Result result = demoWithFault("no-library", args.toArray(String[]::new));
+            assertEquals(1, result.err().size(), result.err().toString());
+            String line = result.err().get(0);
+            assertTrue(line.startsWith("error: cannot load the usb3k library: ")
+                    && line.contains(DemoWithFaults.NO_LIBRARY), line);
+            assertFails(result, line);
+        }
+    }
+
     @Test
     void aFailedInitializeKeepsAnEarlierWavFile() throws IOException {
         Path vcw = input(14);

@@ -10,9 +10,6 @@ import java.util.Arrays;
  * the rest are the demo's own arguments.
  */
 public final class DemoWithFaults {
-    /** A library file that does not exist, for a JVM that cannot load libusb3k. */
-    static final String NO_LIBRARY = "/nonexistent/libusb3k.so";
-
     private DemoWithFaults() {}
 
     public static void main(String[] args) {
@@ -30,7 +27,7 @@ public final class DemoWithFaults {
                 }
             }
             case "two-devices" -> Emulator.addUsb3000("EMU30002");
-            case "no-library" -> System.setProperty("usb3k.library.path", NO_LIBRARY);
+            case "no-library" -> System.setProperty("usb3k.library.path", "/nonexistent/libusb3k.so");
             default -> throw new IllegalArgumentException(args[0]);
         }
         DecodeVcw.main(Arrays.copyOfRange(args, 1, args.length));

@@ -46,9 +46,12 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/ConcealingDecoder.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/SpeechInputStream.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/PendingFile.java
-        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeLibrary.java
-        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibrarySearch.java
-        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibraryCache.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FileFailure.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/NativeLibrary.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibrarySearch.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibraryCache.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/CachePlace.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/IoWords.java
     RESOURCES NAMESPACE META-INF ${PROJECT_SOURCE_DIR}/LICENSE
     OUTPUT_NAME usb3k
     VERSION ${PROJECT_VERSION}

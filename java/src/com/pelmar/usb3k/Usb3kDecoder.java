@@ -2,6 +2,7 @@ package com.pelmar.usb3k;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -62,7 +63,10 @@ import javax.sound.sampled.AudioSystem;
  * and the streams between two calls. A decoder may be used by several threads: their calls take
  * turns on the device, {@link #FRAMES_PER_LIBRARY_CALL} frames at a time, each with its own count.
  * Threads must decode into different arrays or regions that do not overlap. A stream is for one
- * thread at a time.
+ * thread at a time. Once the decoder is closed, {@code decode}, {@code audioStream}, {@code
+ * decodeFile} and the reads of its streams throw {@link IllegalStateException}; {@link
+ * #decode(byte[], int, int, byte[], int)} says what a decode that another thread's close ends has
+ * written.
  */
 public final class Usb3kDecoder implements AutoCloseable {
     /** Bytes in one VCW frame. */
@@ -91,10 +95,13 @@ public final class Usb3kDecoder implements AutoCloseable {
 
     private final long handle;
     private final String serialNumber;
-    /** Held for each call into the library and by close. */
-    private final ReentrantLock device = new ReentrantLock();
-    /** Guarded by device. */
-    private boolean closed;
+    /**
+     * Held for each call into the library and by close. Fair, so that a close or another thread's
+     * call waiting for it comes next, not after every call the holding thread makes.
+     */
+    private final ReentrantLock device = new ReentrantLock(true);
+    /** Set while holding device; read without it only to refuse a new stream. */
+    private volatile boolean closed;
     private final AtomicLong framesConcealed = new AtomicLong();
 
     private Usb3kDecoder(long handle, String serialNumber) {
@@ -109,9 +116,11 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the devices; empty when none is attached
      * @throws Usb3kException {@link Usb3kException.Reason#NO_D2XX_LIBRARY} or {@link
      *     Usb3kException.Reason#DEVICE_LIST_FAILED}
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static List<Usb3kDevice> devices() throws Usb3kException {
+        Usb3kNative.load();
         byte[][] texts = Usb3kNative.devices();
         NativeResult result = NativeResult.last();
         if (texts == null) {
@@ -146,7 +155,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     Usb3kException.Reason#DEVICE_LIST_FAILED}, {@link Usb3kException.Reason#NO_DEVICE},
      *     {@link Usb3kException.Reason#IN_USE} (every device is held) or {@link
      *     Usb3kException.Reason#NOT_READY}
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static Usb3kDecoder open() throws Usb3kException {
         return openNative(null);
@@ -159,7 +169,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return a decoder, to be closed when done
      * @throws Usb3kException as {@link #open()} does, and {@link
      *     Usb3kException.Reason#NO_SUCH_DEVICE} when no attached USB-3000 has that serial number
-     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
      */
     public static Usb3kDecoder open(String serialNumber) throws Usb3kException {
         Objects.requireNonNull(serialNumber, "serialNumber");
@@ -167,6 +178,7 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     private static Usb3kDecoder openNative(byte[] serialNumber) throws Usb3kException {
+        Usb3kNative.load();
         byte[][] opened = new byte[1][];
         long handle = Usb3kNative.open(serialNumber, opened);
         if (handle == 0) {
@@ -206,7 +218,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     pcm} has no room for the speech at {@code pcmOffset}
      * @throws IllegalArgumentException when {@code vcw} and {@code pcm} are one array and the
      *     frames and the speech overlap in it
-     * @throws IllegalStateException when the decoder is closed
+     * @throws IllegalStateException when the decoder is closed, before the call or during it, as
+     *     for {@link #decode(byte[], int, int, byte[], int)}
      */
     public int decode(byte[] vcw, int vcwOffset, byte[] pcm, int pcmOffset) {
         Objects.checkFromToIndex(vcwOffset, vcw.length, vcw.length);
@@ -230,7 +243,11 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     does not fit in {@code pcm}
      * @throws IllegalArgumentException when {@code frames} is negative, or when {@code vcw} and
      *     {@code pcm} are one array and the frames and the speech overlap in it
-     * @throws IllegalStateException when the decoder is closed
+     * @throws IllegalStateException when the decoder is closed: before the call, then nothing is
+     *     sent or written; or by another thread during it, whose close waits for the call into
+     *     the library in progress to end: then {@code pcm} holds the speech of the frames decoded
+     *     until then, from the first, a multiple of {@link #FRAMES_PER_LIBRARY_CALL} frames, and
+     *     the rest of the region is as it was before the call
      */
     public int decode(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
         checkRegions(vcw, vcwOffset, frames, pcm, pcmOffset);
@@ -280,9 +297,7 @@ public final class Usb3kDecoder implements AutoCloseable {
     Attempt decodeOnce(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
         device.lock();
         try {
-            if (closed) {
-                throw new IllegalStateException("the decoder is closed");
-            }
+            checkOpen();
             if (frames == 0) {
                 return new Attempt(0, null);
             }
@@ -290,6 +305,12 @@ public final class Usb3kDecoder implements AutoCloseable {
             return new Attempt(decoded, decoded < frames ? NativeResult.last() : null);
         } finally {
             device.unlock();
+        }
+    }
+
+    private void checkOpen() {
+        if (closed) {
+            throw new IllegalStateException("the decoder is closed");
         }
     }
 
@@ -309,7 +330,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     reads throw {@link FrameNotDecodedException} when the device is gone, {@link
      *     java.io.InterruptedIOException} when the reading thread is interrupted, and {@link
      *     java.io.EOFException} at a part frame at the end of the input, once the speech of the
-     *     frames before has been read
+     *     frames before has been read; and {@link IllegalStateException} once the decoder is closed
+     * @throws IllegalStateException when the decoder is closed
      */
     public AudioInputStream audioStream(InputStream vcw) {
         return audioStream(vcw, AudioSystem.NOT_SPECIFIED, DEFAULT_FRAMES_PER_READ, null, null);
@@ -325,6 +347,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     its reads throw as those of {@link #audioStream(InputStream)} do, and {@link
      *     java.io.EOFException} when {@code vcw} ends early
      * @throws IllegalArgumentException when {@code vcwBytes} is negative or no multiple of 7
+     * @throws IllegalStateException when the decoder is closed
      */
     public AudioInputStream audioStream(InputStream vcw, long vcwBytes) {
         if (vcwBytes < 0) {
@@ -349,6 +372,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @throws IllegalArgumentException when {@code vcwBytes} is neither {@link
      *     AudioSystem#NOT_SPECIFIED} nor a multiple of 7 that is not negative, or {@code
      *     framesPerRead} is not positive or too large for one array of speech
+     * @throws IllegalStateException when the decoder is closed
      */
     public AudioInputStream audioStream(
             InputStream vcw, long vcwBytes, int framesPerRead, LongConsumer progress) {
@@ -367,6 +391,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the speech in {@link #AUDIO_FORMAT}
      * @throws IllegalArgumentException as {@link #audioStream(InputStream, long, int,
      *     LongConsumer)} does
+     * @throws IllegalStateException when the decoder is closed
      */
     public AudioInputStream audioStream(
             InputStream vcw,
@@ -375,6 +400,7 @@ public final class Usb3kDecoder implements AutoCloseable {
             LongConsumer progress,
             FrameConcealedListener concealed) {
         Objects.requireNonNull(vcw, "vcw");
+        checkOpen();
         boolean known = vcwBytes != AudioSystem.NOT_SPECIFIED;
         if (known && (vcwBytes < 0 || vcwBytes % FRAME_BYTES != 0)) {
             throw new IllegalArgumentException(
@@ -402,6 +428,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the frames decoded, concealed ones included
      * @throws IOException as {@link #decodeFile(Path, Path, int, LongConsumer,
      *     FrameConcealedListener)} throws
+     * @throws IllegalStateException when the decoder is closed, before the call or during it
      */
     public long decodeFile(Path vcw, Path wav) throws IOException {
         return decodeFile(vcw, wav, DEFAULT_FRAMES_PER_READ, null, null);
@@ -410,11 +437,21 @@ public final class Usb3kDecoder implements AutoCloseable {
     /**
      * Decodes a file of VCW frames into an 8 kHz 16-bit mono WAV file through {@link
      * #audioStream}: frames the device fails twice are silence. The WAV is written to a temporary
-     * file beside {@code wav} and renamed into place only when complete, so a failure leaves no
-     * partial file and keeps what was at {@code wav} before.
+     * file beside the file it replaces and renamed into place only when complete, so a failure
+     * leaves no partial file and keeps what was there before.
+     *
+     * <p>It never writes over its input: a {@code wav} that is the file {@code vcw} by any name
+     * (the same path, one with {@code ./} or {@code ..} in it, a symbolic link, a hard link: {@link
+     * Files#isSameFile} says) is refused, as is a folder as either, before anything is written or
+     * sent to the device. A {@code wav} that is a symbolic link is written through: the link stays,
+     * and the file it leads to is replaced (or made), its temporary file beside it. The failures of
+     * {@code wav} are {@link java.nio.file.FileSystemException}s that name it as given ({@link
+     * java.nio.file.FileSystemException#getFile()}), with the reason in words ({@link
+     * java.nio.file.FileSystemException#getReason()}), never the temporary file, which is kept as
+     * the cause: {@code cannot write out.wav: it is the input file}.
      *
      * @param vcw the file of frames, a whole number of 7-byte frames
-     * @param wav the WAV file to write; replaced when it exists
+     * @param wav the WAV file to write, or a symbolic link to it; replaced when it exists
      * @param framesPerRead how many frames are decoded at a time, as for {@link #audioStream}
      * @param progress told after each read of frames how many have been decoded in all; null for
      *     none
@@ -422,9 +459,14 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the frames decoded, concealed ones included
      * @throws FrameNotDecodedException when the device is gone
      * @throws java.io.InterruptedIOException when the thread is interrupted
-     * @throws IOException when a file cannot be read or written, or {@code vcw} is not a whole
-     *     number of frames or too long for one WAV file (2 GB of speech, 37 hours)
+     * @throws java.nio.file.FileSystemException {@code cannot read VCW: it is a directory}; {@code
+     *     cannot write WAV: it is the input file}, {@code ...: it is a directory}, or {@code ...:
+     *     REASON} when it cannot be written
+     * @throws IOException when {@code vcw} cannot be read, or is not a whole number of frames or
+     *     too long for one WAV file (2 GB of speech, 37 hours)
      * @throws IllegalArgumentException when {@code framesPerRead} is out of range
+     * @throws IllegalStateException when the decoder is closed: before the call, then nothing is
+     *     written; or by another thread during it, then the temporary file is removed
      */
     public long decodeFile(
             Path vcw,
@@ -433,27 +475,34 @@ public final class Usb3kDecoder implements AutoCloseable {
             LongConsumer progress,
             FrameConcealedListener concealed)
             throws IOException {
-        long bytes = Files.size(vcw);
-        if (bytes % FRAME_BYTES != 0) {
-            throw new IOException(
-                    vcw + " is not a whole number of 7-byte frames: " + bytes + " bytes");
+        checkOpen();
+        if (Files.isDirectory(vcw)) {
+            throw FileFailure.cannotRead(vcw, "it is a directory");
         }
-        long frames = bytes / FRAME_BYTES;
-        if (frames * SPEECH_BYTES > Integer.MAX_VALUE - 44L) {
-            throw new IOException(vcw + " is too long for one WAV file: " + frames + " frames");
-        }
-        try (PendingFile pending = new PendingFile(wav);
-                AudioInputStream speech =
-                        audioStream(
-                                Files.newInputStream(vcw),
-                                bytes,
-                                framesPerRead,
-                                progress,
-                                concealed)) {
-            AudioSystem.write(speech, AudioFileFormat.Type.WAVE, pending.path().toFile());
+        try (PendingFile pending = new PendingFile(wav)) {
+            Path target = pending.destination();
+            if (Files.exists(target) && Files.isSameFile(vcw, target)) {
+                throw FileFailure.cannotWrite(wav, "it is the input file");
+            }
+            long bytes = Files.size(vcw);
+            if (bytes % FRAME_BYTES != 0) {
+                throw new IOException(
+                        vcw + " is not a whole number of 7-byte frames: " + bytes + " bytes");
+            }
+            long frames = bytes / FRAME_BYTES;
+            if (frames * SPEECH_BYTES > Integer.MAX_VALUE - 44L) {
+                throw new IOException(
+                        vcw + " is too long for one WAV file: " + frames + " frames");
+            }
+            try (InputStream in = Files.newInputStream(vcw);
+                    AudioInputStream speech =
+                            audioStream(in, bytes, framesPerRead, progress, concealed);
+                    OutputStream out = pending.create()) {
+                AudioSystem.write(speech, AudioFileFormat.Type.WAVE, out);
+            }
             pending.commit();
+            return frames;
         }
-        return frames;
     }
 
     /**

@@ -1,5 +1,7 @@
 package com.pelmar.usb3k;
 
+import com.pelmar.usb3k.internal.NativeLibrary;
+
 /**
  * The handle-based native interface of the library {@code usb3k} under {@link Usb3kDecoder}. Each
  * method leaves, for the calling thread, how it failed ({@link #failure()}) and the library's lines
@@ -7,7 +9,13 @@ package com.pelmar.usb3k;
  * (Latin-1), as D2XX holds them.
  */
 final class Usb3kNative {
-    static {
+    /**
+     * Loads the library before the first native call ({@link Usb3kDecoder#devices()}, {@link
+     * Usb3kDecoder#open()}); a failed load throws the same {@link UnsatisfiedLinkError} each time.
+     * No static initializer loads it: a class whose initializer failed gives only {@link
+     * NoClassDefFoundError} from then on.
+     */
+    static void load() {
         NativeLibrary.load();
     }
 

@@ -24,7 +24,9 @@ import java.io.EOFException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.InterruptedIOException;
+import java.nio.file.FileSystemException;
 import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -41,7 +43,7 @@ import org.junit.jupiter.params.provider.ValueSource;
 
 /**
  * Usb3kDecoder.audioStream and decodeFile over the emulator: WAV files, chunks, glitches that cost
- * one frame, a device that is gone, interrupts.
+ * one frame, a device that is gone, interrupts; files decodeFile refuses, links it writes through.
  */
 class AudioStreamTest {
     @TempDir Path dir;
@@ -265,5 +267,75 @@ class AudioStreamTest {
             assertEquals("the VCW input ended after 30 of 31 frames", read.thrown().getMessage());
             assertEquals(30 * SPEECH, read.speech().length);
         }
+    }
+
+    private List<String> listing(Path folder) throws IOException {
+        try (var files = Files.list(folder)) {
+            return files.map(f -> f.getFileName().toString()).sorted().toList();
+        }
+    }
+
+    /** decodeFile refuses each by name before it sends a frame or writes a file. */
+    @ParameterizedTest(name = "{0}")
+    @ValueSource(strings = {"same path", "./", "..", "symbolic link", "hard link", "folder in",
+        "folder out", "link to a folder", "no folder"})
+    void anInputOrTargetThatDecodeFileMustNotUseIsRefusedByName(String how) throws IOException {
+        byte[] vcw = frames(30, 27);
+        Path in = Files.write(dir.resolve("in.vcw"), vcw);
+        Path folder = Files.createDirectory(dir.resolve("sub"));
+        Path out = dir.resolve("o.wav");
+        Path wav = switch (how) {
+            case "same path" -> in;
+            case "./" -> dir.resolve("./in.vcw");
+            case ".." -> folder.resolve("../in.vcw");
+            case "symbolic link" -> Files.createSymbolicLink(out, Path.of("in.vcw"));
+            case "hard link" -> Files.createLink(out, in);
+            case "folder out" -> folder;
+            case "link to a folder" -> Files.createSymbolicLink(out, folder);
+            case "no folder" -> dir.resolve("missing/o.wav");
+            default -> out;
+        };
+        String reason = how.equals("no folder") ? "no such file or directory"
+                : how.contains("folder") ? "it is a directory" : "it is the input file";
+        Path from = how.equals("folder in") ? folder : in;
+        List<String> before = listing(dir);
+        FileSystemException thrown;
+        try (Usb3kDecoder decoder = openQuietly()) {
+            thrown = assertThrows(FileSystemException.class, () -> decoder.decodeFile(from, wav));
+        }
+        Path named = from == folder ? folder : wav;
+        assertEquals((from == folder ? "cannot read " : "cannot write ") + named + ": " + reason,
+                thrown.getMessage());
+        assertEquals(named.toString(), thrown.getFile());
+        assertEquals(how.equals("no folder"), thrown.getCause() instanceof NoSuchFileException);
+        assertEquals(0, Emulator.requestCount(DEFAULT_SERIAL, Request.CHANNEL), "frames sent");
+        assertEquals(before, listing(dir), "the folder");
+        assertArrayEquals(vcw, Files.readAllBytes(in), "the input's bytes");
+    }
+
+    @Test
+    void decodeFileWritesThroughASymbolicLinkToTheFileItLeadsTo() throws IOException {
+        byte[] vcw = frames(30, 28);
+        Path in = Files.write(dir.resolve("in.vcw"), vcw);
+        Path elsewhere = Files.createDirectory(dir.resolve("elsewhere"));
+        Path earlier = Files.writeString(elsewhere.resolve("earlier.wav"), "an earlier result");
+        Path relative = dir.relativize(earlier);
+        Path link = Files.createSymbolicLink(dir.resolve("out.wav"), relative);
+        Path chain = Files.createSymbolicLink(dir.resolve("chain.wav"), link.getFileName());
+        Path dangling =
+                Files.createSymbolicLink(dir.resolve("new.wav"), Path.of("elsewhere/new.wav"));
+        try (Usb3kDecoder decoder = openQuietly()) {
+            assertEquals(30, decoder.decodeFile(in, chain));
+            assertEquals(30, decoder.decodeFile(in, dangling));
+        }
+        assertEquals(relative, Files.readSymbolicLink(link));
+        assertEquals(link.getFileName(), Files.readSymbolicLink(chain));
+        for (Path written : List.of(earlier, elsewhere.resolve("new.wav"))) {
+            assertArrayEquals(
+                    expectedSpeechOfAll(vcw, 0), samplesOfWav(Files.readAllBytes(written)));
+        }
+        assertEquals(List.of("chain.wav", "elsewhere", "in.vcw", "new.wav", "out.wav"),
+                listing(dir));
+        assertEquals(List.of("earlier.wav", "new.wav"), listing(elsewhere), "no temporary file");
     }
 }

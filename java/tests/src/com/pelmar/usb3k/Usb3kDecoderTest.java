@@ -17,6 +17,8 @@ import com.pelmar.usb3k.emulator.D2xxFunction;
 import com.pelmar.usb3k.emulator.Emulator;
 import com.pelmar.usb3k.emulator.Fault;
 import com.pelmar.usb3k.emulator.Request;
+import java.io.ByteArrayInputStream;
+import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.BeforeEach;
@@ -130,6 +132,10 @@ class Usb3kDecoderTest {
         first.close();
         first.close();
         assertThrows(IllegalStateException.class, () -> first.decode(vcw, 0, pcm, 0));
+        assertThrows(IllegalStateException.class,
+                () -> first.audioStream(new ByteArrayInputStream(vcw)));
+        assertThrows(IllegalStateException.class,
+                () -> first.decodeFile(Path.of("in.vcw"), Path.of("out.wav")));
         assertEquals(0, Emulator.openHandles());
 
         try (Usb3kDecoder second = Usb3kDecoder.open(DEFAULT_SERIAL)) {

@@ -74,13 +74,9 @@ public final class DecodeVcw {
 
     private void decode(String serial, Path input, Path output) throws DemoFailure {
         long frames = countFrames(input);
-        refuseToReplace(input, output);
         if (frames * Usb3kDecoder.SPEECH_BYTES > MAX_SPEECH_BYTES) {
             throw new DemoFailure(
                     input + " is too long for one WAV file: " + frames + " frames");
-        }
-        if (Files.isDirectory(output)) {
-            throw new DemoFailure("cannot write " + output + ": it is a directory");
         }
         Usb3kDevice device = listed(serial);
         try (Usb3kDecoder decoder = openDecoder(serial)) {
@@ -114,7 +110,11 @@ public final class DecodeVcw {
         return null;
     }
 
-    /** Decodes one file into its WAV file; a frame that fails twice is silence, told on out. */
+    /**
+     * Decodes one file into its WAV file; a frame that fails twice is silence, told on out. The
+     * library refuses an output that is the input file by any name, or a folder, with its reason:
+     * {@code cannot write OUTPUT: it is the input file}.
+     */
     static long decodeFile(
             Usb3kDecoder decoder,
             Path input,
@@ -165,20 +165,6 @@ public final class DecodeVcw {
         return size / Usb3kDecoder.FRAME_BYTES;
     }
 
-    /**
-     * An output that is the input file, by another name or through a link, means the two were
-     * mistaken for each other: writing the WAV there would cost the user the frames it came from.
-     */
-    private static void refuseToReplace(Path input, Path output) throws DemoFailure {
-        try {
-            if (Files.exists(output) && Files.isSameFile(input, output)) {
-                throw new DemoFailure("cannot write " + output + ": it is the input file");
-            }
-        } catch (IOException e) {
-            throw new DemoFailure("cannot write " + output + ": " + reason(e));
-        }
-    }
-
     static Usb3kDecoder openDecoder(String serial) throws DemoFailure {
         try {
             return serial == null ? Usb3kDecoder.open() : Usb3kDecoder.open(serial);
@@ -191,8 +177,8 @@ public final class DecodeVcw {
 
     /**
      * The JVM could not load libusb3k: the loader's message names each place it tried and why.
-     * Caught as a LinkageError because a class whose loading failed once reports every later use
-     * as a NoClassDefFoundError.
+     * Caught as any LinkageError, so that a class the JVM could not link (NoClassDefFoundError)
+     * is one line too.
      */
     static DemoFailure unloadable(LinkageError e) {
         return new DemoFailure("cannot load the usb3k library: " + e.getMessage());

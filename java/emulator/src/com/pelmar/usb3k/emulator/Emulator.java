@@ -1,6 +1,6 @@
 package com.pelmar.usb3k.emulator;
 
-import com.pelmar.usb3k.NativeLibrary;
+import com.pelmar.usb3k.internal.NativeLibrary;
 import java.nio.charset.StandardCharsets;
 import java.util.Objects;
 
@@ -13,8 +13,8 @@ import java.util.Objects;
  *
  * <p>The emulator is a D2XX library of its own ({@code libftd2xx.so}, {@code ftd2xx.dll}) with
  * a JNI library that drives it, both inside this jar: the first use of this class loads them, in
- * the order {@link NativeLibrary} describes (the property {@link #LIBRARY_PATH_PROPERTY}, then
- * {@code java.library.path}, then the jar's copies), and from then on the JVM's D2XX is the
+ * the order in which {@code usb3k.jar} loads its own (the property {@link #LIBRARY_PATH_PROPERTY},
+ * then {@code java.library.path}, then the jar's copies), and from then on the JVM's D2XX is the
  * emulator's instead of FTDI's driver. Put {@code usb3k.jar} and {@code usb3k-emulator.jar} on the
  * class path and touch this class before the first decoder opens; {@code USB3KBridge.initialize()}
  * then finds the emulated devices, and the methods of this class change what they do. Never ship
@@ -49,7 +49,7 @@ public final class Emulator {
 
     static {
         try {
-            NativeLibrary.load("usb3k_emulator_jni", LIBRARY_PATH_PROPERTY, "ftd2xx");
+            NativeLibrary.load("usb3k_emulator_jni", LIBRARY_PATH_PROPERTY, null, "ftd2xx");
         } catch (UnsatisfiedLinkError e) {
             UnsatisfiedLinkError explained =
                     new UnsatisfiedLinkError(

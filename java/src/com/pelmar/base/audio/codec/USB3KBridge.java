@@ -10,7 +10,7 @@ package com.pelmar.base.audio.codec;
  */
 public final class USB3KBridge {
     static {
-        com.pelmar.usb3k.NativeLibrary.load();
+        com.pelmar.usb3k.internal.NativeLibrary.load();
     }
 
     private USB3KBridge() {}

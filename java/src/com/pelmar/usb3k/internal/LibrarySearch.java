@@ -1,4 +1,4 @@
-package com.pelmar.usb3k;
+package com.pelmar.usb3k.internal;
 
 import java.io.File;
 import java.io.IOException;
@@ -7,7 +7,9 @@ import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.function.Consumer;
 import java.util.function.UnaryOperator;
 
@@ -26,7 +28,7 @@ final class LibrarySearch {
     private final String libraryPath;
     private final Resources resources;
     private final String platform;
-    private final Path cacheFolder;
+    private final List<CachePlace> cachePlaces;
     private final UnaryOperator<String> fileName;
     private final Consumer<String> systemLoad;
 
@@ -34,7 +36,7 @@ final class LibrarySearch {
      * @param explicitPath the value of {@code pathProperty}, or null
      * @param libraryPath {@code java.library.path}
      * @param platform the jar's folder for this JVM, or null when the jar has none
-     * @param cacheFolder this user's cache folder for usb3k, or null when there is none
+     * @param cachePlaces the folders to extract the jar's copies into, the first that works
      * @param fileName the file name of a library name ({@code System.mapLibraryName})
      * @param systemLoad loads a library by absolute path ({@code System.load})
      */
@@ -44,7 +46,7 @@ final class LibrarySearch {
             String libraryPath,
             Resources resources,
             String platform,
-            Path cacheFolder,
+            List<CachePlace> cachePlaces,
             UnaryOperator<String> fileName,
             Consumer<String> systemLoad) {
         this.explicitPath = explicitPath;
@@ -52,13 +54,17 @@ final class LibrarySearch {
         this.libraryPath = libraryPath;
         this.resources = resources;
         this.platform = platform;
-        this.cacheFolder = cacheFolder;
+        this.cachePlaces = cachePlaces;
         this.fileName = fileName;
         this.systemLoad = systemLoad;
     }
 
-    /** Loads the companions, then the library, from the first place that has them. */
-    void load(String name, String... companions) {
+    /**
+     * Loads the companions, then the library, from the first place that has them.
+     *
+     * @param fix what the user can do when no place has it, added to the error; or null
+     */
+    void load(String name, String fix, String... companions) {
         List<String> reasons = new ArrayList<>();
         if (explicitPath != null) {
             String reason = fromExplicitPath(name, companions);
@@ -79,6 +85,9 @@ final class LibrarySearch {
             return;
         }
         reasons.add("the jar: " + reason);
+        if (fix != null) {
+            reasons.add("to fix: " + fix);
+        }
         throw failure(name, reasons);
     }
 
@@ -134,33 +143,47 @@ final class LibrarySearch {
                     + System.getProperty("os.arch")
                     + ")";
         }
-        if (cacheFolder == null) {
-            return "no cache folder to extract into (neither XDG_CACHE_HOME, user.home nor"
-                    + " LOCALAPPDATA is an absolute path)";
-        }
-        List<String> files = new ArrayList<>();
+        Map<String, byte[]> copies = new LinkedHashMap<>();
         for (String companion : companions) {
-            files.add(fileName.apply(companion));
+            copies.put(fileName.apply(companion), null);
         }
-        files.add(fileName.apply(name));
-        LibraryCache cache = new LibraryCache(cacheFolder);
-        for (String file : files) {
+        copies.put(fileName.apply(name), null);
+        for (String file : copies.keySet()) {
             String resource = NativeLibrary.RESOURCE_FOLDER + platform + "/" + file;
-            Path extracted;
             try (InputStream content = resources.open(resource)) {
                 if (content == null) {
                     return "no " + resource + " in it";
                 }
-                extracted = cache.extract(file, content);
+                copies.put(file, content.readAllBytes());
             } catch (IOException e) {
-                return resource + ": " + e.getMessage();
-            }
-            String reason = loadOne(extracted);
-            if (reason != null) {
-                return reason;
+                return resource + ": " + IoWords.of(e);
             }
         }
-        return null;
+        List<String> refused = new ArrayList<>();
+        for (CachePlace place : cachePlaces) {
+            if (place.folder() == null) {
+                refused.add(place.about());
+                continue;
+            }
+            List<Path> extracted = new ArrayList<>();
+            try {
+                LibraryCache cache = new LibraryCache(place);
+                for (Map.Entry<String, byte[]> copy : copies.entrySet()) {
+                    extracted.add(cache.extract(copy.getKey(), copy.getValue()));
+                }
+            } catch (IOException e) {
+                refused.add(IoWords.of(e));
+                continue;
+            }
+            for (Path path : extracted) {
+                String reason = loadOne(path);
+                if (reason != null) {
+                    return reason;
+                }
+            }
+            return null;
+        }
+        return "cannot extract its " + fileName.apply(name) + ": " + String.join(", and ", refused);
     }
 
     /** Loads the companions found beside {@code library}, then the library itself. */

@@ -1,15 +1,19 @@
-package com.pelmar.usb3k;
+package com.pelmar.usb3k.internal;
 
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.HashMap;
 import java.util.HashSet;
+import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 
 /**
- * Loads usb3k's native libraries into the JVM. {@code USB3KBridge} and the emulator kit call it
- * before their first native call; an application never needs to.
+ * Not API: the loader that {@code usb3k.jar}'s classes and the emulator kit share, public only so
+ * that both jars reach it. Applications never call it, and it may change in any release.
  *
  * <p>The library {@code usb3k} is taken from the first of these places that has it:
  *
@@ -24,20 +28,23 @@ import java.util.Set;
  *       {@code linux-x86-64}, {@code linux-x86}, {@code linux-aarch64}, {@code windows-x86-64},
  *       {@code windows-x86}), extracted into a folder named by its SHA-256 in this user's cache
  *       folder ({@code $XDG_CACHE_HOME/usb3k}, else {@code ~/.cache/usb3k}; on Windows the folder
- *       {@code usb3k/cache} in {@code %LOCALAPPDATA%}) and checked against that hash before it is
+ *       {@code usb3k/cache} in {@code %LOCALAPPDATA%}), or when that cannot be used in {@code
+ *       usb3k-<user>} in {@code java.io.tmpdir}, and checked against that hash before it is
  *       loaded.
  * </ol>
  *
- * <p>When every place fails, the {@link UnsatisfiedLinkError} names each one and why.
+ * <p>When every place fails, the {@link UnsatisfiedLinkError} names each one and why, and every
+ * later load of the same library throws an error with the same message.
  */
 public final class NativeLibrary {
     /** The system property naming the library file, or its folder, to load instead of any other. */
     public static final String PATH_PROPERTY = "usb3k.library.path";
 
     /** Where the jar keeps its copies, one folder per OS and architecture below this one. */
-    public static final String RESOURCE_FOLDER = "com/pelmar/usb3k/native/";
+    static final String RESOURCE_FOLDER = "com/pelmar/usb3k/native/";
 
     private static final Set<String> loaded = new HashSet<>();
+    private static final Map<String, UnsatisfiedLinkError> failed = new HashMap<>();
 
     private NativeLibrary() {}
 
@@ -45,26 +52,42 @@ public final class NativeLibrary {
      * Loads the library {@code usb3k} once per JVM.
      *
      * @throws UnsatisfiedLinkError when no place has a library this JVM can load, with each
-     *     place's reason
+     *     place's reason and what to do
      */
     public static void load() {
-        load("usb3k", PATH_PROPERTY);
+        load(
+                "usb3k",
+                PATH_PROPERTY,
+                "name the library with -D"
+                        + PATH_PROPERTY
+                        + "=/path/to/"
+                        + System.mapLibraryName("usb3k")
+                        + " (or its folder), or install the package libusb3k-jni");
     }
 
     /**
-     * Loads another of usb3k's JNI libraries once per JVM, from the same places in the same order.
-     * The emulator kit loads its own this way, after the D2XX library it stands in with.
+     * Loads one of usb3k's JNI libraries once per JVM, from the places and in the order above. A
+     * load that failed is not tried again: each later call throws a new error with the first one's
+     * message and the first one as its cause.
      *
      * @param name the library's name, as for {@code System.loadLibrary}
      * @param pathProperty the system property that may name its file or folder
+     * @param fix what the user can do when no place has it, or null
      * @param companions libraries loaded first from the same place, when it holds them (required
      *     in the jar's copy)
      * @throws UnsatisfiedLinkError when no place has a library this JVM can load, with each
      *     place's reason
      */
-    public static synchronized void load(String name, String pathProperty, String... companions) {
+    public static synchronized void load(
+            String name, String pathProperty, String fix, String... companions) {
         if (loaded.contains(name)) {
             return;
+        }
+        UnsatisfiedLinkError first = failed.get(name);
+        if (first != null) {
+            UnsatisfiedLinkError again = new UnsatisfiedLinkError(first.getMessage());
+            again.initCause(first);
+            throw again;
         }
         LibrarySearch search =
                 new LibrarySearch(
@@ -73,10 +96,15 @@ public final class NativeLibrary {
                         System.getProperty("java.library.path", ""),
                         NativeLibrary::jarResource,
                         platform(),
-                        cacheFolder(),
+                        cachePlaces(),
                         System::mapLibraryName,
                         System::load);
-        search.load(name, companions);
+        try {
+            search.load(name, fix, companions);
+        } catch (UnsatisfiedLinkError e) {
+            failed.put(name, e);
+            throw e;
+        }
         loaded.add(name);
     }
 
@@ -109,18 +137,40 @@ public final class NativeLibrary {
         return osPart == null || archPart == null ? null : osPart + "-" + archPart;
     }
 
-    /** This user's cache folder for usb3k; null when the environment names none. */
-    static Path cacheFolder() {
+    /**
+     * The folders the jar's copies may be extracted into, in order: this user's cache folder for
+     * usb3k, then a folder of this user's in {@code java.io.tmpdir}, for accounts whose home is
+     * missing or read-only. A home is never made: only the folders below it.
+     */
+    static List<CachePlace> cachePlaces() {
+        List<CachePlace> places = new ArrayList<>();
+        String xdg = System.getenv("XDG_CACHE_HOME");
+        String home = System.getProperty("user.home");
         if (System.getProperty("os.name", "").startsWith("Windows")) {
             String local = System.getenv("LOCALAPPDATA");
-            return absolute(local) ? Path.of(local, "usb3k", "cache") : null;
+            if (absolute(local)) {
+                places.add(new CachePlace(Path.of(local, "usb3k", "cache"), null, null));
+            }
+        } else if (absolute(xdg)) {
+            places.add(new CachePlace(Path.of(xdg, "usb3k"), null, null));
+        } else if (absolute(home)) {
+            places.add(
+                    new CachePlace(
+                            Path.of(home, ".cache", "usb3k"), Path.of(home), "the user's home"));
         }
-        String xdg = System.getenv("XDG_CACHE_HOME");
-        if (absolute(xdg)) {
-            return Path.of(xdg, "usb3k");
+        if (places.isEmpty()) {
+            places.add(
+                    CachePlace.none(
+                            "no cache folder to extract into (neither XDG_CACHE_HOME, user.home"
+                                    + " nor LOCALAPPDATA is an absolute path)"));
         }
-        String home = System.getProperty("user.home");
-        return absolute(home) ? Path.of(home, ".cache", "usb3k") : null;
+        String tmp = System.getProperty("java.io.tmpdir");
+        if (absolute(tmp)) {
+            String user = System.getProperty("user.name", "").replaceAll("[^A-Za-z0-9._-]", "_");
+            places.add(
+                    new CachePlace(Path.of(tmp, "usb3k-" + user), Path.of(tmp), "java.io.tmpdir"));
+        }
+        return places;
     }
 
     private static boolean absolute(String path) {

@@ -212,6 +212,10 @@ FTDI's D2XX driver (libftd2xx.so) must be installed separately.")
         set(CPACK_DEBIAN_${component}_PACKAGE_REPLACES "usb3k (<< 0.2.0)")
     endforeach()
     set(CPACK_DEBIAN_JNI_PACKAGE_RECOMMENDS "libusb3k-java ${usb3k_same}")
+    # Its postinst (CPack takes the name from the file's) applies the udev rule to the devices
+    # already attached.
+    set(CPACK_DEBIAN_JNI_PACKAGE_CONTROL_EXTRA ${usb3k_packaging}/libusb3k-jni/postinst)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     set(CPACK_DEBIAN_JNI_DESCRIPTION
         "USB-3000 voice decoding for Java: the native library
 libusb3k.so, which usb3k.jar loads from the default java.library.path,

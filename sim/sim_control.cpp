@@ -1,7 +1,9 @@
 // The control API of usb3k_sim.h, over the emulator's state.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "d2xx/d2xx.h"
 #include "sim/call_faults.h"
 #include "sim/d2xx_functions.h"
 #include "sim/serial_line.h"
@@ -32,9 +34,18 @@ void sim_clear_devices(void) {
 }
 
 int sim_add_device(unsigned int id, const char* serial, const char* description) {
+    const std::string serialText = serial != nullptr ? serial : "";
+    // The device list's record holds no more of a serial number, and D2XX opens a device by its
+    // serial number: a longer one, or a second device with the same one, could not be opened.
+    if (serialText.size() > sizeof FT_DEVICE_LIST_INFO_NODE::SerialNumber) {
+        return -1;
+    }
     Lock lock(sim::stateLock());
-    return static_cast<int>(sim::state().addDevice(id, serial != nullptr ? serial : "",
-                                                   description != nullptr ? description : ""));
+    if (sim::state().findBySerial(serialText) != nullptr) {
+        return -1;
+    }
+    return static_cast<int>(
+        sim::state().addDevice(id, serialText, description != nullptr ? description : ""));
 }
 
 void sim_fail_call(const char* serial, const char* function, unsigned int status, int occurrence) {

@@ -42,8 +42,10 @@ SIM_API void sim_reset(void);
 // Detaches every device (open handles become invalid).
 SIM_API void sim_clear_devices(void);
 
-// Attaches an FTDI device at the end of the list; returns its index. A device whose id is
-// SIM_USB3000_ID is a USB-3000; any other device accepts writes and never answers.
+// Attaches an FTDI device at the end of the list; returns its index, or -1 (attaching nothing) when
+// the serial number is longer than the 16 bytes of the device list's record or an attached device
+// has it. A device whose id is SIM_USB3000_ID is a USB-3000; any other device accepts writes and
+// never answers.
 SIM_API int sim_add_device(unsigned int id, const char* serial, const char* description);
 
 // Unplugs the device with this serial number: it leaves the device list, its open handles become

@@ -128,6 +128,14 @@ TEST_F(SimDeviceList, FillsNoMoreRecordsThanTheCallerHasRoomFor) {
     EXPECT_EQ(std::string(records[2].SerialNumber, 16), "SIXTEEN-CHARS-16");
 }
 
+TEST_F(SimDeviceList, RefusesASerialNumberItCouldNotListOrOpen) {
+    EXPECT_EQ(sim_add_device(SIM_USB3000_ID, "SEVENTEEN-CHARS17", "USB-3000"), -1);
+    EXPECT_EQ(sim_add_device(0x04036010, SIM_DEFAULT_SERIAL, "another FTDI device"), -1);
+    DWORD count = 0;
+    ASSERT_EQ(FT_CreateDeviceInfoList(&count), FT_OK);
+    EXPECT_EQ(count, 1u);
+}
+
 TEST_F(SimDeviceList, ListCallsFailWhenAsked) {
     sim_fail_call(nullptr, "FT_CreateDeviceInfoList", FT_IO_ERROR, 1);
     sim_fail_call(nullptr, "FT_GetDeviceInfoList", FT_OTHER_ERROR, 0);

@@ -92,16 +92,21 @@ public final class DecodeVcw {
     /**
      * The device as the device list names it: the one with this serial number, or the first usable
      * one; null when there is none (opening it then says why).
+     *
+     * @throws DemoFailure when the library cannot be loaded: this first failure is the one that
+     *     says why, and nothing can be opened without it
      */
-    private static Usb3kDevice listed(String serial) {
+    private static Usb3kDevice listed(String serial) throws DemoFailure {
         try {
             for (Usb3kDevice device : Usb3kDecoder.devices()) {
                 if (serial == null ? device.usable() : device.serialNumber().equals(serial)) {
                     return device;
                 }
             }
-        } catch (Usb3kException | UnsatisfiedLinkError e) {
+        } catch (Usb3kException e) {
             // Naming the device is a courtesy: opening it reports the failure.
+        } catch (LinkageError e) {
+            throw unloadable(e);
         }
         return null;
     }
@@ -164,11 +169,20 @@ public final class DecodeVcw {
     static Usb3kDecoder openDecoder(String serial) throws DemoFailure {
         try {
             return serial == null ? Usb3kDecoder.open() : Usb3kDecoder.open(serial);
-        } catch (UnsatisfiedLinkError e) {
-            throw new DemoFailure("cannot load the usb3k library: " + e.getMessage());
+        } catch (LinkageError e) {
+            throw unloadable(e);
         } catch (Usb3kException e) {
             throw new DemoFailure("cannot open the USB-3000: " + e.getMessage());
         }
+    }
+
+    /**
+     * The JVM could not load libusb3k: the loader's message names each place it tried and why.
+     * Caught as any LinkageError, so that a class the JVM could not link (NoClassDefFoundError)
+     * is one line too.
+     */
+    static DemoFailure unloadable(LinkageError e) {
+        return new DemoFailure("cannot load the usb3k library: " + e.getMessage());
     }
 
     private void describe(Usb3kDecoder decoder, Usb3kDevice device, Path input, long frames) {

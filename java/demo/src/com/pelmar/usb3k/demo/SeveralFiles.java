@@ -68,6 +68,8 @@ final class SeveralFiles {
             devices = Usb3kDecoder.devices();
         } catch (Usb3kException e) {
             throw new DemoFailure("cannot list the USB-3000s: " + e.getMessage());
+        } catch (LinkageError e) {
+            throw DecodeVcw.unloadable(e);
         }
         for (Usb3kDevice device : devices) {
             if (device.usable()) {

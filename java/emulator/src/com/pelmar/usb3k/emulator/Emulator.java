@@ -74,6 +74,9 @@ public final class Emulator {
     /** The description of the one USB-3000 attached after {@link #reset()}. */
     public static final String DEFAULT_DESCRIPTION = "USB-3000 (emulated)";
 
+    /** The most bytes of serial number a device has: the room in D2XX's device record. */
+    private static final int MAX_SERIAL_BYTES = 16;
+
     private static final int FRAME_BYTES = 7;
     private static final int CODEWORD_BITS = 49;
 
@@ -100,6 +103,8 @@ public final class Emulator {
      * @param serial the serial number, up to 16 characters, each written as one byte (Latin-1)
      * @param description the description, each character written as one byte (Latin-1)
      * @return the device's index in the list
+     * @throws IllegalArgumentException when the serial number is longer than 16 characters or an
+     *     attached device has it: D2XX could not open such a device
      */
     public static int addDevice(int id, String serial, String description) {
         return addDevice(id, serial.getBytes(StandardCharsets.ISO_8859_1), description);
@@ -111,6 +116,7 @@ public final class Emulator {
      *
      * @param serial the serial number, up to 16 characters, each written as one byte (Latin-1)
      * @return the device's index in the list
+     * @throws IllegalArgumentException as {@link #addDevice(int, String, String)} throws
      */
     public static int addUsb3000(String serial) {
         return addDevice(USB3000_ID, serial, DEFAULT_DESCRIPTION);
@@ -149,10 +155,23 @@ public final class Emulator {
      * @param serial the serial number's bytes, up to 16, without a terminating zero
      * @param description the description, each character written as one byte (Latin-1)
      * @return the device's index in the list
+     * @throws IllegalArgumentException when the serial number is longer than 16 bytes or an
+     *     attached device has it: D2XX could not open such a device
      */
     public static int addDevice(int id, byte[] serial, String description) {
         Objects.requireNonNull(serial, "serial");
-        return nativeAddDevice(id, serial.clone(), latin1(description));
+        String name = new String(serial, StandardCharsets.ISO_8859_1);
+        if (serial.length > MAX_SERIAL_BYTES) {
+            throw new IllegalArgumentException(
+                    "serial number " + name + " is " + serial.length + " bytes long; a device's"
+                            + " holds at most " + MAX_SERIAL_BYTES);
+        }
+        int index = nativeAddDevice(id, serial.clone(), latin1(description));
+        if (index < 0) {
+            throw new IllegalArgumentException(
+                    "a device with serial number " + name + " is attached already");
+        }
+        return index;
     }
 
     /**

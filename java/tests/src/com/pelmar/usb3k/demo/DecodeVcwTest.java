@@ -179,6 +179,20 @@ class DecodeVcwTest {
                 "error: cannot open the USB-3000: no USB-3000 attached");
     }
 
+    /** One line with the loader's reasons, for one input and for several, never a stack trace. */
+    @ParameterizedTest
+    @ValueSource(strings = {"out.wav", "several into the folder"})
+    void aLibraryThatCannotBeLoadedIsOneLine(String target) throws IOException {
+        String vcw = input(14).toString();
+        ChildJvm.Result result = target.startsWith("several")
+                ? demoWithFault("no-library", vcw, vcw, dir.toString())
+                : demoWithFault("no-library", vcw, dir.resolve(target).toString());
+        String line = result.err().get(0);
+        assertTrue(line.matches(
+                "error: cannot load the usb3k library: .*/nonexistent/libusb3k\\.so.*"), line);
+        assertFails(result, line);
+    }
+
     @Test
     void aFailedInitializeKeepsAnEarlierWavFile() throws IOException {
         Path vcw = input(14);

@@ -27,6 +27,7 @@ public final class DemoWithFaults {
                 }
             }
             case "two-devices" -> Emulator.addUsb3000("EMU30002");
+            case "no-library" -> System.setProperty("usb3k.library.path", "/nonexistent/libusb3k.so");
             default -> throw new IllegalArgumentException(args[0]);
         }
         DecodeVcw.main(Arrays.copyOfRange(args, 1, args.length));

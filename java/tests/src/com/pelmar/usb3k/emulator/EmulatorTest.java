@@ -6,6 +6,7 @@ import static com.pelmar.base.audio.codec.BridgeFixture.freshBridge;
 import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.pelmar.base.audio.codec.USB3KBridge;
@@ -155,6 +156,16 @@ class EmulatorTest {
         USB3KBridge.shutdown();
         List<String> lines = StandardError.capture(USB3KBridge::initialize);
         assertEquals(List.of("USB3K::USB3K - FT_OpenEx failed: 3"), lines);
+    }
+
+    @Test
+    void aSerialNumberD2xxCouldNotOpenIsRefused() {
+        assertEquals("serial number SEVENTEEN-CHARS17 is 17 bytes long; a device's holds at most 16",
+                assertThrows(IllegalArgumentException.class,
+                        () -> Emulator.addUsb3000("SEVENTEEN-CHARS17")).getMessage());
+        assertEquals("a device with serial number EMU30001 is attached already",
+                assertThrows(IllegalArgumentException.class,
+                        () -> Emulator.addUsb3000(DEFAULT_SERIAL)).getMessage());
     }
 
     @Test

@@ -68,7 +68,7 @@ public final class DecodeVcw {
             new DecodeVcw(out).decode(serial, path(names.get(0)), path(names.get(1)));
             return 0;
         } catch (DemoFailure e) {
-            err.println("error: " + e.getMessage());
+            e.print(err);
             return 1;
         }
     }
@@ -137,7 +137,7 @@ public final class DecodeVcw {
                                     String.join("; ", lines)));
         } catch (FrameNotDecodedException e) {
             throw new DemoFailure(
-                    e.getMessage() + " (the lines above say why); " + output + " not written");
+                    e.getMessage() + " (the lines above say why); " + output + " not written", e);
         } catch (IOException e) {
             throw new DemoFailure("cannot write " + output + ": " + reason(e));
         }
@@ -172,7 +172,7 @@ public final class DecodeVcw {
         } catch (LinkageError e) {
             throw unloadable(e);
         } catch (Usb3kException e) {
-            throw new DemoFailure("cannot open the USB-3000: " + e.getMessage());
+            throw new DemoFailure("cannot open the USB-3000: " + e.getMessage(), e);
         }
     }
 

@@ -67,7 +67,7 @@ final class SeveralFiles {
         try {
             devices = Usb3kDecoder.devices();
         } catch (Usb3kException e) {
-            throw new DemoFailure("cannot list the USB-3000s: " + e.getMessage());
+            throw new DemoFailure("cannot list the USB-3000s: " + e.getMessage(), e);
         } catch (LinkageError e) {
             throw DecodeVcw.unloadable(e);
         }
@@ -96,7 +96,7 @@ final class SeveralFiles {
                 out.printf(
                         "%s: %s -> %s, %d frames%n", decoder.serialNumber(), input, output, frames);
             } catch (DemoFailure e) {
-                err.println("error: " + e.getMessage());
+                e.print(err);
                 failed.set(true);
             }
         }

@@ -176,7 +176,9 @@ class DecodeVcwTest {
         Path vcw = input(14);
         assertFails(demoWithFault("no-devices", vcw.toString(), dir.resolve("out.wav").toString()),
                 "Usb3kDecoder::open - no USB-3000 attached",
-                "error: cannot open the USB-3000: no USB-3000 attached");
+                "error: cannot open the USB-3000: no USB-3000 attached",
+                "  fix: plug the USB-3000 in, then try again"
+                        + " (usb3k-probe lists the FTDI devices D2XX finds)");
     }
 
     /** One line with the loader's reasons, for one input and for several, never a stack trace. */
@@ -203,7 +205,9 @@ class DecodeVcwTest {
         assertEquals(List.of(
                 "USB3K::reset - no ready field in response",
                 "Usb3kDecoder::open - Cannot reset USB-3000 device EMU30001",
-                "error: cannot open the USB-3000: Cannot reset USB-3000 device EMU30001"),
+                "error: cannot open the USB-3000: Cannot reset USB-3000 device EMU30001",
+                "  fix: unplug the device, plug it in again and try again"
+                        + " (usb3k-probe shows which step fails)"),
                 result.err());
         assertEquals(1, result.exit());
         assertEquals("an earlier result", Files.readString(wav));
@@ -243,6 +247,8 @@ class DecodeVcwTest {
         assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream:"
                 + " it is still attached but answers nothing usable (the lines above say why); "
                 + wav + " not written",
+                result.err().get(result.err().size() - 2));
+        assertEquals("  fix: check the device's power, unplug it and plug it in again, then try again",
                 result.err().get(result.err().size() - 1));
         assertEquals(1, result.exit());
         assertEquals(List.of("input.vcw"), filesInDir(), "only the input is left");
@@ -279,7 +285,8 @@ class DecodeVcwTest {
         assertTrue(result.out().startsWith("Device: USB-3000 EMU30002, \"USB-3000 (emulated)\""),
                 result.out());
         assertEquals(List.of("Usb3kDecoder::open - no USB-3000 with serial number NOSUCH01",
-                "error: cannot open the USB-3000: no USB-3000 with serial number NOSUCH01"),
+                "error: cannot open the USB-3000: no USB-3000 with serial number NOSUCH01",
+                "  fix: plug that USB-3000 in, or name one usb3k-probe lists"),
                 demo("--device", "NOSUCH01", SAMPLE.toString(), wav.toString()).err());
     }
 

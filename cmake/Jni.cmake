@@ -84,5 +84,8 @@ function(usb3k_jni_library target)
             -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni.map)
         set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
             ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni.map)
+        if(COMMAND usb3k_glibc_baseline)
+            usb3k_glibc_baseline(${target})
+        endif()
     endif()
 endfunction()

@@ -49,6 +49,7 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeLibrary.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibrarySearch.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/LibraryCache.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Platform.java
     RESOURCES NAMESPACE META-INF ${PROJECT_SOURCE_DIR}/LICENSE
     OUTPUT_NAME usb3k
     VERSION ${PROJECT_VERSION}

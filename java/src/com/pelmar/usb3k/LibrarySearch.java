@@ -25,7 +25,7 @@ final class LibrarySearch {
     private final String pathProperty;
     private final String libraryPath;
     private final Resources resources;
-    private final String platform;
+    private final Platform platform;
     private final Path cacheFolder;
     private final UnaryOperator<String> fileName;
     private final Consumer<String> systemLoad;
@@ -33,7 +33,7 @@ final class LibrarySearch {
     /**
      * @param explicitPath the value of {@code pathProperty}, or null
      * @param libraryPath {@code java.library.path}
-     * @param platform the jar's folder for this JVM, or null when the jar has none
+     * @param platform this JVM's platform, which chooses the jar's copy or refuses every one
      * @param cacheFolder this user's cache folder for usb3k, or null when there is none
      * @param fileName the file name of a library name ({@code System.mapLibraryName})
      * @param systemLoad loads a library by absolute path ({@code System.load})
@@ -43,7 +43,7 @@ final class LibrarySearch {
             String pathProperty,
             String libraryPath,
             Resources resources,
-            String platform,
+            Platform platform,
             Path cacheFolder,
             UnaryOperator<String> fileName,
             Consumer<String> systemLoad) {
@@ -127,12 +127,9 @@ final class LibrarySearch {
     }
 
     private String fromJar(String name, String[] companions) {
-        if (platform == null) {
-            return "no copy for this OS and architecture ("
-                    + System.getProperty("os.name")
-                    + ", "
-                    + System.getProperty("os.arch")
-                    + ")";
+        String refusal = platform.refusal(pathProperty);
+        if (refusal != null) {
+            return refusal;
         }
         if (cacheFolder == null) {
             return "no cache folder to extract into (neither XDG_CACHE_HOME, user.home nor"
@@ -145,7 +142,7 @@ final class LibrarySearch {
         files.add(fileName.apply(name));
         LibraryCache cache = new LibraryCache(cacheFolder);
         for (String file : files) {
-            String resource = NativeLibrary.RESOURCE_FOLDER + platform + "/" + file;
+            String resource = NativeLibrary.RESOURCE_FOLDER + platform.folder() + "/" + file;
             Path extracted;
             try (InputStream content = resources.open(resource)) {
                 if (content == null) {

@@ -4,7 +4,6 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Path;
 import java.util.HashSet;
-import java.util.Locale;
 import java.util.Set;
 
 /**
@@ -21,11 +20,11 @@ import java.util.Set;
  *       System.loadLibrary} would search them but never the current folder: where an installed
  *       package puts it;
  *   <li>the copy inside the jar, under {@value #RESOURCE_FOLDER}{@code <os>-<arch>/} (for example
- *       {@code linux-x86-64}, {@code linux-x86}, {@code linux-aarch64}, {@code windows-x86-64},
- *       {@code windows-x86}), extracted into a folder named by its SHA-256 in this user's cache
- *       folder ({@code $XDG_CACHE_HOME/usb3k}, else {@code ~/.cache/usb3k}; on Windows the folder
- *       {@code usb3k/cache} in {@code %LOCALAPPDATA%}) and checked against that hash before it is
- *       loaded.
+ *       {@code linux-x86-64}, {@code linux-x86}, {@code linux-aarch64}, {@code linux-arm},
+ *       {@code windows-x86-64}, {@code windows-x86}), extracted into a folder named by its SHA-256
+ *       in this user's cache folder ({@code $XDG_CACHE_HOME/usb3k}, else {@code ~/.cache/usb3k};
+ *       on Windows the folder {@code usb3k/cache} in {@code %LOCALAPPDATA%}) and checked against
+ *       that hash before it is loaded.
  * </ol>
  *
  * <p>When every place fails, the {@link UnsatisfiedLinkError} names each one and why.
@@ -72,41 +71,12 @@ public final class NativeLibrary {
                         pathProperty,
                         System.getProperty("java.library.path", ""),
                         NativeLibrary::jarResource,
-                        platform(),
+                        Platform.current(),
                         cacheFolder(),
                         System::mapLibraryName,
                         System::load);
         search.load(name, companions);
         loaded.add(name);
-    }
-
-    /** The folder of this OS and architecture below {@link #RESOURCE_FOLDER}; null when unknown. */
-    static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        String arch = System.getProperty("os.arch", "").toLowerCase(Locale.ROOT);
-        String osPart =
-                os.startsWith("windows") ? "windows" : os.startsWith("linux") ? "linux" : null;
-        String archPart;
-        switch (arch) {
-            case "amd64":
-            case "x86_64":
-                archPart = "x86-64";
-                break;
-            case "x86":
-            case "i386":
-            case "i486":
-            case "i586":
-            case "i686":
-                archPart = "x86";
-                break;
-            case "aarch64":
-            case "arm64":
-                archPart = "aarch64";
-                break;
-            default:
-                archPart = null;
-        }
-        return osPart == null || archPart == null ? null : osPart + "-" + archPart;
     }
 
     /** This user's cache folder for usb3k; null when the environment names none. */

@@ -42,7 +42,7 @@ class NativeLibraryTest {
                 "x.path",
                 libraryPath,
                 path -> jar.containsKey(path) ? new ByteArrayInputStream(jar.get(path)) : null,
-                "linux-x86-64",
+                new Platform("Linux", "amd64", null, null),
                 temp.resolve("cache"),
                 name -> "lib" + name + ".so",
                 path -> {

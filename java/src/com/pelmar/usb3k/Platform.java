@@ -40,7 +40,7 @@ final class Platform {
      * @param osName the JVM's {@code os.name}
      * @param osArch the JVM's {@code os.arch}
      * @param cpuInfo the text of {@code /proc/cpuinfo}, or null when it could not be read
-     * @param muslLoader the path of musl's dynamic loader when it is mapped into this JVM, else null
+     * @param muslLoader musl's dynamic loader when it is mapped into this JVM, else null
      */
     Platform(String osName, String osArch, String cpuInfo, String muslLoader) {
         this.osName = osName;
@@ -61,7 +61,7 @@ final class Platform {
             try {
                 cpuInfo = Files.readString(Path.of("/proc/cpuinfo"));
             } catch (IOException | RuntimeException e) {
-                cpuInfo = null;
+                // Unreadable: nothing is known of the CPU, and nothing is refused for it.
             }
         }
         return new Platform(osName, osArch, cpuInfo, mappedMuslLoader());
@@ -185,18 +185,20 @@ final class Platform {
      * for 7, the "Features" line must also name VFPv3 (which Linux lists as "vfpv3", with
      * "vfpv3d16" or "vfpv4" beside it), which no ARMv6 CPU has. An 8 under a 64-bit kernel comes
      * with that kernel's features ("fp asimd"), so its features are not looked at. A text without
-     * "CPU architecture" tells nothing and refuses nothing.
+     * a "CPU architecture" that starts with a number tells nothing and refuses nothing.
      */
     private boolean armv7WithVfpv3() {
         String architecture = field("CPU architecture");
-        if (architecture == null) {
-            return true;
-        }
         int digits = 0;
-        while (digits < architecture.length() && Character.isDigit(architecture.charAt(digits))) {
+        while (architecture != null
+                && digits < Math.min(architecture.length(), 3)
+                && Character.isDigit(architecture.charAt(digits))) {
             digits++;
         }
-        int version = digits == 0 ? 0 : Integer.parseInt(architecture.substring(0, digits));
+        if (digits == 0) {
+            return true;
+        }
+        int version = Integer.parseInt(architecture.substring(0, digits));
         if (version != 7) {
             return version > 7;
         }

@@ -53,6 +53,7 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibraryCache.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/CachePlace.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/IoWords.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/Platform.java
     RESOURCES NAMESPACE META-INF ${PROJECT_SOURCE_DIR}/LICENSE
     OUTPUT_NAME usb3k
     VERSION ${PROJECT_VERSION}

@@ -176,6 +176,8 @@ else()
             set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
         elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
             set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+        elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+            set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
         endif()
     endif()
     # Dependencies from what the binaries link (dpkg-shlibdeps, which knows only the machine's own

@@ -27,7 +27,7 @@ final class LibrarySearch {
     private final String pathProperty;
     private final String libraryPath;
     private final Resources resources;
-    private final String platform;
+    private final Platform platform;
     private final List<CachePlace> cachePlaces;
     private final UnaryOperator<String> fileName;
     private final Consumer<String> systemLoad;
@@ -35,7 +35,7 @@ final class LibrarySearch {
     /**
      * @param explicitPath the value of {@code pathProperty}, or null
      * @param libraryPath {@code java.library.path}
-     * @param platform the jar's folder for this JVM, or null when the jar has none
+     * @param platform this JVM's platform, which chooses the jar's copy or refuses every one
      * @param cachePlaces the folders to extract the jar's copies into, the first that works
      * @param fileName the file name of a library name ({@code System.mapLibraryName})
      * @param systemLoad loads a library by absolute path ({@code System.load})
@@ -45,7 +45,7 @@ final class LibrarySearch {
             String pathProperty,
             String libraryPath,
             Resources resources,
-            String platform,
+            Platform platform,
             List<CachePlace> cachePlaces,
             UnaryOperator<String> fileName,
             Consumer<String> systemLoad) {
@@ -136,12 +136,9 @@ final class LibrarySearch {
     }
 
     private String fromJar(String name, String[] companions) {
-        if (platform == null) {
-            return "no copy for this OS and architecture ("
-                    + System.getProperty("os.name")
-                    + ", "
-                    + System.getProperty("os.arch")
-                    + ")";
+        String refusal = platform.refusal(pathProperty);
+        if (refusal != null) {
+            return refusal;
         }
         Map<String, byte[]> copies = new LinkedHashMap<>();
         for (String companion : companions) {
@@ -149,7 +146,7 @@ final class LibrarySearch {
         }
         copies.put(fileName.apply(name), null);
         for (String file : copies.keySet()) {
-            String resource = NativeLibrary.RESOURCE_FOLDER + platform + "/" + file;
+            String resource = NativeLibrary.RESOURCE_FOLDER + platform.folder() + "/" + file;
             try (InputStream content = resources.open(resource)) {
                 if (content == null) {
                     return "no " + resource + " in it";

@@ -7,7 +7,6 @@ import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.HashSet;
 import java.util.List;
-import java.util.Locale;
 import java.util.Map;
 import java.util.Set;
 
@@ -25,12 +24,12 @@ import java.util.Set;
  *       System.loadLibrary} would search them but never the current folder: where an installed
  *       package puts it;
  *   <li>the copy inside the jar, under {@value #RESOURCE_FOLDER}{@code <os>-<arch>/} (for example
- *       {@code linux-x86-64}, {@code linux-x86}, {@code linux-aarch64}, {@code windows-x86-64},
- *       {@code windows-x86}), extracted into a folder named by its SHA-256 in this user's cache
- *       folder ({@code $XDG_CACHE_HOME/usb3k}, else {@code ~/.cache/usb3k}; on Windows the folder
- *       {@code usb3k/cache} in {@code %LOCALAPPDATA%}), or when that cannot be used in {@code
- *       usb3k-<user>} in {@code java.io.tmpdir}, and checked against that hash before it is
- *       loaded.
+ *       {@code linux-x86-64}, {@code linux-x86}, {@code linux-aarch64}, {@code linux-arm},
+ *       {@code windows-x86-64}, {@code windows-x86}), extracted into a folder named by its SHA-256
+ *       in this user's cache folder ({@code $XDG_CACHE_HOME/usb3k}, else {@code ~/.cache/usb3k};
+ *       on Windows the folder {@code usb3k/cache} in {@code %LOCALAPPDATA%}), or when that cannot
+ *       be used in {@code usb3k-<user>} in {@code java.io.tmpdir}, and checked against that hash
+ *       before it is loaded.
  * </ol>
  *
  * <p>When every place fails, the {@link UnsatisfiedLinkError} names each one and why, and every
@@ -95,7 +94,7 @@ public final class NativeLibrary {
                         pathProperty,
                         System.getProperty("java.library.path", ""),
                         NativeLibrary::jarResource,
-                        platform(),
+                        Platform.current(),
                         cachePlaces(),
                         System::mapLibraryName,
                         System::load);
@@ -106,35 +105,6 @@ public final class NativeLibrary {
             throw e;
         }
         loaded.add(name);
-    }
-
-    /** The folder of this OS and architecture below {@link #RESOURCE_FOLDER}; null when unknown. */
-    static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        String arch = System.getProperty("os.arch", "").toLowerCase(Locale.ROOT);
-        String osPart =
-                os.startsWith("windows") ? "windows" : os.startsWith("linux") ? "linux" : null;
-        String archPart;
-        switch (arch) {
-            case "amd64":
-            case "x86_64":
-                archPart = "x86-64";
-                break;
-            case "x86":
-            case "i386":
-            case "i486":
-            case "i586":
-            case "i686":
-                archPart = "x86";
-                break;
-            case "aarch64":
-            case "arm64":
-                archPart = "aarch64";
-                break;
-            default:
-                archPart = null;
-        }
-        return osPart == null || archPart == null ? null : osPart + "-" + archPart;
     }
 
     /**

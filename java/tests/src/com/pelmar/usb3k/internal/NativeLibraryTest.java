@@ -51,7 +51,7 @@ class NativeLibraryTest {
                 "x.path",
                 libraryPath,
                 path -> jar.containsKey(path) ? new ByteArrayInputStream(jar.get(path)) : null,
-                "linux-x86-64",
+                new Platform("Linux", "amd64", null, null),
                 List.of(new CachePlace(temp.resolve("cache"), null, null)),
                 name -> "lib" + name + ".so",
                 path -> {
@@ -183,7 +183,7 @@ class NativeLibraryTest {
         Path resources = temp.resolve("resources");
         for (String folder : System.getProperty("java.library.path").split(File.pathSeparator)) {
             if (Files.isRegularFile(Path.of(folder, file))) {
-                String platform = NativeLibrary.RESOURCE_FOLDER + NativeLibrary.platform();
+                String platform = NativeLibrary.RESOURCE_FOLDER + Platform.current().folder();
                 Path copy = Files.createDirectories(resources.resolve(platform)).resolve(file);
                 Files.copy(Path.of(folder, file), copy, StandardCopyOption.REPLACE_EXISTING);
             }

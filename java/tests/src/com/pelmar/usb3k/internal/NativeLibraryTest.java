@@ -6,13 +6,17 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.pelmar.base.audio.codec.ChildJvm;
 import com.pelmar.usb3k.Usb3kDecoder;
 import com.pelmar.usb3k.Usb3kException;
+import com.pelmar.usb3k.emulator.Emulator;
 import java.io.ByteArrayInputStream;
 import java.io.File;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.lang.ProcessBuilder.Redirect;
+import java.net.URL;
+import java.net.URLClassLoader;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -20,14 +24,18 @@ import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.Callable;
+import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.function.Function;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -243,6 +251,94 @@ class NativeLibraryTest {
                 } catch (Throwable e) {
                     System.out.println(e instanceof Usb3kException ? "loaded" : e);
                 }
+            }
+        }
+    }
+
+    @Test
+    void eachClassLoaderLoadsACopyOfItsOwnAndNoneOpensAnothersDevice() throws Exception {
+        // A copy left by a process that has ended goes; the copies made now go once loaded.
+        Path library = Stream.of(System.getProperty("java.library.path").split(File.pathSeparator))
+                .map(folder -> Path.of(folder, System.mapLibraryName("usb3k")))
+                .filter(Files::isRegularFile).findFirst().orElseThrow();
+        Path folder = Files.createDirectories(temp.resolve("usb3k/" + sha256(Files.readAllBytes(
+                library))), PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(
+                "rwx------")));
+        Process ended = new ProcessBuilder("true").start();
+        ended.waitFor();
+        Files.write(folder.resolve("libusb3k-" + ended.pid() + "-7.so"), new byte[1]);
+        ChildJvm.Result child = ChildJvm.finish(ChildJvm.start(Loaders.class, null,
+                Map.of("XDG_CACHE_HOME", temp.toString()), System.getProperty("usb3k.sample")));
+        String elsewhere = "USB-3000 EMU30001 is open elsewhere: in another class loader or"
+                + " another process (D2XX lists it as open)";
+        String decoded = " decoded 500 frames, 500 blocks as the emulator's";
+        assertEquals(List.of("first: EMU30001" + decoded, "second: EMU30001" + decoded,
+                "third: EMU30002" + decoded, "third: IN_USE " + elsewhere + " [USB3K::USB3K -"
+                        + " FT_OpenEx failed: 3, Usb3kDecoder::open - USB-3000 device EMU30001"
+                        + " is not ready, Usb3kDecoder::open - " + elsewhere + "]"),
+                child.out().lines().toList(), String.join("\n", child.err()));
+        assertEquals(List.of(), listFiles(temp));
+    }
+
+    /**
+     * Class loaders over the jars, D2XX (the emulator) one for all: the first decodes, closes its
+     * decoder and is dropped; then two at once, each on its device, and neither opens the other's.
+     */
+    public static final class Loaders implements Function<String, String> {
+        private Usb3kDecoder decoder;
+
+        public static void main(String[] args) throws Exception {
+            System.setProperty("usb3k.sample", args[0]);
+            Emulator.addUsb3000("EMU30002");
+            try (URLClassLoader loader = loader()) {
+                Function<String, String> first = session(loader);
+                System.out.println("first: " + first.apply("EMU30001"));
+                first.apply(null);
+            }
+            Function<String, String> second = session(loader());
+            Function<String, String> third = session(loader());
+            var both = CompletableFuture.supplyAsync(() -> second.apply("EMU30001"));
+            String decoded = third.apply("EMU30002");
+            System.out.println("second: " + both.get() + "\nthird: " + decoded);
+            System.out.println("third: " + third.apply("EMU30001"));
+        }
+
+        private static URLClassLoader loader() {
+            URL[] jars = Stream.of(Usb3kDecoder.class, Emulator.class, Loaders.class)
+                    .map(type -> type.getProtectionDomain().getCodeSource().getLocation())
+                    .toArray(URL[]::new);
+            return new URLClassLoader(jars, ClassLoader.getPlatformClassLoader());
+        }
+
+        @SuppressWarnings("unchecked")
+        private static Function<String, String> session(ClassLoader loader) throws Exception {
+            return (Function<String, String>)
+                    loader.loadClass(Loaders.class.getName()).getConstructor().newInstance();
+        }
+
+        /** Opens the device and decodes with this class loader's classes; null closes it. */
+        @Override
+        public String apply(String serial) {
+            try {
+                if (serial == null) {
+                    decoder.close();
+                    return null;
+                }
+                decoder = Usb3kDecoder.open(serial);
+                byte[] vcw = Files.readAllBytes(Path.of(System.getProperty("usb3k.sample")));
+                byte[] pcm = new byte[vcw.length / 7 * 320];
+                int decoded = decoder.decode(vcw, 0, vcw.length / 7, pcm, 0);
+                int same = 0;
+                for (int i = 0; i < decoded; i++) {
+                    byte[] speech = Emulator.decodedSpeech(vcw, i * 7);
+                    same += Arrays.equals(pcm, i * 320, i * 320 + 320, speech, 0, 320) ? 1 : 0;
+                }
+                return serial + " decoded " + decoded + " frames, " + same
+                        + " blocks as the emulator's";
+            } catch (Usb3kException e) {
+                return e.reason() + " " + e.getMessage() + " " + e.lines();
+            } catch (IOException e) {
+                return e.toString();
             }
         }
     }

@@ -15,6 +15,7 @@ import java.io.File;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.lang.ProcessBuilder.Redirect;
+import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
@@ -30,13 +31,12 @@ import java.util.List;
 import java.util.Map;
 import java.util.Random;
 import java.util.concurrent.Callable;
-import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
+import java.util.concurrent.ForkJoinPool;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
-import java.util.function.Function;
-import java.util.stream.Stream;
+import java.util.stream.IntStream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -258,8 +258,8 @@ class NativeLibraryTest {
 
     @Test
     void eachClassLoaderLoadsACopyOfItsOwnAndNoneOpensAnothersDevice() throws Exception {
-        var cache = Map.of("XDG_CACHE_HOME", temp.toString());
-        ChildJvm.Result child = ChildJvm.finish(ChildJvm.start(Loaders.class, null, cache));
+        ChildJvm.Result child = ChildJvm.finish(
+                ChildJvm.start(Loaders.class, null, Map.of("XDG_CACHE_HOME", temp.toString())));
         System.out.print(child.out());
         String decoded = "100 frames decoded, 100 as the emulator's";
         assertEquals(List.of("first: " + decoded, "third: " + decoded, "second: " + decoded,
@@ -268,48 +268,43 @@ class NativeLibraryTest {
                 child.out().lines().toList(), String.join("\n", child.err()));
         // Copies of both libraries were made in the cache, and are gone once loaded.
         assertEquals(List.of(), listFiles(temp));
-        assertEquals(2, Files.list(temp.resolve("usb3k")).count());
+        assertEquals(2, temp.resolve("usb3k").toFile().list().length);
     }
 
     /** Class loaders over the jars, one D2XX for all: the first, dropped; then two at once. */
-    public static final class Loaders implements Function<String, String> {
+    public static final class Loaders {
         public static void main(String[] args) throws Exception {
             Emulator.addUsb3000("EMU30002");
-            Function<String, String> first = session();
-            System.out.println("first: " + first.apply("EMU30001"));
+            Method first = decodeInNewLoader();
+            System.out.println("first: " + first.invoke(null, "EMU30001"));
             first = null;
-            Function<String, String> second = session();
-            Function<String, String> third = session();
-            var both = CompletableFuture.supplyAsync(() -> second.apply("EMU30001"));
-            System.out.println("third: " + third.apply("EMU30002") + "\nsecond: " + both.get());
+            Method second = decodeInNewLoader();
+            Method third = decodeInNewLoader();
+            var both = ForkJoinPool.commonPool().submit(() -> second.invoke(null, "EMU30001"));
+            System.out.println("third: " + third.invoke(null, "EMU30002"));
+            System.out.println("second: " + both.get());
             try (Usb3kDecoder held = Usb3kDecoder.open("EMU30001")) {
-                System.out.println("second: " + second.apply(held.serialNumber()));
+                System.out.println("second: " + second.invoke(null, held.serialNumber()));
             }
         }
 
-        @SuppressWarnings("unchecked")
-        private static Function<String, String> session() throws Exception {
-            URL[] jars = Stream.of(Usb3kDecoder.class, Emulator.class, Loaders.class)
+        private static Method decodeInNewLoader() throws Exception {
+            URL[] jars = List.of(Usb3kDecoder.class, Emulator.class, Loaders.class).stream()
                     .map(type -> type.getProtectionDomain().getCodeSource().getLocation())
                     .toArray(URL[]::new);
             var loader = new URLClassLoader(jars, ClassLoader.getPlatformClassLoader());
-            return (Function<String, String>)
-                    loader.loadClass(Loaders.class.getName()).getConstructor().newInstance();
+            return loader.loadClass(Loaders.class.getName()).getMethod("decode", String.class);
         }
 
-        /** Decodes on the device, with this class loader's classes. */
-        @Override
-        public String apply(String serial) {
+        /** Decodes on the device, with the classes of this class's loader. */
+        public static String decode(String serial) {
             byte[] vcw = new byte[100 * 7];
             new Random(7).nextBytes(vcw);
             byte[] pcm = new byte[100 * 320];
             try (Usb3kDecoder decoder = Usb3kDecoder.open(serial)) {
                 int decoded = decoder.decode(vcw, 0, 100, pcm, 0);
-                int same = 0;
-                for (int i = 0; i < 100; i++) {
-                    byte[] speech = Emulator.decodedSpeech(vcw, i * 7);
-                    same += Arrays.equals(pcm, i * 320, i * 320 + 320, speech, 0, 320) ? 1 : 0;
-                }
+                long same = IntStream.range(0, 100).filter(i -> Arrays.equals(pcm, i * 320,
+                        i * 320 + 320, Emulator.decodedSpeech(vcw, i * 7), 0, 320)).count();
                 return decoded + " frames decoded, " + same + " as the emulator's";
             } catch (Usb3kException e) {
                 return e.reason() + " " + e.likelyCause();

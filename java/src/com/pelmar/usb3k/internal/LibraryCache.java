@@ -1,8 +1,8 @@
 package com.pelmar.usb3k.internal;
 
 import java.io.IOException;
-import java.nio.file.DirectoryStream;
 import java.io.OutputStream;
+import java.io.UncheckedIOException;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -19,6 +19,7 @@ import java.util.Map;
 import java.util.Set;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.Stream;
 
 /**
  * A folder that holds the jar's native libraries once extracted: each file in a folder named by its
@@ -95,19 +96,20 @@ final class LibraryCache {
 
     /**
      * A copy of a library for one class loader alone, beside the hash-named one: its name carries
-     * this process's id and a number of its own ({@code libusb3k-4242-512033.so}). Copies left by
-     * processes that have ended are removed first.
+     * this process's id and a number of its own ({@code libusb3k-4242-512033.so}). Copies of any
+     * version left by processes that have ended are removed first.
      *
      * @throws IOException, its message in words, as {@link #extract}
      */
     Path ownCopy(String fileName, byte[] content) throws IOException {
         String hash = sha256(content);
-        Path folder = privateRoot().resolve(hash);
+        Path root = privateRoot();
+        Path folder = root.resolve(hash);
         makePrivateFolder(folder);
         int dot = fileName.lastIndexOf('.');
         String base = dot < 0 ? fileName : fileName.substring(0, dot);
         String suffix = dot < 0 ? "" : fileName.substring(dot);
-        removeLeftovers(folder, base, suffix);
+        removeLeftovers(root, base, suffix);
         String prefix = base + "-" + ProcessHandle.current().pid() + "-";
         Path copy = Files.createTempFile(folder, prefix, suffix);
         try {
@@ -137,21 +139,26 @@ final class LibraryCache {
         }
     }
 
-    private static void removeLeftovers(Path folder, String base, String suffix)
-            throws IOException {
+    /**
+     * Removes the copies of this library, of every version, whose process has ended; at best
+     * effort, since another process may be extracting at the same time.
+     */
+    private static void removeLeftovers(Path root, String base, String suffix) {
         Pattern copies =
                 Pattern.compile(
                         Pattern.quote(base) + "-(\\d{1,18})-\\d+" + Pattern.quote(suffix));
-        try (DirectoryStream<Path> files = Files.newDirectoryStream(folder)) {
-            for (Path file : files) {
-                Matcher copy = copies.matcher(file.getFileName().toString());
-                if (copy.matches()
-                        && !ProcessHandle.of(Long.parseLong(copy.group(1)))
-                                .map(ProcessHandle::isAlive)
-                                .orElse(false)) {
-                    remove(file);
-                }
-            }
+        try (Stream<Path> files = Files.walk(root, 2)) {
+            files.filter(
+                            file -> {
+                                Matcher copy = copies.matcher(file.getFileName().toString());
+                                return copy.matches()
+                                        && !ProcessHandle.of(Long.parseLong(copy.group(1)))
+                                                .map(ProcessHandle::isAlive)
+                                                .orElse(false);
+                            })
+                    .forEach(LibraryCache::remove);
+        } catch (IOException | UncheckedIOException e) {
+            // Left for the next copy.
         }
     }
 

@@ -258,6 +258,13 @@ class NativeLibraryTest {
 
     @Test
     void eachClassLoaderLoadsACopyOfItsOwnAndNoneOpensAnothersDevice() throws Exception {
+        // A copy of another version, left by a process that has ended, is removed too.
+        Path old = temp.resolve("usb3k/" + sha256(new byte[0]));
+        Files.createDirectories(old, PosixFilePermissions.asFileAttribute(
+                PosixFilePermissions.fromString("rwx------")));
+        Process ended = new ProcessBuilder("true").start();
+        Files.write(old.resolve("libusb3k-" + ended.pid() + "-7.so"), new byte[1]);
+        ended.waitFor();
         ChildJvm.Result child = ChildJvm.finish(
                 ChildJvm.start(Loaders.class, null, Map.of("XDG_CACHE_HOME", temp.toString())));
         System.out.print(child.out());
@@ -268,7 +275,7 @@ class NativeLibraryTest {
                 child.out().lines().toList(), String.join("\n", child.err()));
         // Copies of both libraries were made in the cache, and are gone once loaded.
         assertEquals(List.of(), listFiles(temp));
-        assertEquals(2, temp.resolve("usb3k").toFile().list().length);
+        assertEquals(3, temp.resolve("usb3k").toFile().list().length);
     }
 
     /** Class loaders over the jars, one D2XX for all: the first, dropped; then two at once. */

@@ -55,11 +55,15 @@ HandleOutcome readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NO
 }
 
 // Why the device of this list record did not get ready: when it did not even open, the cause the
-// open's status and the record point to.
+// open's status and the record point to. Each class loader of a JVM that loads usb3k.jar has a
+// copy of this library, with a registry of its own, while D2XX is one per process: a device D2XX
+// lists as opened may be held by another class loader.
 Advice notReadyAdvice(const FT_DEVICE_LIST_INFO_NODE& entry, const USB3K& device) {
-    const Trouble trouble = device.openStatus == FT_OK
-                                ? Trouble::NotReady
-                                : openFailureTrouble(entry, device.openStatus);
+    Trouble trouble = device.openStatus == FT_OK ? Trouble::NotReady
+                                                 : openFailureTrouble(entry, device.openStatus);
+    if (trouble == Trouble::HeldByAnotherProcess) {
+        trouble = Trouble::HeldElsewhere;
+    }
     return adviceFor(trouble, device.serialNumber, TRY_AGAIN);
 }
 

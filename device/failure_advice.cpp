@@ -52,6 +52,11 @@ Advice adviceFor(Trouble trouble, const std::string& serialNumber, const char* a
         case Trouble::HeldByAnotherProcess:
             return {"another process has the device open (D2XX lists it as opened)",
                     std::string("close that program, then ") + again};
+        case Trouble::HeldElsewhere:
+            return {
+                "another class loader of this JVM, or another process, has the device open"
+                " (D2XX lists it as opened)",
+                std::string("close the decoder or the program that holds it, then ") + again};
         case Trouble::GoneWhenOpened:
             return {"the device was gone when it was opened",
                     std::string("check its cable, then ") + again};

@@ -15,6 +15,7 @@ enum class Trouble {
     InUseByBridge,         // USB3KBridge in this process holds the device
     HeldByFtdiSio,         // Linux's serial driver may hold the chip (device/ftdi_sio.h)
     HeldByAnotherProcess,  // D2XX lists the device as opened by someone else
+    HeldElsewhere,         // as above, seen from a JVM: another class loader's copy of the library
     GoneWhenOpened,        // FT_OpenEx did not find the device
     OpenRefused,           // FT_OpenEx failed for a reason not known
     NotReady,              // opened, but not configured, identified or prepared for decoding

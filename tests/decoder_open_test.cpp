@@ -1,5 +1,5 @@
-// Opening a decoder's device below JNI: a chip another process holds is named as the likely cause,
-// with the fix the probe gives for it.
+// Opening a decoder's device below JNI: a chip held elsewhere (by another process, or through
+// another class loader's copy of the library) is named as the likely cause, with its fix.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,8 +26,9 @@ TEST_F(DecoderOpen, ADeviceAnotherProcessHoldsIsNamedWithItsFix) {
     EXPECT_EQ(err, (Lines{"USB3K::USB3K - FT_OpenEx failed: 3",
                           "Usb3kDecoder::open - USB-3000 device EMU30001 is not ready"}));
     EXPECT_EQ(outcome.advice.cause,
-              "another process has the device open (D2XX lists it as opened)");
-    EXPECT_EQ(outcome.advice.fix, "close that program, then try again");
+              "another class loader of this JVM, or another process, has the device open (D2XX "
+              "lists it as opened)");
+    EXPECT_EQ(outcome.advice.fix, "close the decoder or the program that holds it, then try again");
     EXPECT_EQ(handle, 0);
 }
 

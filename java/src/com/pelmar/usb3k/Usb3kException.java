@@ -119,9 +119,10 @@ public class Usb3kException extends java.io.IOException {
 
     /**
      * The likely cause of the failure, when the library knows one that the message does not say
-     * ({@code "another process has the device open (D2XX lists it as opened)"} for a device that is
-     * {@link Reason#NOT_READY}), in the words {@code usb3k-probe} prints for it; not the {@code
-     * Throwable} of {@link #getCause()}.
+     * ({@code "another class loader of this JVM, or another process, has the device open (D2XX
+     * lists it as opened)"} for a device that is {@link Reason#NOT_READY}), in the words {@code
+     * usb3k-probe} prints for it where they apply; not the {@code Throwable} of {@link
+     * #getCause()}.
      *
      * @return the cause; empty when none is known or the message says it
      */

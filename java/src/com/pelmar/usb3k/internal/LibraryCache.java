@@ -2,6 +2,7 @@ package com.pelmar.usb3k.internal;
 
 import java.io.IOException;
 import java.io.OutputStream;
+import java.io.UncheckedIOException;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -16,6 +17,9 @@ import java.security.NoSuchAlgorithmException;
 import java.util.HexFormat;
 import java.util.Map;
 import java.util.Set;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import java.util.stream.Stream;
 
 /**
  * A folder that holds the jar's native libraries once extracted: each file in a folder named by its
@@ -26,6 +30,9 @@ import java.util.Set;
  * sticky (as {@code /tmp} is), and the file the user's own and no symbolic link, so that no other
  * user can swap a library between the check and the load. Symbolic links above the folder are
  * resolved once, and the library is loaded by the path without them.
+ *
+ * <p>A class loader that finds a library held by another class loader of the same JVM loads a copy
+ * of its own, made beside the hash-named file and checked the same way, then removed.
  */
 final class LibraryCache {
     private static final Set<PosixFilePermission> OWNER_ONLY =
@@ -85,6 +92,74 @@ final class LibraryCache {
             throw new IOException(target + " does not hold the content of SHA-256 " + hash);
         }
         return target;
+    }
+
+    /**
+     * A copy of a library for one class loader alone, beside the hash-named one: its name carries
+     * this process's id and a number of its own ({@code libusb3k-4242-512033.so}). Copies of any
+     * version left by processes that have ended are removed first.
+     *
+     * @throws IOException, its message in words, as {@link #extract}
+     */
+    Path ownCopy(String fileName, byte[] content) throws IOException {
+        String hash = sha256(content);
+        Path root = privateRoot();
+        Path folder = root.resolve(hash);
+        makePrivateFolder(folder);
+        int dot = fileName.lastIndexOf('.');
+        String base = dot < 0 ? fileName : fileName.substring(0, dot);
+        String suffix = dot < 0 ? "" : fileName.substring(dot);
+        removeLeftovers(root, base, suffix);
+        String prefix = base + "-" + ProcessHandle.current().pid() + "-";
+        Path copy = Files.createTempFile(folder, prefix, suffix);
+        try {
+            try (OutputStream out = Files.newOutputStream(copy)) {
+                out.write(content);
+            }
+            if (!holds(copy, hash)) {
+                throw new IOException(copy + " does not hold the content of SHA-256 " + hash);
+            }
+        } catch (IOException e) {
+            remove(copy);
+            throw e;
+        }
+        return copy;
+    }
+
+    /**
+     * Removes a class loader's copy once it is loaded, or failed to load: a loaded library stays
+     * mapped after its file is gone. Windows refuses while the library is loaded, and the file is
+     * left to {@link #ownCopy} in a later process.
+     */
+    static void remove(Path copy) {
+        try {
+            Files.deleteIfExists(copy);
+        } catch (IOException e) {
+            // In use: removed once its process has ended.
+        }
+    }
+
+    /**
+     * Removes the copies of this library, of every version, whose process has ended; at best
+     * effort, since another process may be extracting at the same time.
+     */
+    private static void removeLeftovers(Path root, String base, String suffix) {
+        Pattern copies =
+                Pattern.compile(
+                        Pattern.quote(base) + "-(\\d{1,18})-\\d+" + Pattern.quote(suffix));
+        try (Stream<Path> files = Files.walk(root, 2)) {
+            files.filter(
+                            file -> {
+                                Matcher copy = copies.matcher(file.getFileName().toString());
+                                return copy.matches()
+                                        && !ProcessHandle.of(Long.parseLong(copy.group(1)))
+                                                .map(ProcessHandle::isAlive)
+                                                .orElse(false);
+                            })
+                    .forEach(LibraryCache::remove);
+        } catch (IOException | UncheckedIOException e) {
+            // Left for the next copy.
+        }
     }
 
     /** The place's folder, made when missing, checked, by its path without symbolic links. */

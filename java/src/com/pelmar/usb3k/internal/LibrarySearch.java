@@ -18,6 +18,12 @@ import java.util.function.UnaryOperator;
  * passed in, so that a test can give each place or take it away.
  */
 final class LibrarySearch {
+    /**
+     * The JVM's words when a class loader loads a file that another class loader holds: the only
+     * sign it gives, and the same in every JVM since Java 1.2.
+     */
+    static final String HELD_BY_ANOTHER_LOADER = "already loaded in another classloader";
+
     /** Opens a resource of the jar; null when the jar has none by that name. */
     interface Resources {
         InputStream open(String path) throws IOException;
@@ -172,8 +178,8 @@ final class LibrarySearch {
                 refused.add(IoWords.of(e));
                 continue;
             }
-            for (Path path : extracted) {
-                String reason = loadOne(path);
+            for (int i = 0; i < extracted.size(); i++) {
+                String reason = loadOne(extracted.get(i), i < extracted.size() - 1);
                 if (reason != null) {
                     return reason;
                 }
@@ -188,16 +194,61 @@ final class LibrarySearch {
         for (String companion : companions) {
             Path path = folder.resolve(fileName.apply(companion));
             if (Files.isRegularFile(path)) {
-                String reason = loadOne(path);
+                String reason = loadOne(path, true);
                 if (reason != null) {
                     return reason;
                 }
             }
         }
-        return loadOne(library);
+        return loadOne(library, false);
     }
 
-    private String loadOne(Path path) {
+    /**
+     * Loads one file; null when loaded, else why not. The JVM lets only one class loader hold a
+     * file, so when another holds it (the same application deployed again in a server, a plugin
+     * reloaded) this class loader loads a copy of its own, with static state of its own. A
+     * companion held by another class loader is in the process already, and the library links to
+     * that one: D2XX is one library per process, so that it can refuse a device that is open.
+     */
+    private String loadOne(Path path, boolean companion) {
+        String reason = tryLoad(path);
+        if (reason == null || !reason.contains(HELD_BY_ANOTHER_LOADER)) {
+            return reason;
+        }
+        if (companion) {
+            return null;
+        }
+        byte[] content;
+        try {
+            content = Files.readAllBytes(path);
+        } catch (IOException e) {
+            return path + " is held by another class loader, and cannot be read for a copy: "
+                    + IoWords.of(e);
+        }
+        List<String> refused = new ArrayList<>();
+        for (CachePlace place : cachePlaces) {
+            if (place.folder() == null) {
+                refused.add(place.about());
+                continue;
+            }
+            Path copy;
+            try {
+                copy = new LibraryCache(place).ownCopy(path.getFileName().toString(), content);
+            } catch (IOException e) {
+                refused.add(IoWords.of(e));
+                continue;
+            }
+            try {
+                return tryLoad(copy);
+            } finally {
+                LibraryCache.remove(copy);
+            }
+        }
+        return path + " is held by another class loader, and a copy for this one cannot be made: "
+                + String.join(", and ", refused);
+    }
+
+    private String tryLoad(Path path) {
         try {
             systemLoad.accept(path.toAbsolutePath().toString());
             return null;

@@ -34,6 +34,13 @@ import java.util.Set;
  *
  * <p>When every place fails, the {@link UnsatisfiedLinkError} names each one and why, and every
  * later load of the same library throws an error with the same message.
+ *
+ * <p>Each class loader that loads these classes loads the library once. The JVM lets only one class
+ * loader hold a file, so a second one (an application deployed again in its server, a plugin
+ * reloaded) loads a copy of its own, made in the cache folder beside the hash-named copy, checked
+ * the same way and removed once loaded (on Windows, where a loaded library cannot be removed, by
+ * the next process that makes one). Each copy has static state of its own; the D2XX library stays
+ * one per process.
  */
 public final class NativeLibrary {
     /** The system property naming the library file, or its folder, to load instead of any other. */
@@ -48,7 +55,7 @@ public final class NativeLibrary {
     private NativeLibrary() {}
 
     /**
-     * Loads the library {@code usb3k} once per JVM.
+     * Loads the library {@code usb3k} once per class loader.
      *
      * @throws UnsatisfiedLinkError when no place has a library this JVM can load, with each
      *     place's reason and what to do
@@ -65,9 +72,9 @@ public final class NativeLibrary {
     }
 
     /**
-     * Loads one of usb3k's JNI libraries once per JVM, from the places and in the order above. A
-     * load that failed is not tried again: each later call throws a new error with the first one's
-     * message and the first one as its cause.
+     * Loads one of usb3k's JNI libraries once per class loader, from the places and in the order
+     * above. A load that failed is not tried again: each later call throws a new error with the
+     * first one's message and the first one as its cause.
      *
      * @param name the library's name, as for {@code System.loadLibrary}
      * @param pathProperty the system property that may name its file or folder

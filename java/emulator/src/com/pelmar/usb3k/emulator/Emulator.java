@@ -28,6 +28,11 @@ import java.util.Objects;
  * virtual: a read that would wait for its time-out returns at once, so tests with faults run as
  * fast as tests without.
  *
+ * <p>Like FTDI's D2XX, the emulated one is one per process: when several class loaders of a JVM
+ * load this class, each loads a copy of its own of this class's JNI library, but every copy, and
+ * every class loader's usb3k library, uses the one emulated D2XX. They see the same devices, and
+ * {@link #reset()} through any of them resets them all.
+ *
  * <p>An emulated USB-3000 answers every request as a real one does, and answers each frame with
  * speech of its own making: a tone that depends on the frame's codeword bits, so that a test can
  * compare every byte an application receives with {@link #decodedSpeech}.

@@ -6,13 +6,18 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.pelmar.base.audio.codec.ChildJvm;
 import com.pelmar.usb3k.Usb3kDecoder;
 import com.pelmar.usb3k.Usb3kException;
+import com.pelmar.usb3k.emulator.Emulator;
 import java.io.ByteArrayInputStream;
 import java.io.File;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.lang.ProcessBuilder.Redirect;
+import java.lang.reflect.Method;
+import java.net.URL;
+import java.net.URLClassLoader;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -20,14 +25,18 @@ import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
+import java.util.Random;
 import java.util.concurrent.Callable;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
+import java.util.concurrent.ForkJoinPool;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.IntStream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -243,6 +252,69 @@ class NativeLibraryTest {
                 } catch (Throwable e) {
                     System.out.println(e instanceof Usb3kException ? "loaded" : e);
                 }
+            }
+        }
+    }
+
+    @Test
+    void eachClassLoaderLoadsACopyOfItsOwnAndNoneOpensAnothersDevice() throws Exception {
+        // A copy of another version, left by a process that has ended, is removed too.
+        Path old = temp.resolve("usb3k/" + sha256(new byte[0]));
+        Files.createDirectories(old, PosixFilePermissions.asFileAttribute(
+                PosixFilePermissions.fromString("rwx------")));
+        Process ended = new ProcessBuilder("true").start();
+        Files.write(old.resolve("libusb3k-" + ended.pid() + "-7.so"), new byte[1]);
+        ended.waitFor();
+        ChildJvm.Result child = ChildJvm.finish(
+                ChildJvm.start(Loaders.class, null, Map.of("XDG_CACHE_HOME", temp.toString())));
+        System.out.print(child.out());
+        String decoded = "100 frames decoded, 100 as the emulator's";
+        assertEquals(List.of("first: " + decoded, "third: " + decoded, "second: " + decoded,
+                "second: NOT_READY another class loader of this JVM, or another process, has the"
+                        + " device open (D2XX lists it as opened)"),
+                child.out().lines().toList(), String.join("\n", child.err()));
+        // Copies of both libraries were made in the cache, and are gone once loaded.
+        assertEquals(List.of(), listFiles(temp));
+        assertEquals(3, temp.resolve("usb3k").toFile().list().length);
+    }
+
+    /** Class loaders over the jars, one D2XX for all: the first, dropped; then two at once. */
+    public static final class Loaders {
+        public static void main(String[] args) throws Exception {
+            Emulator.addUsb3000("EMU30002");
+            Method first = decodeInNewLoader();
+            System.out.println("first: " + first.invoke(null, "EMU30001"));
+            first = null;
+            Method second = decodeInNewLoader();
+            Method third = decodeInNewLoader();
+            var both = ForkJoinPool.commonPool().submit(() -> second.invoke(null, "EMU30001"));
+            System.out.println("third: " + third.invoke(null, "EMU30002"));
+            System.out.println("second: " + both.get());
+            try (Usb3kDecoder held = Usb3kDecoder.open("EMU30001")) {
+                System.out.println("second: " + second.invoke(null, held.serialNumber()));
+            }
+        }
+
+        private static Method decodeInNewLoader() throws Exception {
+            URL[] jars = List.of(Usb3kDecoder.class, Emulator.class, Loaders.class).stream()
+                    .map(type -> type.getProtectionDomain().getCodeSource().getLocation())
+                    .toArray(URL[]::new);
+            var loader = new URLClassLoader(jars, ClassLoader.getPlatformClassLoader());
+            return loader.loadClass(Loaders.class.getName()).getMethod("decode", String.class);
+        }
+
+        /** Decodes on the device, with the classes of this class's loader. */
+        public static String decode(String serial) {
+            byte[] vcw = new byte[100 * 7];
+            new Random(7).nextBytes(vcw);
+            byte[] pcm = new byte[100 * 320];
+            try (Usb3kDecoder decoder = Usb3kDecoder.open(serial)) {
+                int decoded = decoder.decode(vcw, 0, 100, pcm, 0);
+                long same = IntStream.range(0, 100).filter(i -> Arrays.equals(pcm, i * 320,
+                        i * 320 + 320, Emulator.decodedSpeech(vcw, i * 7), 0, 320)).count();
+                return decoded + " frames decoded, " + same + " as the emulator's";
+            } catch (Usb3kException e) {
+                return e.reason() + " " + e.likelyCause();
             }
         }
     }

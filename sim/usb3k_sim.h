@@ -242,7 +242,8 @@ SIM_API void sim_set_paced(int on);
 // How long a device's link has run in virtual time since sim_reset(), in microseconds.
 SIM_API unsigned long long sim_elapsed_us(const char* serial);
 // The host lets `microseconds` pass on a device's link without calling it, in virtual time (the
-// time between two calls of an application); paced, it has no effect.
+// time between two calls of an application), also while the device is unplugged; paced, it has no
+// effect.
 SIM_API void sim_advance_us(const char* serial, unsigned long long microseconds);
 
 // The time one decoded frame takes under the timing model, with nothing else on the line: the

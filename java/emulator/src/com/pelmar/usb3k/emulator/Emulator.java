@@ -152,9 +152,9 @@ public final class Emulator {
     /**
      * Plans an unplug in time: the device leaves the list at the first D2XX call once its link has
      * run {@code afterMillis} more, and comes back {@code awayMillis} later (0: only by {@link
-     * #reattach} or {@link #replugAtListCall}). Time is the device's link time: virtual, moved on by
-     * the waits of the library's calls and by {@link #advance}; real time when paced. To unplug at
-     * a frame instead, aim {@link Fault#UNPLUGGED} at a {@link Request#CHANNEL} request.
+     * #reattach} or {@link #replugAtListCall}). Time is the device's link time: virtual, moved on
+     * by the waits of the library's calls and by {@link #advance}; real time when paced. To unplug
+     * at a frame instead, aim {@link Fault#UNPLUGGED} at a {@link Request#CHANNEL} request.
      *
      * @param serial the device's serial number
      * @param afterMillis how long from now it stays attached

@@ -177,9 +177,20 @@ unsigned long long sim_elapsed_us(const char* serial) {
 
 void sim_advance_us(const char* serial, unsigned long long microseconds) {
     Lock lock(sim::stateLock());
-    sim::Device* device = serial != nullptr ? sim::state().findBySerial(serial) : nullptr;
+    sim::State& s = sim::state();
+    if (serial == nullptr) {
+        return;
+    }
+    // An unplugged device's link goes on in time too: a re-plug after a time waits for it.
+    sim::Device* device = s.findBySerial(serial);
+    for (sim::UnpluggedDevice& away : s.unplugged) {
+        if (device == nullptr && away.device.serial == serial) {
+            device = &away.device;
+        }
+    }
     if (device != nullptr) {
         device->now += std::chrono::microseconds(microseconds);
+        s.applyPlugEvents(false);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "d2xx/d2xx.h"
 #include "sim/usb3k_sim.h"
 
 namespace sim {
@@ -39,6 +40,11 @@ bool Target::matches(const std::string& deviceSerial) const {
 void State::powerOn() {
     clearDevices();
     addDevice(SIM_USB3000_ID, SIM_DEFAULT_SERIAL, SIM_DEFAULT_DESCRIPTION);
+    unplugged.clear();
+    replugBehaviour.clear();
+    openRefusals.clear();
+    removedHandleStatus = FT_INVALID_HANDLE;
+    plugEventsPlanned = false;
     callFaults.clear();
     shortWrites.clear();
     answerRules.clear();
@@ -55,6 +61,13 @@ void State::powerOn() {
 void State::clearDevices() {
     devices.clear();
     handles.clear();
+    removedHandles.clear();
+}
+
+unsigned State::locationIdAt(std::size_t index) const {
+    const unsigned firstByPlace = 0x11;
+    return devices[index].locationId != 0 ? devices[index].locationId
+                                          : firstByPlace + static_cast<unsigned>(index);
 }
 
 std::size_t State::addDevice(unsigned id, const std::string& serial,

@@ -60,6 +60,21 @@ struct Device {
     // kind it has recognised.
     bool rate34Layout = false;
     int requests[REQUEST_KINDS] = {};
+    // Powered on by a re-plug that asks for it: channel requests go unanswered until a reset.
+    bool awaitsReset = false;
+    // A hung device answers nothing until `hungUntil` (forever when `hungForever`), or, when
+    // `resetEndsHang`, until a reset request, which it answers.
+    bool hung = false;
+    bool hungForever = false;
+    bool resetEndsHang = false;
+    Clock::time_point hungUntil{};
+    // The location ID the device list reports; 0: by its place in the list.
+    unsigned locationId = 0;
+    // An unplug planned by sim_unplug_after_us: at `unplugAt` on its link, away for `awayFor`
+    // (forever when zero).
+    bool unplugPlanned = false;
+    Clock::time_point unplugAt{};
+    std::chrono::microseconds awayFor{0};
 
     // Bytes that have reached the host side and wait to be read, and answers still on the way,
     // oldest first: the device answers in order, so none of them overtakes another.
@@ -128,9 +143,38 @@ constexpr int RAW_ANSWER = -1;
 // Calls of each D2XX function, indexed by D2xxFunction.
 using CallCounts = std::array<int, D2XX_FUNCTIONS>;
 
+// An unplugged device, kept to plug it back in: its link's time goes on while it is away.
+struct UnpluggedDevice {
+    Device device;
+    // Plugged back in once its time reaches `replugAt` (when `replugTimed`), or at the
+    // `listCallsLeft`-th device-list call from now (when above 0); otherwise only on request.
+    bool replugTimed = false;
+    Clock::time_point replugAt{};
+    int listCallsLeft = 0;
+};
+
+// How a device behaves each time it is plugged back in, by serial number.
+struct ReplugBehaviour {
+    int openRefusals = 0;  // FT_OpenEx calls refused after each re-plug
+    unsigned openRefusalStatus = 0;
+    bool needsReset = false;
+};
+
 struct State {
     std::vector<Device> devices;
     std::map<std::uintptr_t, std::size_t> handles;  // open handle -> index in devices
+    // Handles on unplugged devices that the host has not closed: their calls fail with
+    // `removedHandleStatus`.
+    std::map<std::uintptr_t, std::string> removedHandles;
+    unsigned removedHandleStatus = 1;  // FT_INVALID_HANDLE
+    std::vector<UnpluggedDevice> unplugged;
+    std::map<std::string, ReplugBehaviour> replugBehaviour;
+    // FT_OpenEx calls still to refuse, by serial number, and the status they get.
+    std::map<std::string, std::pair<int, unsigned>> openRefusals;
+    // The location ID the next re-plugged device gets.
+    unsigned nextLocationId = 0x1011;
+    // Some device has an unplug or a re-plug planned: entry points look for what is due.
+    bool plugEventsPlanned = false;
     std::vector<CallFault> callFaults;
     std::vector<ShortWrite> shortWrites;
     std::vector<AnswerRule> answerRules;
@@ -162,6 +206,19 @@ struct State {
     Device* findBySerial(const std::string& serial);
     // The device behind an open handle, or none for a null, closed or unknown handle.
     Device* findByHandle(const void* handle);
+    // Unplugs the device at `index`: it leaves the list, its handles fail as removed ones.
+    UnpluggedDevice& unplug(std::size_t index);
+    // Plugs the unplugged device at `index` back in, at the end of the list, powered on afresh
+    // with a new location ID.
+    void replug(std::size_t index);
+    // Carries out the unplugs and re-plugs that are due. `listCall`: a device-list call is
+    // about to run.
+    void applyPlugEvents(bool listCall);
+    // The location ID the device list reports for the device at `index`.
+    unsigned locationIdAt(std::size_t index) const;
+    // The status a call on a handle that names no attached device returns.
+    unsigned unknownHandleStatus(const void* handle) const;
+
     // A fresh handle value: never null, never reused within the process, so that a stale handle
     // can never name a device opened later.
     static std::uintptr_t newHandle();

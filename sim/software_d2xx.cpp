@@ -41,17 +41,26 @@ void copyText(char* field, std::size_t size, const std::string& text) {
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
 
+std::uintptr_t handleValue(const void* handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+
 // One call on a handle whose only work is `apply` on the device: the link settings. `arguments`
 // gives the call's arguments as the transcript shows them.
 template <typename Arguments, typename Apply>
 FT_STATUS onHandle(FT_HANDLE handle, D2xxFunction function, Arguments&& arguments, Apply&& apply) {
     Lock lock(stateLock());
     State& s = state();
+    s.applyPlugEvents(false);
     Device* device = s.findByHandle(handle);
     FT_STATUS status = FT_OK;
     if (device == nullptr) {
         callFails(s, nullptr, function, status);
-        status = FT_INVALID_HANDLE;
+        status = s.unknownHandleStatus(handle);
+        if (function == D2xxFunction::Close && s.removedHandles.erase(handleValue(handle)) > 0 &&
+            status != FT_INVALID_HANDLE) {
+            status = FT_OK;  // closing a removed device's handle releases it
+        }
     } else if (!callFails(s, &device->serial, function, status)) {
         apply(*device);
     }
@@ -71,6 +80,7 @@ FT_STATUS WINAPI FT_CreateDeviceInfoList(LPDWORD count) {
     Lock lock(stateLock());
     State& s = state();
     FT_STATUS status = FT_OK;
+    s.applyPlugEvents(true);
     if (!callFails(s, nullptr, D2xxFunction::CreateDeviceInfoList, status)) {
         if (count == nullptr) {
             status = FT_INVALID_PARAMETER;
@@ -94,6 +104,7 @@ FT_STATUS WINAPI FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD
     // The transcript shows the room the caller gave, which the call overwrites.
     const bool roomGiven = count != nullptr;
     const DWORD room = roomGiven ? *count : 0;
+    s.applyPlugEvents(false);
     FT_STATUS status = FT_OK;
     if (!callFails(s, nullptr, D2xxFunction::GetDeviceInfoList, status)) {
         if (records == nullptr || count == nullptr) {
@@ -108,7 +119,7 @@ FT_STATUS WINAPI FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* records, LPDWORD
                 record.Flags = device.open ? FLAG_OPENED : 0;
                 record.Type = CHIP_TYPE;
                 record.ID = device.id;
-                record.LocId = static_cast<DWORD>(0x11 + i);
+                record.LocId = static_cast<DWORD>(s.locationIdAt(i));
                 copyText(record.SerialNumber, sizeof record.SerialNumber, device.serial);
                 copyText(record.Description, sizeof record.Description, device.description);
                 record.ftHandle =
@@ -135,13 +146,19 @@ FT_STATUS WINAPI FT_OpenEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
     // Only opening by serial number is modelled; for other flags the argument is not a text.
     const bool bySerial = flags == FT_OPEN_BY_SERIAL_NUMBER && arg != nullptr;
     const std::string serial = bySerial ? static_cast<const char*>(arg) : "?";
+    s.applyPlugEvents(false);
     FT_STATUS status = FT_OK;
     if (!callFails(s, &serial, D2xxFunction::OpenEx, status)) {
         Device* device = bySerial ? s.findBySerial(serial) : nullptr;
+        const auto refusal = s.openRefusals.find(serial);
         if (!bySerial || handle == nullptr) {
             status = FT_INVALID_PARAMETER;
         } else if (device == nullptr) {
             status = FT_DEVICE_NOT_FOUND;
+        } else if (refusal != s.openRefusals.end() && refusal->second.first > 0) {
+            // Just plugged back in: the kernel's driver is still binding to it.
+            --refusal->second.first;
+            status = refusal->second.second;
         } else if (device->open) {
             status = FT_DEVICE_NOT_OPENED;  // one handle per device at a time, as with a real chip
         } else {
@@ -214,13 +231,14 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD 
     {
         Lock lock(stateLock());
         State& s = state();
+        s.applyPlugEvents(false);
         Device* device = s.findByHandle(handle);
         const auto* bytes = static_cast<const uint8_t*>(buffer);
         DWORD accepted = 0;
         std::vector<std::string> notes;
         if (device == nullptr) {
             callFails(s, nullptr, D2xxFunction::Write, status);
-            status = FT_INVALID_HANDLE;
+            status = s.unknownHandleStatus(handle);
         } else if (!callFails(s, &device->serial, D2xxFunction::Write, status)) {
             if (bytes == nullptr && count > 0) {
                 status = FT_INVALID_PARAMETER;
@@ -261,12 +279,13 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
     {
         Lock lock(stateLock());
         State& s = state();
+        s.applyPlugEvents(false);
         Device* device = s.findByHandle(handle);
         auto* bytes = static_cast<uint8_t*>(buffer);
         std::size_t got = 0;
         if (device == nullptr) {
             callFails(s, nullptr, D2xxFunction::Read, status);
-            status = FT_INVALID_HANDLE;
+            status = s.unknownHandleStatus(handle);
         } else if (!callFails(s, &device->serial, D2xxFunction::Read, status)) {
             if (bytes == nullptr && count > 0) {
                 status = FT_INVALID_PARAMETER;
@@ -309,12 +328,13 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
 FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, LPDWORD queued) {
     Lock lock(stateLock());
     State& s = state();
+    s.applyPlugEvents(false);
     Device* device = s.findByHandle(handle);
     FT_STATUS status = FT_OK;
     DWORD count = 0;
     if (device == nullptr) {
         callFails(s, nullptr, D2xxFunction::GetQueueStatus, status);
-        status = FT_INVALID_HANDLE;
+        status = s.unknownHandleStatus(handle);
     } else if (!callFails(s, &device->serial, D2xxFunction::GetQueueStatus, status)) {
         if (queued == nullptr) {
             status = FT_INVALID_PARAMETER;

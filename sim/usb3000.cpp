@@ -167,6 +167,25 @@ Hold holdFor(const AnswerRule* rule) {
     }
 }
 
+// The device stops answering from `arrival` on, as the hang fault `rule` says.
+void startHang(Device& device, const AnswerRule& rule, Clock::time_point arrival) {
+    device.hung = true;
+    device.resetEndsHang = rule.fault == SIM_DEVICE_HANGS_UNTIL_RESET;
+    device.hungForever = device.resetEndsHang || rule.value <= 0;
+    device.hungUntil = arrival + std::chrono::milliseconds(std::max(rule.value, 0));
+}
+
+// Whether a hung device comes back for a request of `kind` reaching it at `arrival`: when its
+// time is up, or with a reset request when a reset ends its hang.
+bool hangEnds(Device& device, int kind, Clock::time_point arrival) {
+    const bool timeUp = !device.hungForever && arrival >= device.hungUntil;
+    const bool reset = device.resetEndsHang && kind == SIM_REQ_RESET;
+    if (timeUp || reset) {
+        device.hung = false;
+    }
+    return !device.hung;
+}
+
 // When the device, in the timing model, has worked on a request that reached it at `arrival`
 // and may start to answer it.
 Clock::time_point workDone(Device& device, const State& state, Clock::time_point arrival) {
@@ -191,6 +210,28 @@ const char* handleRequest(State& state, Device& device, const Request& request,
     }
     ++device.requests[kind];
     const AnswerRule* rule = ruleFor(state, device, kind);
+    if (rule != nullptr && rule->fault == SIM_DEVICE_UNPLUGGED) {
+        // The request is lost with the device, which leaves the list before the host's next call.
+        device.unplugPlanned = true;
+        device.unplugAt = arrival;
+        device.awayFor = std::chrono::milliseconds(std::max(rule->value, 0));
+        state.plugEventsPlanned = true;
+        return nullptr;
+    }
+    if (rule != nullptr &&
+        (rule->fault == SIM_DEVICE_HANGS || rule->fault == SIM_DEVICE_HANGS_UNTIL_RESET)) {
+        startHang(device, *rule, arrival);
+    } else if (device.hung && !hangEnds(device, kind, arrival)) {
+        return nullptr;
+    }
+    if (device.hung) {
+        return nullptr;
+    }
+    if (kind == SIM_REQ_RESET) {
+        device.awaitsReset = false;
+    } else if (kind == SIM_REQ_CHANNEL && device.awaitsReset) {
+        return "channel request before a reset since power-on, not answered";
+    }
     if (rule != nullptr && rule->fault == SIM_DEVICE_SILENT) {
         device.silentUntil = arrival + std::chrono::milliseconds(rule->value);
     }

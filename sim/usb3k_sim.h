@@ -49,15 +49,46 @@ SIM_API void sim_clear_devices(void);
 SIM_API int sim_add_device(unsigned int id, const char* serial, const char* description);
 
 // Unplugs the device with this serial number: it leaves the device list, its open handles become
-// invalid (every D2XX call on them fails with FT_INVALID_HANDLE), and what it held (queued bytes,
-// answers on their way, its request counts) is gone. Returns 1, or 0 when no such device is
-// attached.
+// invalid (every D2XX call on them fails with FT_INVALID_HANDLE, or the status set by
+// sim_set_removed_handle_status), and what it held (queued bytes, answers on their way, its
+// request counts) is gone. Returns 1, or 0 when no such device is attached.
 SIM_API int sim_detach_device(const char* serial);
 
-// Plugs a device unplugged by sim_detach_device back in, at the end of the list, closed and
-// powered on afresh. Returns 1, or 0 when no such device was unplugged or one with that serial
-// number is attached.
+// Plugs an unplugged device back in, at the end of the list, closed and powered on afresh, with a
+// new location ID and what sim_refuse_opens_after_replug and sim_needs_reset_after_replug ask
+// for. Returns 1, or 0 when no such device was unplugged or one with that serial number is
+// attached.
 SIM_API int sim_reattach_device(const char* serial);
+
+// Planned unplugs and what a re-plug brings. Time is the device's link time (virtual; real time
+// when paced); an unplugged device's time goes on through sim_advance_us. Unplugs at a request
+// are the fault SIM_DEVICE_UNPLUGGED of sim_fault_answer.
+//
+// Unplugs the device once its link time has moved `after_us` on from now (at the first D2XX call
+// from then on), and plugs it back in `away_us` later (0: not by itself). Returns 1, or 0 when no
+// such device is attached.
+SIM_API int sim_unplug_after_us(const char* serial, unsigned long long after_us,
+                                unsigned long long away_us);
+// Plugs an unplugged device back in just before the `list_calls`-th FT_CreateDeviceInfoList
+// from now (at least 1), as a host that polls the device list sees it return. Returns 1, or 0 when
+// no such device is unplugged.
+SIM_API int sim_replug_at_list_call(const char* serial, int list_calls);
+// After every re-plug from now on, the first `tries` FT_OpenEx of this serial number fail with
+// `status` (FT_DEVICE_NOT_FOUND 2, FT_DEVICE_NOT_OPENED 3, ...), as while the kernel's driver
+// binds to the device again. 0 tries: none.
+SIM_API void sim_refuse_opens_after_replug(const char* serial, int tries, unsigned int status);
+// After every re-plug from now on (on: 1), the device answers no channel request until it has
+// received a reset request, as a freshly powered USB-3000 does.
+SIM_API void sim_needs_reset_after_replug(const char* serial, int on);
+// What every D2XX call on a handle of an unplugged device returns until the host closes it:
+// FT_INVALID_HANDLE (1) after sim_reset(); FT_IO_ERROR (4) as FTDI's driver reports it on Linux.
+// With a status other than FT_INVALID_HANDLE, FT_Close on such a handle releases it and returns
+// FT_OK. The handle stays dead after the device is plugged back in.
+SIM_API void sim_set_removed_handle_status(unsigned int status);
+// The location ID the device list reports for an attached device, or 0. A device keeps the one
+// of its place in the list (0x11 for the first) until it is plugged back in, when it gets a new
+// one, as on a real bus.
+SIM_API unsigned int sim_location_id(const char* serial);
 
 // The request kinds the emulated USB-3000 recognises, for fault injection and counting.
 enum SimRequest {
@@ -115,6 +146,14 @@ enum SimAnswerFault {
     SIM_DEVICE_SILENT = 16,        // value = milliseconds: the device answers no request that
                                    // reaches it from this one on for that long (without the
                                    // timing model, this request only)
+    SIM_DEVICE_UNPLUGGED = 17,     // value = milliseconds the device stays away (0: until
+                                   // sim_reattach_device or sim_replug_at_list_call): it is
+                                   // unplugged as this request reaches it, which goes unanswered
+    SIM_DEVICE_HANGS = 18,         // value = milliseconds (0: until it is unplugged): from this
+                                   // request on the device answers nothing, a reset included,
+                                   // while it stays in the device list
+    SIM_DEVICE_HANGS_UNTIL_RESET = 19,  // from this request on the device answers nothing until a
+                                        // reset request, which it answers; then it works again
 };
 
 // Applies a fault to the occurrence-th request of a kind on a device (1-based, counted since
@@ -203,7 +242,8 @@ SIM_API void sim_set_paced(int on);
 // How long a device's link has run in virtual time since sim_reset(), in microseconds.
 SIM_API unsigned long long sim_elapsed_us(const char* serial);
 // The host lets `microseconds` pass on a device's link without calling it, in virtual time (the
-// time between two calls of an application); paced, it has no effect.
+// time between two calls of an application), also while the device is unplugged; paced, it has no
+// effect.
 SIM_API void sim_advance_us(const char* serial, unsigned long long microseconds);
 
 // The time one decoded frame takes under the timing model, with nothing else on the line: the

@@ -1,7 +1,9 @@
 // The fault soak over the emulator's timing model: the device works 1 to 3 ms per request, its
 // answers cross the line and the chip's USB packets, and faults strike at moments that no host
 // call chooses: a bit flipped or a byte lost in an answer's header or speech, noise after an
-// answer, an answer 250 to 700 ms late, a device silent for about a second. Calls of 1 to 60
+// answer, an answer 250 to 700 ms late, a device silent for about a second, a device unplugged
+// for 0.2 to 2 s (back elsewhere on the bus, refusing its first opens and waiting for a reset, as
+// after a real re-plug: the soak then reopens it, as an application does today). Calls of 1 to 60
 // frames follow each other back to back or after a pause. No block may differ from its frame's
 // speech, a glitch may cost only the frame it hit and the rest of its call, and the call after it
 // decodes completely. Deterministic: fixed seeds, virtual time. USB3K_SOAK_FRAMES and
@@ -13,10 +15,12 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "d2xx/d2xx.h"
 #include "ready_device_test.h"
 #include "sim_test_support.h"
 #include "soak_settings.h"
@@ -58,6 +62,8 @@ const Kind KINDS[] = {
     {"answer 250-700 ms late", SIM_ANSWER_DELAYED,
      [](std::mt19937& r) { return 250 + below(r, 451); }},
     {"device silent ~1 s", SIM_DEVICE_SILENT, [](std::mt19937& r) { return 900 + below(r, 201); }},
+    {"unplugged 0.2-2 s", SIM_DEVICE_UNPLUGGED,
+     [](std::mt19937& r) { return 200 + below(r, 1801); }},
 };
 constexpr int KIND_COUNT = sizeof KINDS / sizeof KINDS[0];
 
@@ -87,6 +93,24 @@ class DeviceTimingSoak : public ReadyDeviceTest {
         ASSERT_EQ(device->stopCodec(), 0);
         ASSERT_EQ(device->setRate(), 0);
         sim_record_transcript(0);
+        sim_set_removed_handle_status(FT_IO_ERROR);
+        sim_refuse_opens_after_replug(SIM_DEFAULT_SERIAL, 2, FT_DEVICE_NOT_FOUND);
+        sim_needs_reset_after_replug(SIM_DEFAULT_SERIAL, 1);
+    }
+
+    // What an application does today when its device is gone: it waits (in steps of 100 ms, at
+    // most 5 s) until the device is listed again, then opens it anew, trying up to 5 times while
+    // the driver refuses, and prepares it.
+    void reopen() {
+        for (int waits = 0; waits < 50 && sim_location_id(SIM_DEFAULT_SERIAL) == 0; ++waits) {
+            sim_advance_us(SIM_DEFAULT_SERIAL, 100000);
+        }
+        device.reset();
+        for (int tries = 0; tries < 5 && (device == nullptr || !device->ready); ++tries) {
+            device = std::make_unique<USB3K>(SIM_DEFAULT_SERIAL);
+        }
+        ASSERT_TRUE(device->ready) << "the device is back and opens";
+        prepare();
     }
 
     void check(const Bytes& vcw, const Bytes& speech, Totals& totals) {
@@ -137,6 +161,9 @@ class DeviceTimingSoak : public ReadyDeviceTest {
 
             const Bytes speech = device->decode(vcw);
             sim_clear_faults();
+            if (kind >= 0 && KINDS[kind].fault == SIM_DEVICE_UNPLUGGED) {
+                reopen();
+            }
             const long decoded = static_cast<long>(speech.size() / SPEECH_BLOCK);
             check(vcw, speech, totals);
 

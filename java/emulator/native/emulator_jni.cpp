@@ -170,4 +170,50 @@ Java_com_pelmar_usb3k_emulator_Emulator_nativeReattach(JNIEnv* env, jclass, jbyt
     return sim_reattach_device(serialText.get()) != 0 ? JNI_TRUE : JNI_FALSE;
 }
 
+JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeUnplugAfter(
+    JNIEnv* env, jclass, jbyteArray serial, jlong afterUs, jlong awayUs) {
+    CText serialText(env, serial);
+    return sim_unplug_after_us(serialText.get(), static_cast<unsigned long long>(afterUs),
+                               static_cast<unsigned long long>(awayUs)) != 0
+               ? JNI_TRUE
+               : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeReplugAtListCall(
+    JNIEnv* env, jclass, jbyteArray serial, jint listCalls) {
+    CText serialText(env, serial);
+    return sim_replug_at_list_call(serialText.get(), listCalls) != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeRefuseOpensAfterReplug(
+    JNIEnv* env, jclass, jbyteArray serial, jint tries, jint status) {
+    CText serialText(env, serial);
+    sim_refuse_opens_after_replug(serialText.get(), tries, static_cast<unsigned int>(status));
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeNeedsResetAfterReplug(
+    JNIEnv* env, jclass, jbyteArray serial, jboolean on) {
+    CText serialText(env, serial);
+    sim_needs_reset_after_replug(serialText.get(), on ? 1 : 0);
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_setRemovedHandleStatus(JNIEnv*,
+                                                                                      jclass,
+                                                                                      jint status) {
+    sim_set_removed_handle_status(static_cast<unsigned int>(status));
+}
+
+JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeLocationId(JNIEnv* env, jclass,
+                                                                                jbyteArray serial) {
+    CText serialText(env, serial);
+    return static_cast<jint>(sim_location_id(serialText.get()));
+}
+
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeAdvance(JNIEnv* env, jclass,
+                                                                             jbyteArray serial,
+                                                                             jlong microseconds) {
+    CText serialText(env, serial);
+    sim_advance_us(serialText.get(), static_cast<unsigned long long>(microseconds));
+}
+
 }  // extern "C"

@@ -176,4 +176,37 @@ class Usb3kDecoderTest {
         openQuietly().close();
         assertEquals(2, Emulator.callCount(null, D2xxFunction.FT_CreateDeviceInfoList));
     }
+
+    @Test
+    void aDeviceUnpluggedAtAFrameComesBackElsewhereAndDecodesForADecoderOpenedAgain()
+            throws Usb3kException {
+        Emulator.setRemovedHandleStatus(4);
+        Emulator.refuseOpensAfterReplug(DEFAULT_SERIAL, 2, 2);
+        Emulator.needsResetAfterReplug(DEFAULT_SERIAL, true);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 3, Fault.UNPLUGGED, 0);
+        int location = Emulator.locationId(DEFAULT_SERIAL);
+        byte[] vcw = frames(5, 11);
+        byte[] pcm = new byte[5 * SPEECH];
+        int[] decoded = {-1};
+        try (Usb3kDecoder decoder = openQuietly()) {
+            StandardError.capture(() -> decoded[0] = decoder.decode(vcw, 0, pcm, 0));
+        }
+        assertEquals(2, decoded[0], "the frames before the unplug");
+        assertEquals(0, Emulator.locationId(DEFAULT_SERIAL), "no longer listed");
+        assertEquals(0, Emulator.openHandles());
+
+        Emulator.clearFaults();
+        assertTrue(Emulator.replugAtListCall(DEFAULT_SERIAL, 1));
+        for (int refused = 0; refused < 2; refused++) {
+            StandardError.capture(() -> assertThrows(Usb3kException.class,
+                    () -> Usb3kDecoder.open(DEFAULT_SERIAL)));
+        }
+        try (Usb3kDecoder again = openQuietly()) {
+            assertEquals(5, again.decode(vcw, 0, pcm, 0));
+        }
+        assertArrayEquals(expectedSpeechOfAll(vcw, 0), pcm);
+        assertTrue(Emulator.locationId(DEFAULT_SERIAL) != location, "a new location ID");
+        assertEquals(1, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET),
+                "the open that succeeded reset the device before its first frame");
+    }
 }

@@ -7,7 +7,8 @@ import java.util.Objects;
 /**
  * The emulated D2XX driver and USB-3000 devices that stand in for FTDI's driver and real hardware,
  * under the control of a test: one device or several ({@link #addUsb3000}), faults at chosen
- * requests, devices unplugged and plugged back in ({@link #detach}, {@link #reattach}).
+ * requests, devices unplugged and plugged back in ({@link #detach}, {@link #reattach}, {@link
+ * #unplugAfter}, {@link Fault#UNPLUGGED}) and devices that hang ({@link Fault#HANGS}).
  *
  * <h2>Running with the emulator</h2>
  *
@@ -129,7 +130,8 @@ public final class Emulator {
 
     /**
      * Unplugs a device: it leaves the device list, every D2XX call on a handle open on it fails
-     * with {@code FT_INVALID_HANDLE} (1), and what it held (bytes waiting to be read, answers on
+     * with {@code FT_INVALID_HANDLE} (1) or the status of {@link #setRemovedHandleStatus}, and
+     * what it held (bytes waiting to be read, answers on
      * their way, its request counts) is gone. A decoder on it then finds it gone.
      *
      * @param serial the device's serial number
@@ -140,8 +142,9 @@ public final class Emulator {
     }
 
     /**
-     * Plugs a device that {@link #detach} unplugged back in, at the end of the device list, closed
-     * and powered on afresh: a new decoder can open it; handles of before stay invalid.
+     * Plugs an unplugged device back in, at the end of the device list, closed and powered on
+     * afresh, with a new {@link #locationId} and what {@link #refuseOpensAfterReplug} and {@link
+     * #needsResetAfterReplug} ask for: a new decoder can open it; handles of before stay invalid.
      *
      * @param serial the device's serial number
      * @return true when it was unplugged and is attached again; false when it was not unplugged or
@@ -149,6 +152,102 @@ public final class Emulator {
      */
     public static boolean reattach(String serial) {
         return nativeReattach(latin1(Objects.requireNonNull(serial, "serial")));
+    }
+
+    /**
+     * Plans an unplug in time: the device leaves the list at the first D2XX call once its link has
+     * run {@code afterMillis} more, and comes back {@code awayMillis} later (0: only by {@link
+     * #reattach} or {@link #replugAtListCall}). Time is the device's link time: virtual, moved on
+     * by the waits of the library's calls and by {@link #advance}; real time when paced. To unplug
+     * at a frame instead, aim {@link Fault#UNPLUGGED} at a {@link Request#CHANNEL} request.
+     *
+     * @param serial the device's serial number
+     * @param afterMillis how long from now it stays attached
+     * @param awayMillis how long it stays unplugged, or 0
+     * @return true when the device is attached and the unplug is planned
+     */
+    public static boolean unplugAfter(String serial, long afterMillis, long awayMillis) {
+        return nativeUnplugAfter(latin1(Objects.requireNonNull(serial, "serial")),
+                checkMillis(afterMillis) * 1000, checkMillis(awayMillis) * 1000);
+    }
+
+    /**
+     * Plugs an unplugged device back in just before the library's {@code listCalls}-th look at
+     * the device list from now ({@code FT_CreateDeviceInfoList}, which {@code
+     * Usb3kDecoder.open}, {@code devices()} and {@code USB3KBridge.initialize()} make): the way
+     * to let a device return after a chosen number of polls.
+     *
+     * @param serial the device's serial number
+     * @param listCalls which list call finds it back, 1 for the next
+     * @return true when the device is unplugged and its return is planned
+     */
+    public static boolean replugAtListCall(String serial, int listCalls) {
+        if (listCalls < 1) {
+            throw new IllegalArgumentException("list calls must be at least 1: " + listCalls);
+        }
+        return nativeReplugAtListCall(latin1(Objects.requireNonNull(serial, "serial")), listCalls);
+    }
+
+    /**
+     * After every re-plug from now on, the first {@code tries} opens of the device fail with a
+     * status, as while the kernel's driver binds to a device that has just come back.
+     *
+     * @param serial the device's serial number
+     * @param tries how many {@code FT_OpenEx} calls fail after each re-plug; 0: none
+     * @param status what they return, for example 2 ({@code FT_DEVICE_NOT_FOUND}) or 3 ({@code
+     *     FT_DEVICE_NOT_OPENED})
+     */
+    public static void refuseOpensAfterReplug(String serial, int tries, int status) {
+        if (tries < 0) {
+            throw new IllegalArgumentException("tries must not be negative: " + tries);
+        }
+        nativeRefuseOpensAfterReplug(latin1(Objects.requireNonNull(serial, "serial")), tries,
+                status);
+    }
+
+    /**
+     * After every re-plug from now on, the device answers no frame until it has received a reset
+     * request, as a freshly powered USB-3000 does. Off after {@link #reset()}.
+     *
+     * @param serial the device's serial number
+     * @param on whether a re-plugged device waits for a reset
+     */
+    public static void needsResetAfterReplug(String serial, boolean on) {
+        nativeNeedsResetAfterReplug(latin1(Objects.requireNonNull(serial, "serial")), on);
+    }
+
+    /**
+     * What every D2XX call on a handle of an unplugged device returns until the library closes
+     * it: 1 ({@code FT_INVALID_HANDLE}) after {@link #reset()}; 4 ({@code FT_IO_ERROR}) as FTDI's
+     * driver reports a removed device on Linux. With a status other than 1, closing such a handle
+     * releases it and succeeds. The handle stays dead after the device is plugged back in; a new
+     * open gives a new one.
+     *
+     * @param status the D2XX status
+     */
+    public static native void setRemovedHandleStatus(int status);
+
+    /**
+     * The location ID the device list reports for a device: the one of its place in the list
+     * (0x11 for the first) until it is plugged back in, and a new one after each re-plug, as on a
+     * real bus.
+     *
+     * @param serial the device's serial number
+     * @return the location ID, or 0 when the device is not attached
+     */
+    public static int locationId(String serial) {
+        return nativeLocationId(latin1(Objects.requireNonNull(serial, "serial")));
+    }
+
+    /**
+     * Lets time pass on a device's link between the library's calls, in virtual time, attached or
+     * unplugged: what a planned unplug or re-plug in time waits for. Paced, it has no effect.
+     *
+     * @param serial the device's serial number
+     * @param millis how long
+     */
+    public static void advance(String serial, long millis) {
+        nativeAdvance(latin1(Objects.requireNonNull(serial, "serial")), checkMillis(millis) * 1000);
     }
 
     /**
@@ -338,6 +437,13 @@ public final class Emulator {
      */
     public static native void setTiming(boolean on);
 
+    private static long checkMillis(long millis) {
+        if (millis < 0 || millis > Long.MAX_VALUE / 1000) {
+            throw new IllegalArgumentException("milliseconds out of range: " + millis);
+        }
+        return millis;
+    }
+
     private static int checkOccurrence(int occurrence) {
         if (occurrence < 0) {
             throw new IllegalArgumentException("occurrence must not be negative: " + occurrence);
@@ -369,4 +475,16 @@ public final class Emulator {
     private static native boolean nativeDetach(byte[] serial);
 
     private static native boolean nativeReattach(byte[] serial);
+
+    private static native boolean nativeUnplugAfter(byte[] serial, long afterUs, long awayUs);
+
+    private static native boolean nativeReplugAtListCall(byte[] serial, int listCalls);
+
+    private static native void nativeRefuseOpensAfterReplug(byte[] serial, int tries, int status);
+
+    private static native void nativeNeedsResetAfterReplug(byte[] serial, boolean on);
+
+    private static native int nativeLocationId(byte[] serial);
+
+    private static native void nativeAdvance(byte[] serial, long microseconds);
 }

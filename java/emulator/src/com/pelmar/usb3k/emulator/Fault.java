@@ -65,7 +65,24 @@ public enum Fault {
      * {@code value} = milliseconds during which the device answers no request, from this one on;
      * without {@link Emulator#setTiming the timing model}, only this request goes unanswered.
      */
-    SILENT(16);
+    SILENT(16),
+    /**
+     * {@code value} = milliseconds the device stays away (0: until {@link Emulator#reattach} or
+     * {@link Emulator#replugAtListCall}): it is unplugged as this request reaches it, and the
+     * request goes unanswered. Time is the device's link time, as for {@link
+     * Emulator#unplugAfter}.
+     */
+    UNPLUGGED(17),
+    /**
+     * {@code value} = milliseconds (0: until the device is unplugged): from this request on the
+     * device answers nothing, not even a reset, while it stays in the device list.
+     */
+    HANGS(18),
+    /**
+     * From this request on the device answers nothing until it receives a reset request, which it
+     * answers; then it works again.
+     */
+    HANGS_UNTIL_RESET(19);
 
     /** The emulator's number for this fault. */
     final int code;

@@ -32,7 +32,6 @@ bool initializeDevice(BridgeState& state) {
 }
 
 void shutdownDevices(BridgeState& state) {
-    obtainFactory(state);
     // The current device belongs to the list: forget it before the list goes.
     state.currentDevice = nullptr;
     state.factory.reset();

@@ -7,6 +7,6 @@
 // state.initError, writes it to standard error and returns false. The caller holds state.lock.
 bool initializeDevice(BridgeState& state);
 
-// Closes every device by destroying the device list (enumerating first when there is none, so
-// the devices are opened and closed again). The caller holds state.lock.
+// Closes every device by destroying the device list and releases them for decoders; with no list
+// (no initialize since the last shutdown) it opens nothing. The caller holds state.lock.
 void shutdownDevices(BridgeState& state);

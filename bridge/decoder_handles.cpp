@@ -24,8 +24,18 @@ constexpr const char* DECODE = "Usb3kDecoder::decode";
 
 using Holder = DeviceRegistry::Holder;
 
+// Only a listing that has been identifying the device for longer than DeviceRegistry::PROBE_WAIT
+// is left as a probe holder: a device that stopped answering in the middle.
 std::string inUseBy(Holder holder) {
-    return holder == Holder::Bridge ? "in use by USB3KBridge" : "in use by a decoder";
+    switch (holder) {
+        case Holder::Bridge:
+            return "in use by USB3KBridge";
+        case Holder::Decoder:
+            return "in use by a decoder";
+        case Holder::Probe:
+            break;
+    }
+    return "still being identified by a listing";
 }
 
 HandleOutcome failed(HandleFailure failure, Trouble trouble, const std::string& serialNumber = "") {
@@ -33,8 +43,15 @@ HandleOutcome failed(HandleFailure failure, Trouble trouble, const std::string& 
 }
 
 HandleOutcome inUse(Holder holder) {
-    return failed(HandleFailure::InUse,
-                  holder == Holder::Bridge ? Trouble::InUseByBridge : Trouble::InUseByDecoder);
+    switch (holder) {
+        case Holder::Bridge:
+            return failed(HandleFailure::InUse, Trouble::InUseByBridge);
+        case Holder::Decoder:
+            return failed(HandleFailure::InUse, Trouble::InUseByDecoder);
+        case Holder::Probe:
+            break;
+    }
+    return failed(HandleFailure::NotReady, Trouble::NotResponding);
 }
 
 // D2XX loaded and its list read; otherwise the failure, with its line for `where`.
@@ -83,7 +100,7 @@ AttachedUsb3000 describe(const FT_DEVICE_LIST_INFO_NODE& entry) {
     described.serialNumber = serialNumberOf(entry);
     described.description = descriptionOf(entry);
     Holder holder;
-    if (!deviceRegistry().claim(described.serialNumber, Holder::Decoder, holder)) {
+    if (!deviceRegistry().claim(described.serialNumber, Holder::Probe, holder)) {
         described.reason = inUseBy(holder);
         return described;
     }

@@ -47,7 +47,8 @@ struct AttachedUsb3000 {
 };
 
 // Every USB-3000 in D2XX's list, in list order. A device nobody in this process holds is opened
-// and identified, then closed again; a held one is reported as in use.
+// and identified, then closed again; one the bridge or a decoder holds is reported as in use. While
+// it identifies a device, an open or initialize of it waits, and so does another listing.
 HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices);
 
 // Opens the USB-3000 with that serial number, or (serialNumber null) the first attached one that

@@ -124,7 +124,9 @@ public final class Usb3kDecoder implements AutoCloseable {
 
     /**
      * Every attached USB-3000, in D2XX's order. Each one that nobody in this process holds is
-     * opened, identified and closed again to say whether it is usable.
+     * opened, identified and closed again to say whether it is usable. Meanwhile an {@link
+     * #open()}, a {@code USB3KBridge.initialize()} or another listing of that device waits for it
+     * rather than finding it in use.
      *
      * @return the devices; empty when none is attached
      * @throws Usb3kException {@link Usb3kException.Reason#NO_D2XX_LIBRARY} or {@link

@@ -45,7 +45,8 @@ public final class USB3KBridge {
     public static native boolean decode(byte[] vcw, int vcwOffset, byte[] pcm, int pcmOffset);
 
     /**
-     * Closes every device that was opened; the next {@link #initialize()} enumerates anew.
+     * Closes every device that was opened; the next {@link #initialize()} enumerates anew. With
+     * nothing opened since the last shutdown, it touches no device.
      *
      * @return always true
      */

@@ -45,7 +45,7 @@ class FreshProcessTest {
                         "decode=false pcm untouched=true",
                         "exchanges=0",
                         "shutdown=true",
-                        "opened=1 closed=1 open now=0",
+                        "opened=0 closed=0 open now=0",
                         ""),
                 result.out());
         assertEquals(List.of("USB3KBridge::decode - no current device"), result.err());

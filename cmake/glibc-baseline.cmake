@@ -47,8 +47,8 @@ set_target_properties(usb3k_glibc_baseline PROPERTIES C_VISIBILITY_PRESET hidden
 # that glibc 2.18 and later gave a new version or brought in.
 set(usb3k_glibc_wrapped
     dlopen dlsym dlerror dlclose dladdr
-    pthread_once pthread_key_create __pthread_key_create pthread_getspecific pthread_setspecific
-    __cxa_thread_atexit_impl _dl_find_object getentropy arc4random)
+    pthread_once pthread_key_create __pthread_key_create pthread_key_delete pthread_getspecific
+    pthread_setspecific pthread_cond_clockwait __cxa_thread_atexit_impl _dl_find_object getentropy arc4random)
 list(TRANSFORM usb3k_glibc_wrapped PREPEND -Wl,--wrap= OUTPUT_VARIABLE usb3k_glibc_wrap_options)
 
 # usb3k_glibc_baseline(target): links a shared library to the baseline. libdl.so.2 and

@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 // The version of glibc's symbols each function is bound to, set by cmake/glibc-baseline.cmake
@@ -35,6 +36,7 @@ int usb3k_old_dladdr(const void* address, Dl_info* info);
 int usb3k_old_pthread_once(pthread_once_t* once, void (*run)(void));
 int usb3k_old_pthread_key_create(pthread_key_t* key, void (*destroy)(void*));
 int usb3k_old___pthread_key_create(pthread_key_t* key, void (*destroy)(void*));
+int usb3k_old_pthread_key_delete(pthread_key_t key);
 void* usb3k_old_pthread_getspecific(pthread_key_t key);
 int usb3k_old_pthread_setspecific(pthread_key_t key, const void* value);
 USB3K_BIND(dlopen, USB3K_GLIBC_DLOPEN);
@@ -45,6 +47,7 @@ USB3K_BIND(dladdr, USB3K_GLIBC_FIRST);
 USB3K_BIND(pthread_once, USB3K_GLIBC_FIRST);
 USB3K_BIND(pthread_key_create, USB3K_GLIBC_FIRST);
 USB3K_BIND(__pthread_key_create, USB3K_GLIBC_FIRST);
+USB3K_BIND(pthread_key_delete, USB3K_GLIBC_FIRST);
 USB3K_BIND(pthread_getspecific, USB3K_GLIBC_FIRST);
 USB3K_BIND(pthread_setspecific, USB3K_GLIBC_FIRST);
 
@@ -72,11 +75,36 @@ USB3K_HIDDEN int __wrap_pthread_key_create(pthread_key_t* key, void (*destroy)(v
 USB3K_HIDDEN int __wrap___pthread_key_create(pthread_key_t* key, void (*destroy)(void*)) {
     return usb3k_old___pthread_key_create(key, destroy);
 }
+USB3K_HIDDEN int __wrap_pthread_key_delete(pthread_key_t key) {
+    return usb3k_old_pthread_key_delete(key);
+}
 USB3K_HIDDEN void* __wrap_pthread_getspecific(pthread_key_t key) {
     return usb3k_old_pthread_getspecific(key);
 }
 USB3K_HIDDEN int __wrap_pthread_setspecific(pthread_key_t key, const void* value) {
     return usb3k_old_pthread_setspecific(key, value);
+}
+
+// std::condition_variable waits against the steady clock with pthread_cond_clockwait, which glibc
+// brought in with 2.30. Before it, a condition variable waits against CLOCK_REALTIME only: the
+// deadline on the caller's clock becomes the same time left on that one.
+USB3K_HIDDEN int __wrap_pthread_cond_clockwait(pthread_cond_t* condition, pthread_mutex_t* mutex,
+                                               clockid_t clock, const struct timespec* deadline) {
+    struct timespec now;
+    struct timespec realNow;
+    if (clock_gettime(clock, &now) != 0 || clock_gettime(CLOCK_REALTIME, &realNow) != 0) {
+        return EINVAL;
+    }
+    const long long nanosPerSecond = 1000000000LL;
+    long long left = (long long)(deadline->tv_sec - now.tv_sec) * nanosPerSecond +
+                     (deadline->tv_nsec - now.tv_nsec);
+    if (left < 0) {
+        left = 0;
+    }
+    const long long until = (long long)realNow.tv_sec * nanosPerSecond + realNow.tv_nsec + left;
+    const struct timespec realDeadline = {(time_t)(until / nanosPerSecond),
+                                          (long)(until % nanosPerSecond)};
+    return pthread_cond_timedwait(condition, mutex, &realDeadline);
 }
 
 // libstdc++'s shared-pointer and locale code asks this whether the process has only one thread,

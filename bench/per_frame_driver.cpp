@@ -5,6 +5,7 @@
 // entry point, inside the D2XX functions and inside the JNI environment's array copies; the setup
 // and the warm-up cost the same for every frame count, so they drop out of the difference between
 // two runs.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -20,8 +21,10 @@
 
 namespace {
 
-// Enough frames for every buffer of the library and the emulator to reach its working size.
-constexpr std::size_t WARM_UP_FRAMES = 100;
+// Enough frames for every buffer of the library and the emulator to reach its working size, the
+// decode buffers a whole chunk: the same for every run, so that the frames counted never pay for
+// any growth.
+constexpr std::size_t WARM_UP_FRAMES = DECODE_CHUNK_FRAMES;
 
 bool parseFrameCount(const char* text, std::size_t& frames) {
     char* end = nullptr;
@@ -59,10 +62,9 @@ int main(int argc, char** argv) {
     }
 
     FakeJniEnv jni;
-    const std::size_t warmUp = frames < WARM_UP_FRAMES ? frames : WARM_UP_FRAMES;
+    const std::size_t warmUp = WARM_UP_FRAMES;
     const std::vector<uint8_t> vcw = pseudoRandomFrames(frames);
-    jbyteArray warmUpInput =
-        javaArray(jni, std::vector<uint8_t>(vcw.begin(), vcw.begin() + warmUp * VCW_FRAME_SIZE));
+    jbyteArray warmUpInput = javaArray(jni, pseudoRandomFrames(warmUp));
     // Each call decodes its whole input array, so every call has one of its own, made before.
     std::vector<jbyteArray> inputs;
     for (std::size_t start = 0; start < frames; start += perCall) {
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
         inputs.push_back(javaArray(jni, std::vector<uint8_t>(vcw.begin() + start * VCW_FRAME_SIZE,
                                                              vcw.begin() + end * VCW_FRAME_SIZE)));
     }
-    const std::size_t pcmFrames = perCall > warmUp ? perCall : warmUp;
+    const std::size_t pcmFrames = std::max(perCall, warmUp);
     jbyteArray pcm = javaArray(jni, std::vector<uint8_t>(pcmFrames * SPEECH_BLOCK_SIZE));
     decodeIntoJava(jni.env(), state, warmUpInput, 0, pcm, 0);
     for (jbyteArray input : inputs) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
@@ -70,32 +70,40 @@ jsize asJsize(std::size_t value) {
     return static_cast<jsize>(value);
 }
 
+// A buffer of at least `size` bytes; one that is large enough already is left as it is.
+void growTo(std::vector<uint8_t>& buffer, std::size_t size) {
+    if (buffer.size() < size) {
+        buffer.resize(size);
+    }
+}
+
 }  // namespace
 
-std::size_t decodeChunks(JNIEnv* env, USB3K& device, jbyteArray vcw, jint vcwOffset,
-                         std::size_t frames, jbyteArray pcm, jint pcmOffset,
+std::size_t decodeChunks(JNIEnv* env, USB3K& device, ChunkBuffers& buffers, jbyteArray vcw,
+                         jint vcwOffset, std::size_t frames, jbyteArray pcm, jint pcmOffset,
                          std::size_t chunkFrames) {
     // Chunk by chunk: the input read with GetByteArrayRegion (nothing pinned, nothing written
     // back), the speech swapped and written with SetByteArrayRegion, block by block from the
-    // start, and nothing after the first frame that failed. The buffers are left uninitialised:
-    // only what the device wrote is ever read from them.
+    // start, and nothing after the first frame that failed. Only what was read in and what the
+    // device wrote is ever read from the buffers, so what they held before does not matter.
     const std::size_t chunk = std::min(frames, chunkFrames);
-    const std::unique_ptr<uint8_t[]> input(new uint8_t[chunk * VCW_FRAME_SIZE]);
-    const std::unique_ptr<uint8_t[]> speech(new uint8_t[chunk * SPEECH_BLOCK_SIZE]);
+    growTo(buffers.vcw, chunk * VCW_FRAME_SIZE);
+    growTo(buffers.speech, chunk * SPEECH_BLOCK_SIZE);
+    uint8_t* const input = buffers.vcw.data();
+    uint8_t* const speech = buffers.speech.data();
     std::size_t done = 0;
     while (done < frames) {
         const std::size_t count = std::min(chunk, frames - done);
         env->GetByteArrayRegion(vcw, vcwOffset + asJsize(done * VCW_FRAME_SIZE),
-                                asJsize(count * VCW_FRAME_SIZE),
-                                reinterpret_cast<jbyte*>(input.get()));
-        const std::size_t decoded = device.decodeFrames(input.get(), count, speech.get());
+                                asJsize(count * VCW_FRAME_SIZE), reinterpret_cast<jbyte*>(input));
+        const std::size_t decoded = device.decodeFrames(input, count, speech);
         const std::size_t bytes = decoded * SPEECH_BLOCK_SIZE;
         for (std::size_t block = 0; block < decoded; ++block) {
-            swapSampleBytes(speech.get() + block * SPEECH_BLOCK_SIZE);
+            swapSampleBytes(speech + block * SPEECH_BLOCK_SIZE);
         }
         if (bytes > 0) {
             env->SetByteArrayRegion(pcm, pcmOffset + asJsize(done * SPEECH_BLOCK_SIZE),
-                                    asJsize(bytes), reinterpret_cast<const jbyte*>(speech.get()));
+                                    asJsize(bytes), reinterpret_cast<const jbyte*>(speech));
         }
         done += decoded;
         if (decoded < count) {
@@ -127,5 +135,6 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         device->decodeFrames(nullptr, 0, nullptr);
         return;
     }
-    decodeChunks(env, *device, vcw, vcwOffset, frames, pcm, pcmOffset, DECODE_CHUNK_FRAMES);
+    decodeChunks(env, *device, state.chunkBuffers, vcw, vcwOffset, frames, pcm, pcmOffset,
+                 DECODE_CHUNK_FRAMES);
 }

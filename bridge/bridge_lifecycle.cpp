@@ -35,6 +35,7 @@ void shutdownDevices(BridgeState& state) {
     // The current device belongs to the list: forget it before the list goes.
     state.currentDevice = nullptr;
     state.factory.reset();
+    state.chunkBuffers = ChunkBuffers{};
     // Only once the devices are closed may a decoder open them.
     deviceRegistry().releaseBridge();
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "bridge/chunk_buffers.h"
 #include "device/usb3k.h"
 #include "device/usb3k_factory.h"
 
@@ -18,6 +19,8 @@ struct BridgeState {
     USB3K* currentDevice = nullptr;
     // The message of the last failed initialize, in the 8-bit characters of the serial number.
     std::string initError;
+    // What decode calls on the current device reuse; given back by shutdown.
+    ChunkBuffers chunkBuffers;
 };
 
 // The one state of the process, made on first use and never destroyed: a JVM may still run a

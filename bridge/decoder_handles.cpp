@@ -248,7 +248,7 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
         return {};
     }
     USB3K& device = *held->device;
-    decoded = static_cast<int32_t>(decodeChunks(env, device, vcw, vcwOffset,
+    decoded = static_cast<int32_t>(decodeChunks(env, device, held->buffers, vcw, vcwOffset,
                                                 static_cast<std::size_t>(frames), pcm, pcmOffset,
                                                 DECODE_CHUNK_FRAMES));
     if (decoded == frames) {
@@ -269,5 +269,6 @@ void closeDecoder(int64_t handle) {
     std::lock_guard<std::mutex> hold(held->use);
     const std::string serial = held->device->serialNumber;
     held->device.reset();
+    held->buffers = ChunkBuffers{};
     deviceRegistry().release(serial);
 }

@@ -13,13 +13,16 @@
 #include <set>
 #include <string>
 
+#include "bridge/chunk_buffers.h"
 #include "device/usb3k.h"
 
 // One USB-3000 that a decoder holds. `use` is held for every exchange with it, so that its
-// decoder's threads take turns and closing waits for the exchange in progress.
+// decoder's threads take turns and closing waits for the exchange in progress; it guards
+// `buffers`, which the decoder's calls reuse, too.
 struct DecoderDevice {
     std::mutex use;
     std::unique_ptr<USB3K> device;
+    ChunkBuffers buffers;
 };
 
 class DeviceRegistry {

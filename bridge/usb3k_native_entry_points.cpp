@@ -2,7 +2,9 @@
 // Usb3kDecoder. Each keeps, for the calling thread, how it failed, the lines it wrote and the
 // failure's cause and fix, which Java reads back with failure(), lines() and advice(). Texts cross
 // as byte arrays, one byte a character, as D2XX holds them. No C++ exception reaches the JVM.
+#include <array>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,8 +46,10 @@ jbyteArray bytesOf(JNIEnv* env, const std::string& text) {
     return array;
 }
 
-// A Java byte[][] of the texts; null when the JVM is out of memory (its exception pending).
-jobjectArray textsOf(JNIEnv* env, const std::vector<std::string>& texts) {
+// A Java byte[][] of the texts (a sequence of std::string, or of references to them); null when
+// the JVM is out of memory (its exception pending).
+template <typename Texts>
+jobjectArray textsOf(JNIEnv* env, const Texts& texts) {
     jclass byteArrayClass = env->FindClass("[B");
     if (byteArrayClass == nullptr) {
         return nullptr;
@@ -174,8 +178,11 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_lines(JNIEnv* e
 
 JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_advice(JNIEnv* env, jclass) {
     try {
+        // Java reads the advice after every call: the texts go by reference, not copied.
         const Advice& advice = lastCall.outcome.advice;
-        return textsOf(env, {advice.cause, advice.fix});
+        const std::array<std::reference_wrapper<const std::string>, 2> texts{advice.cause,
+                                                                             advice.fix};
+        return textsOf(env, texts);
     } catch (...) {
         reportEscaped("Usb3kDecoder::advice");
         return nullptr;

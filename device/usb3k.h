@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,7 +44,7 @@ class USB3K {
     std::vector<uint8_t> decode(const std::vector<uint8_t>& vcw);
     // The same for `frames` whole frames at `vcw`, writing 320 bytes per decoded frame to
     // `speech` and nothing beyond the last one; returns how many frames were decoded. Allocates
-    // nothing per frame.
+    // nothing unless a frame fails.
     std::size_t decodeFrames(const uint8_t* vcw, std::size_t frames, uint8_t* speech);
 
     // The FTDI latency timer the link was configured with, in milliseconds.
@@ -132,4 +133,10 @@ class USB3K {
     // Reused by every exchange, so that decoding allocates nothing per frame.
     std::vector<uint8_t> requestBytes;
     std::unique_ptr<ResponsePacket> answer;
+    // The channel request, made with the device and reused by every decode, so that decoding
+    // allocates nothing per call either: its one field points at `channelField`, which each frame
+    // is packed into.
+    static constexpr int32_t CHANNEL_FIELD_SIZE = 8;
+    std::array<uint8_t, CHANNEL_FIELD_SIZE> channelField{};
+    RequestPacket channelRequest;
 };

@@ -1,5 +1,4 @@
 // Decoding VCW frames: one channel request and one speech answer per frame.
-#include <array>
 #include <cstring>
 
 #include "device/diagnostics.h"
@@ -11,17 +10,14 @@
 namespace {
 
 constexpr const char* DECODE = "USB3K::decode";
-constexpr int32_t CHANNEL_FIELD_SIZE = 8;
-
-using ChannelField = std::array<uint8_t, CHANNEL_FIELD_SIZE>;
 
 // The channel field's 8 bytes. At rate table 34: the count byte and the interleaved bits. In the
 // plain layout: the 7 packed bytes and a zero, so the request keeps the same length.
-void packChannelField(uint8_t rate, const uint8_t* frame, ChannelField& channel) {
+void packChannelField(uint8_t rate, const uint8_t* frame, uint8_t* channel) {
     if (rate == RATE_TABLE_34) {
-        interleaveFrameInto(frame, channel.data());
+        interleaveFrameInto(frame, channel);
     } else {
-        packFrameInto(frame, channel.data());
+        packFrameInto(frame, channel);
         channel[VCW_FRAME_SIZE] = 0;
     }
 }
@@ -44,17 +40,12 @@ std::size_t USB3K::decodeFrames(const uint8_t* vcw, std::size_t frames, uint8_t*
         return 0;
     }
     beginOperation();
-    // One request for the whole call: its field points at the channel bytes, repacked per frame.
-    ChannelField channel{};
-    RequestPacket request(PACKET_CHANNEL, true);
-    request.addField(
-        std::make_unique<PacketField>(FIELD_CHANNEL, channel.data(), CHANNEL_FIELD_SIZE));
     PacketField field(FIELD_SPEECH, nullptr, 0);
 
     // One request at a time: the next frame goes out only after this one's speech is in.
     for (std::size_t i = 0; i < frames; ++i) {
-        packChannelField(rate, vcw + i * VCW_FRAME_SIZE, channel);
-        switch (exchange(request, FIELD_SPEECH, field)) {
+        packChannelField(rate, vcw + i * VCW_FRAME_SIZE, channelField.data());
+        switch (exchange(channelRequest, FIELD_SPEECH, field)) {
             case Exchange::NotSent:
                 writeDiagnostic(DECODE, " - cannot send channel request");
                 return i;

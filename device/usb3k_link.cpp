@@ -45,7 +45,10 @@ USB3K::USB3K(std::string serialNumber)
       ready(false),
       rate(0),
       tracing(wireTraceWanted()),
-      answer(emptyPacket()) {
+      answer(emptyPacket()),
+      channelRequest(PACKET_CHANNEL, true) {
+    channelRequest.addField(
+        std::make_unique<PacketField>(FIELD_CHANNEL, channelField.data(), CHANNEL_FIELD_SIZE));
     open();
 }
 

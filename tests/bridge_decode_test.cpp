@@ -1,15 +1,18 @@
 // The bridge's decode entry point over the emulator, called with a JNI environment of our own:
-// a long call's native memory stays within one chunk, and a call whose frame k fails writes
-// every block before k and nothing from k on, on both sides of a chunk boundary.
+// a long call's native memory stays within one chunk, calls allocate nothing once their buffers
+// have grown (the bridge's and a decoder's), and a call whose frame k fails writes every block
+// before k and nothing from k on, on both sides of a chunk boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bridge/bridge_decode.h"
 #include "bridge/bridge_lifecycle.h"
 #include "bridge/bridge_state.h"
+#include "bridge/decoder_handles.h"
 #include "device/frame_packing.h"
 #include "sim_test_support.h"
 #include "tests/fake_jni_env.h"
@@ -42,6 +45,24 @@ class BridgeDecode : public SimTest {
         return jni.contents(pcm);
     }
 
+    // The allocations while `calls` calls decode the same `frames` frames, the arrays made and
+    // room for the JNI environment's records taken before; every frame must go out.
+    template <typename Decode>
+    std::size_t allocationsOf(std::size_t calls, std::size_t frames, Decode decodeCall) {
+        jbyteArray vcw = jni.newByteArray(asJava(testFrames(frames, 5)));
+        jbyteArray pcm = jni.newByteArray(std::vector<jbyte>(frames * BLOCK));
+        jni.reserveCalls(8 * calls);
+        const int sent = sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL);
+        resetHeapPeak();
+        for (std::size_t call = 0; call < calls; ++call) {
+            decodeCall(vcw, pcm, static_cast<jint>(frames));
+        }
+        const std::size_t allocations = heapUse().allocations;
+        EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL) - sent,
+                  static_cast<int>(calls * frames));
+        return allocations;
+    }
+
     BridgeState state;
     FakeJniEnv jni;
 };
@@ -65,6 +86,29 @@ TEST_F(BridgeDecode, ALongCallNeedsNoMoreNativeMemoryThanOneChunk) {
     EXPECT_EQ(jni.callCount("GetByteArrayElements"), 0);
     EXPECT_EQ(jni.callCount("GetByteArrayRegion"),
               static_cast<int>((100000 + DECODE_CHUNK_FRAMES - 1) / DECODE_CHUNK_FRAMES));
+}
+
+TEST_F(BridgeDecode, CallsAllocateNothingOnceTheirBuffersHaveGrown) {
+    // The emulator allocates the same for every frame it answers: ten calls of 50 frames allocate
+    // what one call of 500 does only when a call itself allocates nothing. The first call of 500
+    // lets the buffers grow.
+    const auto bridge = [&](jbyteArray vcw, jbyteArray pcm, jint) {
+        decodeIntoJava(jni.env(), state, vcw, 0, pcm, 0);
+    };
+    allocationsOf(1, 500, bridge);
+    EXPECT_EQ(allocationsOf(10, 50, bridge), allocationsOf(1, 500, bridge));
+
+    shutdownDevices(state);
+    int64_t handle = 0;
+    std::string opened;
+    ASSERT_EQ(openDecoder(nullptr, handle, opened).failure, HandleFailure::None);
+    int32_t decoded = 0;
+    const auto decoder = [&](jbyteArray vcw, jbyteArray pcm, jint frames) {
+        decodeOnHandle(jni.env(), handle, vcw, 0, frames, pcm, 0, decoded);
+    };
+    allocationsOf(1, 500, decoder);
+    EXPECT_EQ(allocationsOf(10, 50, decoder), allocationsOf(1, 500, decoder));
+    closeDecoder(handle);
 }
 
 class BridgeDecodeFailingFrame : public BridgeDecode,

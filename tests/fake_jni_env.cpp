@@ -145,10 +145,15 @@ std::string FakeJniEnv::text(jstring string) {
 
 int FakeJniEnv::callCount(const std::string& name) const {
     int count = 0;
-    for (const std::string& call : calls_) {
+    for (const char* call : calls_) {
         count += call == name ? 1 : 0;
     }
     return count;
+}
+
+void FakeJniEnv::reserveCalls(std::size_t count) {
+    calls_.reserve(calls_.size() + count);
+    regions_.reserve(regions_.size() + count);
 }
 
 FakeJniEnv::Array* FakeJniEnv::array(jarray handle, const char* function) {

@@ -30,8 +30,11 @@ class FakeJniEnv {
     std::string text(jstring string);
 
     // The names of the JNI functions called, in order, e.g. "GetByteArrayElements".
-    const std::vector<std::string>& calls() const { return calls_; }
+    const std::vector<const char*>& calls() const { return calls_; }
     int callCount(const std::string& name) const;
+    // Room for `count` more calls' records, so that recording them allocates nothing: for a test
+    // that counts allocations.
+    void reserveCalls(std::size_t count);
     // Release modes passed to ReleaseByteArrayElements, in order.
     const std::vector<jint>& releaseModes() const { return releaseModes_; }
     // Start and length of each SetByteArrayRegion.
@@ -65,7 +68,7 @@ class FakeJniEnv {
     std::vector<std::unique_ptr<Array>> arrays_;
     std::vector<std::unique_ptr<std::string>> strings_;
     std::vector<std::unique_ptr<Pinned>> pinned_;
-    std::vector<std::string> calls_;
+    std::vector<const char*> calls_;
     std::vector<jint> releaseModes_;
     std::vector<std::pair<jsize, jsize>> regions_;
     std::vector<std::string> faults_;

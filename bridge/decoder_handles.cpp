@@ -1,9 +1,11 @@
 #include "bridge/decoder_handles.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "bridge/bridge_decode.h"
@@ -23,6 +25,11 @@ constexpr const char* OPEN = "Usb3kDecoder::open";
 constexpr const char* DECODE = "Usb3kDecoder::decode";
 
 using Holder = DeviceRegistry::Holder;
+
+// A device that has just come back may refuse to open while the system's driver binds to it: a
+// reopen tries again this often, for at most this long.
+constexpr std::chrono::milliseconds REOPEN_RETRY{100};
+constexpr std::chrono::milliseconds REOPEN_WAIT{2000};
 
 // Only a listing that has been identifying the device for longer than DeviceRegistry::PROBE_WAIT
 // is left as a probe holder: a device that stopped answering in the middle.
@@ -153,6 +160,61 @@ bool stillAttached(const std::string& serialNumber) {
                        });
 }
 
+// The device is gone: its dead handle is closed at once and its serial number no longer claimed.
+void letGo(DecoderDevice& held) {
+    held.device.reset();
+    if (held.claimed) {
+        held.claimed = false;
+        deviceRegistry().release(held.serialNumber);
+    }
+}
+
+// Opens the device again and prepares it as an open does, once `held.serialNumber` is claimed;
+// opens that are refused are tried again for REOPEN_WAIT. Empty on success, otherwise why not,
+// and `openStatus` what the last FT_OpenEx answered.
+std::string reopenClaimed(DecoderDevice& held, FT_STATUS& openStatus) {
+    const auto deadline = std::chrono::steady_clock::now() + REOPEN_WAIT;
+    for (;;) {
+        auto device = std::make_unique<USB3K>(held.serialNumber);
+        const std::string failure = prepareForDecoding(*device);
+        openStatus = device->openStatus;
+        if (failure.empty()) {
+            held.device = std::move(device);
+            return "";
+        }
+        device.reset();
+        if (openStatus == FT_OK || std::chrono::steady_clock::now() + REOPEN_RETRY > deadline) {
+            return failure;
+        }
+        std::this_thread::sleep_for(REOPEN_RETRY);
+    }
+}
+
+// A decoder whose device is away: reopens it when D2XX lists it again and nobody else holds it.
+HandleOutcome reopen(DecoderDevice& held) {
+    const std::string& serial = held.serialNumber;
+    if (!stillAttached(serial)) {
+        writeDiagnostic(DECODE, " - USB-3000 " + serial + " is not attached");
+        return failed(HandleFailure::DeviceGone, Trouble::Gone);
+    }
+    Holder holder;
+    if (!deviceRegistry().claim(serial, Holder::Decoder, holder)) {
+        writeDiagnostic(DECODE, " - USB-3000 " + serial + " is " + inUseBy(holder));
+        return inUse(holder);
+    }
+    held.claimed = true;
+    FT_STATUS openStatus = FT_OK;
+    const std::string failure = reopenClaimed(held, openStatus);
+    if (!failure.empty()) {
+        letGo(held);
+        writeDiagnostic(DECODE, " - " + failure);
+        return failed(HandleFailure::NotReady,
+                      openStatus == FT_OK ? Trouble::NotReady : Trouble::OpenRefused, serial);
+    }
+    writeDiagnostic(DECODE, " - USB-3000 " + serial + " is attached again and ready");
+    return {};
+}
+
 bool inRange(JNIEnv* env, jbyteArray array, jint offset, int64_t bytes) {
     return array != nullptr && offset >= 0 && offset + bytes <= env->GetArrayLength(array);
 }
@@ -214,7 +276,9 @@ HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std:
             continue;
         }
         auto held = std::make_shared<DecoderDevice>();
+        held->serialNumber = serial;
         held->device = std::move(device);
+        held->claimed = true;
         handle = deviceRegistry().add(std::move(held));
         opened = serial;
         return {};
@@ -240,12 +304,18 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
         return {HandleFailure::NotOpen, {}};
     }
     std::lock_guard<std::mutex> hold(held->use);
-    if (!held->device) {
+    if (held->closed) {
         writeDiagnostic(DECODE, " - the decoder is closed");
         return {HandleFailure::NotOpen, {}};
     }
     if (frames == 0) {
         return {};
+    }
+    if (!held->device) {
+        const HandleOutcome back = reopen(*held);
+        if (back.failure != HandleFailure::None) {
+            return back;
+        }
     }
     USB3K& device = *held->device;
     decoded = static_cast<int32_t>(decodeChunks(env, device, held->buffers, vcw, vcwOffset,
@@ -256,6 +326,7 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
     }
     if (!stillAttached(device.serialNumber)) {
         writeDiagnostic(DECODE, " - USB-3000 " + device.serialNumber + " is no longer attached");
+        letGo(*held);
         return failed(HandleFailure::DeviceGone, Trouble::Gone);
     }
     return failed(HandleFailure::FrameFailed, Trouble::NotResponding);
@@ -267,8 +338,7 @@ void closeDecoder(int64_t handle) {
         return;
     }
     std::lock_guard<std::mutex> hold(held->use);
-    const std::string serial = held->device->serialNumber;
-    held->device.reset();
+    held->closed = true;
+    letGo(*held);
     held->buffers = ChunkBuffers{};
-    deviceRegistry().release(serial);
 }

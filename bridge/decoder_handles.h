@@ -60,6 +60,11 @@ HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std:
 // Decodes `frames` frames of vcw[vcwOffset..] into pcm[pcmOffset..] on the handle's device (see
 // decodeChunks), holding the device for the whole call; `decoded` is how many were decoded.
 // Failure FrameFailed (the device is still attached) or DeviceGone when fewer than all were.
+// A decoder belongs to its serial number: once its device is no longer listed, the dead handle is
+// closed and the serial number released; a later call fails DeviceGone at once while D2XX does
+// not list it, and reopens it (claimed again, FT_OpenEx retried for a moment, prepared as an open
+// prepares it) once it does: InUse when another decoder or the bridge took it meanwhile, NotReady
+// when it does not get ready.
 HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
                              jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded);
 

@@ -16,12 +16,17 @@
 #include "bridge/chunk_buffers.h"
 #include "device/usb3k.h"
 
-// One USB-3000 that a decoder holds. `use` is held for every exchange with it, so that its
-// decoder's threads take turns and closing waits for the exchange in progress; it guards
-// `buffers`, which the decoder's calls reuse, too.
+// The USB-3000 of one decoder, by serial number. `use` is held for every exchange with it, so
+// that its decoder's threads take turns and closing waits for the exchange in progress; it guards
+// the rest, too. While the device is away (unplugged), `device` is null and the serial number is
+// not claimed, so that nobody finds it in use; the decoder claims it again when it reopens it.
 struct DecoderDevice {
     std::mutex use;
+    std::string serialNumber;
     std::unique_ptr<USB3K> device;
+    // Whether this decoder holds the serial number's claim in the registry.
+    bool claimed = false;
+    bool closed = false;
     ChunkBuffers buffers;
 };
 

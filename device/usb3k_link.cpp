@@ -53,9 +53,10 @@ USB3K::USB3K(std::string serialNumber)
 }
 
 USB3K::~USB3K() {
-    // The handle is closed in every state, even after a failed open; the result tells us nothing
-    // we could act on.
-    d2xx().close(handle);
+    // Only a handle that D2XX gave is closed; the result tells us nothing we could act on.
+    if (handle != nullptr) {
+        d2xx().close(handle);
+    }
 }
 
 void USB3K::open() {
@@ -71,6 +72,8 @@ void USB3K::open() {
     openStatus =
         d2xx().openEx(const_cast<char*>(serialNumber.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (openStatus != FT_OK) {
+        // Whatever a failed open left in it is no handle of D2XX's.
+        handle = nullptr;
         writeDiagnostic(CONSTRUCTOR, withNumber(" - FT_OpenEx failed: ", openStatus));
         return;
     }

@@ -2,19 +2,25 @@ package com.pelmar.usb3k;
 
 import java.io.IOException;
 import java.io.InterruptedIOException;
+import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 
 /**
  * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
- * when it fails again its speech is silence. Gives up only when the device is gone or decodes
- * nothing for {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's
+ * when it fails again its speech is silence. A device that is unplugged is waited for, up to the
+ * decoder's reconnect time-out, and the frame that failed is sent again once it is back. Gives up
+ * only when the device stays gone past that time-out or decodes nothing for {@link
+ * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's
  * position and the current run of frames without speech across calls. Logs the lines of a failed
  * frame with those of its second attempt: as a failure when its speech is lost, as passed when the
  * second attempt decoded it.
  */
 final class ConcealingDecoder {
+    /** How often a stream whose device is gone looks for it again. */
+    static final Duration RECONNECT_POLL = Duration.ofMillis(100);
+
     private final Usb3kDecoder decoder;
     private final FrameConcealedListener listener;
     /** Index in the stream of the next frame to decode. */
@@ -51,7 +57,11 @@ final class ConcealingDecoder {
                 attempt.result().log(LibraryLog.PASSED);
                 continue;
             }
-            Recovery recovery = recover(vcw, done, pcm, attempt.result());
+            Recovery recovery =
+                    attempt.result().failure() == Usb3kNative.DEVICE_GONE
+                                    && !decoder.reconnectTimeout().isZero()
+                            ? awaitDevice(vcw, done, pcm, attempt.result())
+                            : recover(vcw, done, pcm, attempt.result());
             if (recovery.delivered()) {
                 done++;
                 nextFrame++;
@@ -137,6 +147,66 @@ final class ConcealingDecoder {
                     last.fix()));
         }
         return new Recovery(true, null);
+    }
+
+    /**
+     * The frame at {@code frame} failed because the device is gone: sends it again every {@link
+     * #RECONNECT_POLL} (the library reopens the device once D2XX lists it) until it is decoded, the
+     * reconnect time-out has passed or the device is back but fails the frame.
+     */
+    private Recovery awaitDevice(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
+        first.log(LibraryLog.FAILED);
+        String serial = decoder.serialNumber();
+        if (listener != null) {
+            listener.deviceAway(serial, nextFrame);
+        }
+        Duration timeout = decoder.reconnectTimeout();
+        long deadline = System.nanoTime() + timeout.toNanos();
+        NativeResult last = first;
+        while (System.nanoTime() - deadline < 0) {
+            try {
+                Thread.sleep(RECONNECT_POLL.toMillis());
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return new Recovery(false, interrupted(frame));
+            }
+            Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
+            last = again.result();
+            if (again.decoded() == 1) {
+                last.log(LibraryLog.PASSED);
+                framesWithoutSpeech = 0;
+                if (listener != null) {
+                    listener.deviceBack(serial, nextFrame);
+                }
+                return new Recovery(true, null);
+            }
+            int failure = last.failure();
+            if (failure != Usb3kNative.DEVICE_GONE && failure != Usb3kNative.NOT_READY) {
+                if (listener != null) {
+                    listener.deviceBack(serial, nextFrame);
+                }
+                return recover(vcw, frame, pcm, last);
+            }
+        }
+        last.log(LibraryLog.FAILED);
+        List<String> lines = new ArrayList<>(first.lines());
+        if (last != first) {
+            lines.addAll(last.lines());
+        }
+        return new Recovery(
+                false,
+                new FrameNotDecodedException(
+                        nextFrame,
+                        Usb3kException.Reason.DEVICE_GONE,
+                        "USB-3000 "
+                                + serial
+                                + " was not attached again within "
+                                + Usb3kDecoder.describe(timeout)
+                                + " (check its cable and its USB hub): frame "
+                                + (nextFrame + 1)
+                                + " of the VCW stream not decoded",
+                        lines,
+                        first.fix()));
     }
 
     private InterruptedIOException interrupted(int done) {

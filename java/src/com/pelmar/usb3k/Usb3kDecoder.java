@@ -5,6 +5,7 @@ import java.io.InputStream;
 import java.io.OutputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -42,6 +43,18 @@ import javax.sound.sampled.AudioSystem;
  * the devices that decoders hold. A decoder that is never closed holds its device until the process
  * ends.
  *
+ * <h2>Unplugged devices</h2>
+ *
+ * <p>A decoder belongs to its device's serial number, not to one open of it: a decoder from {@link
+ * #open()} stays with the device it opened first. When the device is unplugged, the decoder closes
+ * what it had open and no longer holds the device, so another decoder may open it. While it is
+ * away, {@link #decode} returns 0 at once, its lines saying {@code Usb3kDecoder::decode - USB-3000
+ * SERIAL is not attached}. Once D2XX lists it again, the decoder's next call reopens it (trying
+ * for up to 2 s while the system binds its driver) and prepares it as an open does, with nothing
+ * to do for the caller; it finds the device {@link Usb3kException.Reason#IN_USE} when another
+ * decoder took it meanwhile. Streams wait for the device up to {@link #setReconnectTimeout the
+ * reconnect time-out} and tell the {@link FrameConcealedListener} that it left and came back.
+ *
  * <h2>Failures</h2>
  *
  * <p>Every {@link Usb3kException} carries its {@link Usb3kException#reason() reason}, the
@@ -65,7 +78,8 @@ import javax.sound.sampled.AudioSystem;
  * (the library brings the link back in step first); a frame that fails again is replaced by 320
  * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
  * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
- * when the device is gone (D2XX no longer lists it: {@link Usb3kException.Reason#DEVICE_GONE}) or,
+ * when the device is gone (D2XX no longer lists it) and does not come back within the reconnect
+ * time-out ({@link Usb3kException.Reason#DEVICE_GONE}) or,
  * still attached, decoded none of {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row ({@link
  * Usb3kException.Reason#FRAME_NOT_DECODED}).
  *
@@ -106,6 +120,9 @@ public final class Usb3kDecoder implements AutoCloseable {
     /** A stream whose device decodes none of this many frames in a row (1 s of speech) gives up. */
     public static final int FRAMES_WITHOUT_SPEECH_WHEN_GONE = 50;
 
+    /** How long a stream waits for its unplugged device to come back, unless set otherwise. */
+    public static final Duration DEFAULT_RECONNECT_TIMEOUT = Duration.ofSeconds(30);
+
     private final long handle;
     private final String serialNumber;
     /**
@@ -116,6 +133,7 @@ public final class Usb3kDecoder implements AutoCloseable {
     /** Set while holding device; read without it only to refuse a new stream. */
     private volatile boolean closed;
     private final AtomicLong framesConcealed = new AtomicLong();
+    private volatile Duration reconnectTimeout = DEFAULT_RECONNECT_TIMEOUT;
 
     private Usb3kDecoder(long handle, String serialNumber) {
         this.handle = handle;
@@ -215,6 +233,40 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     /**
+     * Sets how long the streams of this decoder ({@link #audioStream}, {@link #decodeFile}) wait for
+     * the device to come back once it is unplugged: they look for it every 100 ms and go on with
+     * the frame that failed once it is back, so that no frame is lost to the unplug. Past the
+     * time-out a stream throws {@link FrameNotDecodedException} with {@link
+     * Usb3kException.Reason#DEVICE_GONE}. Takes effect at the next unplug a stream meets.
+     *
+     * @param timeout how long to wait; {@link Duration#ZERO} ends a stream at once when its device
+     *     is gone. {@link #DEFAULT_RECONNECT_TIMEOUT} until set.
+     * @throws IllegalArgumentException when {@code timeout} is negative
+     */
+    public void setReconnectTimeout(Duration timeout) {
+        Objects.requireNonNull(timeout, "timeout");
+        if (timeout.isNegative()) {
+            throw new IllegalArgumentException("reconnect time-out must not be negative: " + timeout);
+        }
+        reconnectTimeout = timeout;
+    }
+
+    /**
+     * How long the streams of this decoder wait for an unplugged device.
+     *
+     * @return the reconnect time-out, {@link #DEFAULT_RECONNECT_TIMEOUT} unless set
+     */
+    public Duration reconnectTimeout() {
+        return reconnectTimeout;
+    }
+
+    /** A duration in words: {@code 30 s}, {@code 250 ms}. */
+    static String describe(Duration duration) {
+        long millis = duration.toMillis();
+        return millis % 1000 == 0 ? millis / 1000 + " s" : millis + " ms";
+    }
+
+    /**
      * Frames that streams of this decoder replaced by silence, over its life.
      *
      * @return the number of frames concealed
@@ -255,8 +307,9 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @param pcm where the speech goes, 320 bytes a frame
      * @param pcmOffset where the first frame's speech goes
      * @return how many frames were decoded, from the first: fewer than {@code frames} when the
-     *     device failed a frame (the library's logged lines say why) or the thread was
-     *     interrupted; then the blocks from that frame's on are zero
+     *     device failed a frame or was unplugged (the library's logged lines say why) or the
+     *     thread was interrupted; then the blocks from that frame's on are zero. While the device
+     *     is unplugged, 0 at once; once it is back, the call reopens it and decodes
      * @throws IndexOutOfBoundsException when the frames do not fit in {@code vcw} or the speech
      *     does not fit in {@code pcm}
      * @throws IllegalArgumentException when {@code frames} is negative, or when {@code vcw} and

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/device_list.h"
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
 #include "packet/packet_constants.h"
@@ -16,6 +17,11 @@ constexpr const char* DECODE_ENTRY = "USB3KBridge::decode";
 
 void refuse(const std::string& message) {
     writeDiagnostic(DECODE_ENTRY, message);
+}
+
+// The line of a device D2XX no longer lists; made only then, so that a decode allocates nothing.
+void refuseRemoved(const USB3K& device) {
+    refuse(" - device " + device.serialNumber + " is no longer attached");
 }
 
 // Checks what the JVM would otherwise answer with an exception or a crash. Returns false after
@@ -127,6 +133,10 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         refuse(" - device " + device->serialNumber + " is not ready");
         return;
     }
+    if (state.currentDeviceRemoved) {
+        refuseRemoved(*device);
+        return;
+    }
 
     const std::size_t frames =
         static_cast<std::size_t>(env->GetArrayLength(vcw) - vcwOffset) / VCW_FRAME_SIZE;
@@ -135,6 +145,10 @@ void decodeIntoJava(JNIEnv* env, BridgeState& state, jbyteArray vcw, jint vcwOff
         device->decodeFrames(nullptr, 0, nullptr);
         return;
     }
-    decodeChunks(env, *device, state.chunkBuffers, vcw, vcwOffset, frames, pcm, pcmOffset,
-                 DECODE_CHUNK_FRAMES);
+    const std::size_t decoded = decodeChunks(env, *device, state.chunkBuffers, vcw, vcwOffset,
+                                             frames, pcm, pcmOffset, DECODE_CHUNK_FRAMES);
+    if (decoded < frames && !usb3000StillListed(device->serialNumber)) {
+        state.currentDeviceRemoved = true;
+        refuseRemoved(*device);
+    }
 }

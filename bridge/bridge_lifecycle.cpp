@@ -2,6 +2,7 @@
 
 #include "bridge/device_preparation.h"
 #include "bridge/device_registry.h"
+#include "d2xx/d2xx_api.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -14,9 +15,20 @@ bool fail(BridgeState& state, std::string message) {
     return false;
 }
 
+// Whether D2XX refuses every call on the device's handle, as on the handle of a device that was
+// unplugged: plugged back in, it has to be opened anew.
+bool handleDead(const USB3K& device) {
+    DWORD queued = 0;
+    return device.handle == nullptr || d2xx().getQueueStatus(device.handle, &queued) != FT_OK;
+}
+
 }  // namespace
 
 bool initializeDevice(BridgeState& state) {
+    if (state.currentDeviceRemoved) {
+        shutdownDevices(state);
+    }
+    const bool listedBefore = state.factory != nullptr;
     USB3KFactory& factory = obtainFactory(state);
     state.currentDevice = factory.size() > 0 ? factory.at(0) : nullptr;
 
@@ -25,6 +37,11 @@ bool initializeDevice(BridgeState& state) {
         return fail(state, "No USB-3000 devices detected");
     }
     const std::string failure = prepareForDecoding(*device);
+    if (!failure.empty() && listedBefore && handleDead(*device)) {
+        // Unplugged since the list was made, and perhaps plugged back in: the list is made anew.
+        shutdownDevices(state);
+        return initializeDevice(state);
+    }
     if (!failure.empty()) {
         return fail(state, failure);
     }
@@ -34,6 +51,7 @@ bool initializeDevice(BridgeState& state) {
 void shutdownDevices(BridgeState& state) {
     // The current device belongs to the list: forget it before the list goes.
     state.currentDevice = nullptr;
+    state.currentDeviceRemoved = false;
     state.factory.reset();
     state.chunkBuffers = ChunkBuffers{};
     // Only once the devices are closed may a decoder open them.

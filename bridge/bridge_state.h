@@ -17,6 +17,9 @@ struct BridgeState {
     std::unique_ptr<USB3KFactory> factory;
     // The device the last initialize selected; borrowed from `factory`'s list, or null.
     USB3K* currentDevice = nullptr;
+    // Set when a decode found the current device no longer attached: later decodes are refused at
+    // once, and the next initialize makes the device list anew.
+    bool currentDeviceRemoved = false;
     // The message of the last failed initialize, in the 8-bit characters of the serial number.
     std::string initError;
     // What decode calls on the current device reuse; given back by shutdown.

@@ -142,24 +142,6 @@ std::unique_ptr<USB3K> openPrepared(const FT_DEVICE_LIST_INFO_NODE& entry, Advic
     return nullptr;
 }
 
-// After a frame failed: whether D2XX still lists the device. A list that cannot be read says
-// nothing either way.
-bool stillAttached(const std::string& serialNumber) {
-    std::string reason;
-    if (!loadD2xx(reason)) {
-        return true;
-    }
-    const DeviceListReading list = readDeviceList();
-    if (list.outcome == DeviceListReading::Outcome::CountFailed ||
-        list.outcome == DeviceListReading::Outcome::ListFailed) {
-        return true;
-    }
-    return std::any_of(list.entries.begin(), list.entries.end(),
-                       [&](const FT_DEVICE_LIST_INFO_NODE& entry) {
-                           return isUsb3000(entry) && serialNumberOf(entry) == serialNumber;
-                       });
-}
-
 // The device is gone: its dead handle is closed at once and its serial number no longer claimed.
 void letGo(DecoderDevice& held) {
     held.device.reset();
@@ -193,7 +175,7 @@ std::string reopenClaimed(DecoderDevice& held, FT_STATUS& openStatus) {
 // A decoder whose device is away: reopens it when D2XX lists it again and nobody else holds it.
 HandleOutcome reopen(DecoderDevice& held) {
     const std::string& serial = held.serialNumber;
-    if (!stillAttached(serial)) {
+    if (!usb3000StillListed(serial)) {
         writeDiagnostic(DECODE, " - USB-3000 " + serial + " is not attached");
         return failed(HandleFailure::DeviceGone, Trouble::Gone);
     }
@@ -324,7 +306,7 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
     if (decoded == frames) {
         return {};
     }
-    if (!stillAttached(device.serialNumber)) {
+    if (!usb3000StillListed(device.serialNumber)) {
         writeDiagnostic(DECODE, " - USB-3000 " + device.serialNumber + " is no longer attached");
         letGo(*held);
         return failed(HandleFailure::DeviceGone, Trouble::Gone);

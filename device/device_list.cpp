@@ -1,5 +1,7 @@
 #include "device/device_list.h"
 
+#include <algorithm>
+
 #include "d2xx/d2xx_api.h"
 #include "device/bounded_text.h"
 #include "device/usb3000_device.h"
@@ -55,4 +57,20 @@ std::string serialNumberOf(const FT_DEVICE_LIST_INFO_NODE& entry) {
 
 std::string descriptionOf(const FT_DEVICE_LIST_INFO_NODE& entry) {
     return boundedText(entry.Description, sizeof entry.Description);
+}
+
+bool usb3000StillListed(const std::string& serialNumber) {
+    std::string reason;
+    if (!loadD2xx(reason)) {
+        return true;
+    }
+    const DeviceListReading list = readDeviceList();
+    if (list.outcome == DeviceListReading::Outcome::CountFailed ||
+        list.outcome == DeviceListReading::Outcome::ListFailed) {
+        return true;
+    }
+    return std::any_of(list.entries.begin(), list.entries.end(),
+                       [&](const FT_DEVICE_LIST_INFO_NODE& entry) {
+                           return isUsb3000(entry) && serialNumberOf(entry) == serialNumber;
+                       });
 }

@@ -29,3 +29,7 @@ bool isUsb3000(const FT_DEVICE_LIST_INFO_NODE& entry);
 // The record's texts, which carry no terminating zero when they fill their field.
 std::string serialNumberOf(const FT_DEVICE_LIST_INFO_NODE& entry);
 std::string descriptionOf(const FT_DEVICE_LIST_INFO_NODE& entry);
+
+// After a failed exchange: whether D2XX still lists a USB-3000 with this serial number. A list that
+// cannot be read, or a D2XX library that cannot be loaded, says nothing either way: true.
+bool usb3000StillListed(const std::string& serialNumber);

@@ -17,7 +17,9 @@ public final class USB3KBridge {
 
     /**
      * Selects the first attached USB-3000 and prepares it for decoding: reset, packet mode, rate
-     * table 34. The device list is made on the first call and kept until {@link #shutdown()}.
+     * table 34. The device list is made on the first call and kept until {@link #shutdown()}, or
+     * until its device is found unplugged: then this call makes it anew, and finds the device again
+     * once it is plugged back in.
      *
      * @return true when the device is ready to decode; otherwise {@link #getInitError()} says why
      */

@@ -28,6 +28,7 @@ import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -171,12 +172,13 @@ class AudioStreamTest {
     }
 
     @Test
-    void anUnpluggedDeviceEndsTheStreamWithoutReconnectTimeOutAtTheFrameItWasLostAndLeavesNoWav() throws IOException {
+    void withNoReconnectTimeOutAnUnpluggedDeviceEndsTheStreamAndLeavesNoWav()
+            throws IOException {
         byte[] vcw = frames(1000, 23);
         Path vcwFile = Files.write(dir.resolve("in.vcw"), vcw);
         Path wav = Files.writeString(dir.resolve("out.wav"), "an earlier result");
         try (Usb3kDecoder decoder = openQuietly()) {
-            decoder.setReconnectTimeout(java.time.Duration.ZERO);
+            decoder.setReconnectTimeout(Duration.ZERO);
             FrameNotDecodedException[] thrown = new FrameNotDecodedException[1];
             List<String> lines = StandardError.capture(() -> thrown[0] = assertThrows(
                     FrameNotDecodedException.class,
@@ -342,5 +344,55 @@ class AudioStreamTest {
         assertEquals(List.of("chain.wav", "elsewhere", "in.vcw", "new.wav", "out.wav"),
                 listing(dir));
         assertEquals(List.of("earlier.wav", "new.wav"), listing(elsewhere), "no temporary file");
+    }
+
+    /** Opens refused after the re-plug, or -1: the device never comes back. */
+    @ParameterizedTest(name = "opens refused after the re-plug: {0}")
+    @ValueSource(ints = {0, 3, -1})
+    void aFileDecodedAcrossAnUnplugHasEveryFramesOwnSpeech(int refused) throws IOException {
+        byte[] vcw = frames(100, 31);
+        Path in = Files.write(dir.resolve("in.vcw"), vcw);
+        Path wav = Files.writeString(dir.resolve("out.wav"), "an earlier result");
+        List<String> heard = new ArrayList<>();
+        IOException[] thrown = {null};
+        List<String> lines;
+        try (Usb3kDecoder decoder = Usb3kDecoderTest.unplugAtFrame51(Math.max(refused, 0))) {
+            decoder.setReconnectTimeout(Duration.ofMillis(refused < 0 ? 300 : 10_000));
+            FrameConcealedListener listener = new FrameConcealedListener() {
+                public void frameConcealed(long frame, List<String> why) { heard.add("silence"); }
+                public void deviceAway(String serial, long frame) {
+                    heard.add("away " + serial + " " + frame);
+                    Emulator.clearFaults(); // its request counts start again once it is back
+                    if (refused >= 0) Emulator.replugAtListCall(serial, 2);
+                }
+                public void deviceBack(String serial, long frame) { heard.add("back " + frame); }
+            };
+            lines = StandardError.capture(() -> {
+                try {
+                    decoder.decodeFile(in, wav, 250, null, listener);
+                } catch (IOException e) {
+                    thrown[0] = e;
+                }
+            });
+        }
+        if (refused < 0) {
+            FrameNotDecodedException gone = (FrameNotDecodedException) thrown[0];
+            assertEquals(Usb3kException.Reason.DEVICE_GONE, gone.reason());
+            assertEquals("USB-3000 EMU30001 was not attached again within 300 ms (check its cable"
+                    + " and its USB hub): frame 51 of the VCW stream not decoded",
+                    gone.getMessage());
+            assertEquals(Usb3kDecoderTest.AWAY, gone.lines().get(gone.lines().size() - 1));
+            assertEquals(List.of("away EMU30001 50"), heard);
+            assertEquals("an earlier result", Files.readString(wav));
+            return;
+        }
+        assertEquals(null, thrown[0]);
+        assertEquals(List.of("away EMU30001 50", "back 50"), heard, "and nothing concealed");
+        String away = Usb3kDecoderTest.AWAY;
+        assertEquals(List.of(away), lines.stream().filter(away::equals).toList());
+        assertEquals(refused, lines.stream().filter(l -> l.endsWith("failed: 2")).count());
+        assertEquals("Usb3kDecoder::decode - USB-3000 EMU30001 is attached again and ready",
+                lines.get(lines.size() - 1));
+        assertArrayEquals(expectedSpeechOfAll(vcw, 0), samplesOfWav(Files.readAllBytes(wav)));
     }
 }

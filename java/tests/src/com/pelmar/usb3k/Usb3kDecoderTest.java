@@ -31,6 +31,8 @@ class Usb3kDecoderTest {
     /** More than eight of the decoder's calls of 250 frames, and two of the library's chunks. */
     private static final int CALL_FRAMES = 2100;
 
+    static final String AWAY = "Usb3kDecoder::decode - USB-3000 EMU30001 is not attached";
+
     @BeforeEach
     void start() {
         freshBridge();
@@ -208,5 +210,34 @@ class Usb3kDecoderTest {
         assertTrue(Emulator.locationId(DEFAULT_SERIAL) != location, "a new location ID");
         assertEquals(1, Emulator.requestCount(DEFAULT_SERIAL, Request.RESET),
                 "the open that succeeded reset the device before its first frame");
+    }
+
+    /** A decoder whose device is unplugged at its 51st frame. */
+    static Usb3kDecoder unplugAtFrame51(int refusedOpens) {
+        Emulator.setRemovedHandleStatus(4);
+        Emulator.refuseOpensAfterReplug(DEFAULT_SERIAL, refusedOpens, 2);
+        Emulator.needsResetAfterReplug(DEFAULT_SERIAL, true);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 51, Fault.UNPLUGGED, 0);
+        return openQuietly();
+    }
+
+    @Test
+    void decodeReturnsTheFramesBeforeAnUnplugThenNothingAtOnceThenAllOnceBack() throws Exception {
+        byte[] vcw = frames(60, 43);
+        byte[] pcm = new byte[60 * SPEECH];
+        try (Usb3kDecoder decoder = unplugAtFrame51(0)) {
+            StandardError.capture(() -> assertEquals(50, decoder.decode(vcw, 0, pcm, 0)));
+            assertEquals(0, Emulator.openHandles(), "the dead handle is closed at once");
+            Emulator.clearFaults();
+            assertEquals(List.of(AWAY),
+                    StandardError.capture(() -> assertEquals(0, decoder.decode(vcw, 0, pcm, 0))));
+            Emulator.replugAtListCall(DEFAULT_SERIAL, 1);
+            Usb3kDecoder other = Usb3kDecoder.open(DEFAULT_SERIAL);
+            assertEquals(List.of("Usb3kDecoder::decode - USB-3000 EMU30001 is in use by a decoder"),
+                    StandardError.capture(() -> decoder.decode(vcw, 0, pcm, 0)));
+            other.close();
+            StandardError.capture(() -> assertEquals(60, decoder.decode(vcw, 0, pcm, 0)));
+            assertArrayEquals(expectedSpeechOfAll(vcw, 0), pcm);
+        }
     }
 }

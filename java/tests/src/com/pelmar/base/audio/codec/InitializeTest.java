@@ -23,6 +23,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
 
 /** initialize, getInitError and shutdown over the emulated D2XX and USB-3000. */
 class InitializeTest {
@@ -234,5 +235,29 @@ class InitializeTest {
             assertTrue(outcome.ready(), outcome.lines().toString());
             assertTrue(Emulator.transcript().contains("FT_OpenEx(ABCDEFGHIJKLMNOP, 1) -> 0"));
         }
+    }
+
+    @ParameterizedTest(name = "decode while away: {0}")
+    @ValueSource(booleans = {false, true})
+    void aDecodeOnARemovedDeviceFailsAtOnceAndInitializeFindsItAgain(boolean decodeWhileAway) {
+        Emulator.setRemovedHandleStatus(4);
+        BridgeFixture.initializeQuietly();
+        Emulator.detach(DEFAULT_SERIAL);
+        byte[] vcw = BridgeFixture.frames(5, 51);
+        byte[] pcm = BridgeFixture.untouched(5 * BridgeFixture.SPEECH);
+        if (decodeWhileAway) {
+            String removed = "USB3KBridge::decode - device EMU30001 is no longer attached";
+            List<String> first = StandardError.capture(() -> USB3KBridge.decode(vcw, 0, pcm, 0));
+            assertEquals(removed, first.get(first.size() - 1));
+            long writes = calls("FT_Write");
+            assertEquals(List.of(removed), StandardError.capture(() -> USB3KBridge.decode(vcw, 0,
+                    pcm, 0)));
+            assertEquals(writes, calls("FT_Write"), "nothing sent");
+        }
+        Emulator.reattach(DEFAULT_SERIAL);
+        StandardError.capture(() -> assertTrue(USB3KBridge.initialize()));
+        assertEquals(List.of(), StandardError.capture(() -> USB3KBridge.decode(vcw, 0, pcm, 0)));
+        assertArrayEquals(BridgeFixture.expectedSpeechOfAll(vcw, 0), pcm);
+        assertEquals(1, Emulator.openHandles(), "the dead handle closed, the new one open");
     }
 }

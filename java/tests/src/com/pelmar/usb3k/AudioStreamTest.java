@@ -346,8 +346,7 @@ class AudioStreamTest {
         assertEquals(List.of("earlier.wav", "new.wav"), listing(elsewhere), "no temporary file");
     }
 
-    /** Opens refused after the re-plug, or -1: the device never comes back. */
-    @ParameterizedTest(name = "opens refused after the re-plug: {0}")
+    @ParameterizedTest(name = "opens refused after the re-plug: {0} (-1: it never comes back)")
     @ValueSource(ints = {0, 3, -1})
     void aFileDecodedAcrossAnUnplugHasEveryFramesOwnSpeech(int refused) throws IOException {
         byte[] vcw = frames(100, 31);
@@ -388,8 +387,7 @@ class AudioStreamTest {
         }
         assertEquals(null, thrown[0]);
         assertEquals(List.of("away EMU30001 50", "back 50"), heard, "and nothing concealed");
-        String away = Usb3kDecoderTest.AWAY;
-        assertEquals(List.of(away), lines.stream().filter(away::equals).toList());
+        assertEquals(1, lines.stream().filter(Usb3kDecoderTest.AWAY::equals).count());
         assertEquals(refused, lines.stream().filter(l -> l.endsWith("failed: 2")).count());
         assertEquals("Usb3kDecoder::decode - USB-3000 EMU30001 is attached again and ready",
                 lines.get(lines.size() - 1));

@@ -166,7 +166,6 @@ class ExampleIntegrationTest {
         try (Usb3kDecoder decoder = Usb3kDecoder.open();
                 AudioInputStream speech =
                         decoder.audioStream(new ByteArrayInputStream(vcw), vcw.length)) {
-            // A stream waits this long for its device to be plugged in again.
             decoder.setReconnectTimeout(java.time.Duration.ofMillis(200));
             Emulator.detach(Emulator.DEFAULT_SERIAL);
             FrameNotDecodedException e =

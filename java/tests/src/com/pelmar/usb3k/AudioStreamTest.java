@@ -354,7 +354,6 @@ class AudioStreamTest {
         Path wav = Files.writeString(dir.resolve("out.wav"), "an earlier result");
         List<String> heard = new ArrayList<>();
         IOException[] thrown = {null};
-        List<String> lines;
         try (Usb3kDecoder decoder = Usb3kDecoderTest.unplugAtFrame51(Math.max(refused, 0))) {
             decoder.setReconnectTimeout(Duration.ofMillis(refused < 0 ? 300 : 10_000));
             FrameConcealedListener listener = new FrameConcealedListener() {
@@ -366,13 +365,15 @@ class AudioStreamTest {
                 }
                 public void deviceBack(String serial, long frame) { heard.add("back " + frame); }
             };
-            lines = StandardError.capture(() -> {
+            List<String> lines = StandardError.capture(() -> {
                 try {
                     decoder.decodeFile(in, wav, 250, null, listener);
                 } catch (IOException e) {
                     thrown[0] = e;
                 }
             });
+            long refusedOpens = lines.stream().filter(l -> l.endsWith("failed: 2")).count();
+            assertEquals(Math.max(refused, 0), refusedOpens);
         }
         if (refused < 0) {
             FrameNotDecodedException gone = (FrameNotDecodedException) thrown[0];
@@ -387,10 +388,6 @@ class AudioStreamTest {
         }
         assertEquals(null, thrown[0]);
         assertEquals(List.of("away EMU30001 50", "back 50"), heard, "and nothing concealed");
-        assertEquals(1, lines.stream().filter(Usb3kDecoderTest.AWAY::equals).count());
-        assertEquals(refused, lines.stream().filter(l -> l.endsWith("failed: 2")).count());
-        assertEquals("Usb3kDecoder::decode - USB-3000 EMU30001 is attached again and ready",
-                lines.get(lines.size() - 1));
         assertArrayEquals(expectedSpeechOfAll(vcw, 0), samplesOfWav(Files.readAllBytes(wav)));
     }
 }

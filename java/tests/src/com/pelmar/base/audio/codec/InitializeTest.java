@@ -247,8 +247,7 @@ class InitializeTest {
         byte[] pcm = BridgeFixture.untouched(5 * BridgeFixture.SPEECH);
         if (decodeWhileAway) {
             String removed = "USB3KBridge::decode - device EMU30001 is no longer attached";
-            List<String> first = StandardError.capture(() -> USB3KBridge.decode(vcw, 0, pcm, 0));
-            assertEquals(removed, first.get(first.size() - 1));
+            StandardError.capture(() -> USB3KBridge.decode(vcw, 0, pcm, 0));
             long writes = calls("FT_Write");
             assertEquals(List.of(removed), StandardError.capture(() -> USB3KBridge.decode(vcw, 0,
                     pcm, 0)));

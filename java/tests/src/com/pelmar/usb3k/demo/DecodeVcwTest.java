@@ -295,7 +295,8 @@ class DecodeVcwTest {
         ChildJvm.Result result = demo("only-one-argument");
         assertEquals(2, result.exit());
         assertEquals(List.of("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav",
-                "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER"),
+                "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER",
+                "       java -jar usb3k-demo.jar --watch"),
                 result.err());
     }
 }

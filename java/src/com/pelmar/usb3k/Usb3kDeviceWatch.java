@@ -28,8 +28,7 @@ import java.util.concurrent.locks.ReentrantLock;
  * Usb3kDeviceListener#attached}. From then on each device that leaves the list is reported with
  * {@link Usb3kDeviceListener#detached}, and each that joins it with {@code attached}, in list order,
  * detached ones first. A device unplugged and plugged back in between two looks, within about a
- * second, goes unheard: its decoder finds it back all the same. When D2XX cannot be loaded or its
- * list cannot be read, nothing is reported, since nobody can tell which devices are there; the
+ * second, goes unheard. When D2XX cannot be loaded or its list cannot be read, nothing is reported, since nobody can tell which devices are there; the
  * failure's lines are logged at {@code WARNING} to {@link System.Logger} {@code com.pelmar.usb3k}
  * once, when listing starts to fail, and not to standard error. What a listener throws is logged
  * there too, and the thread goes on.

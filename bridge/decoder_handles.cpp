@@ -1,7 +1,6 @@
 #include "bridge/decoder_handles.h"
 
 #include <algorithm>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -9,6 +8,7 @@
 #include "bridge/bridge_decode.h"
 #include "bridge/device_preparation.h"
 #include "bridge/device_registry.h"
+#include "bridge/usb3000_list.h"
 #include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
 #include "device/diagnostics.h"
@@ -52,23 +52,6 @@ HandleOutcome inUse(Holder holder) {
             break;
     }
     return failed(HandleFailure::NotReady, Trouble::NotResponding);
-}
-
-// D2XX loaded and its list read; otherwise the failure, with its line for `where`.
-HandleOutcome readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NODE>& usb3000s) {
-    std::string reason;
-    if (!loadD2xx(reason)) {
-        writeDiagnostic(where, " - " + reason);
-        return failed(HandleFailure::NoD2xxLibrary, Trouble::NoD2xxLibrary);
-    }
-    const DeviceListReading list = readDeviceList();
-    if (list.outcome != DeviceListReading::Outcome::Listed &&
-        list.outcome != DeviceListReading::Outcome::NoDevices) {
-        writeDiagnostic(where, listFailureMessage(list));
-        return failed(HandleFailure::DeviceListFailed, Trouble::DeviceListFailed);
-    }
-    std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s), isUsb3000);
-    return {};
 }
 
 // Why the device of this list record did not get ready: when it did not even open, the cause the

@@ -24,6 +24,7 @@ if(CHECK STREQUAL "exports")
         Java_com_pelmar_base_audio_codec_USB3KBridge_initialize
         Java_com_pelmar_base_audio_codec_USB3KBridge_shutdown
         Java_com_pelmar_usb3k_Usb3kNative_advice
+        Java_com_pelmar_usb3k_Usb3kNative_attached
         Java_com_pelmar_usb3k_Usb3kNative_close
         Java_com_pelmar_usb3k_Usb3kNative_decode
         Java_com_pelmar_usb3k_Usb3kNative_devices

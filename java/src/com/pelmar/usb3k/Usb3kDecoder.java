@@ -163,6 +163,20 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     /**
+     * Tells the listener of every USB-3000 attached now and of each that arrives or leaves from
+     * now on, on a daemon thread that reads D2XX's list about once a second ({@link
+     * Usb3kDeviceWatch}), until the registration is closed.
+     *
+     * @param listener told of each device attached and detached
+     * @return the registration, to be closed when done
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
+     */
+    public static Usb3kDeviceWatch watch(Usb3kDeviceListener listener) {
+        return Usb3kDeviceWatch.start(listener);
+    }
+
+    /**
      * A decoder on the first attached USB-3000 that is free and gets ready: opened, identified,
      * reset, in packet mode at rate table 34.
      *

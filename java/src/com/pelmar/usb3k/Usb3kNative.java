@@ -61,6 +61,12 @@ final class Usb3kNative {
     static native byte[][] devices();
 
     /**
+     * Every USB-3000 in D2XX's list, without opening any: serial number and description, two texts
+     * a device; null on failure. Its lines stay off standard error.
+     */
+    static native byte[][] attached();
+
+    /**
      * Opens the USB-3000 with that serial number, or the first free one that gets ready (null), and
      * prepares it for decoding; its serial number goes to {@code opened[0]}. Returns its handle, or
      * 0 on failure.

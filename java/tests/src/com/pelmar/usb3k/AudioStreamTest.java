@@ -222,10 +222,11 @@ class AudioStreamTest {
             Read[] read = new Read[1];
             StandardError.capture(() -> read[0] = readUntilFailure(speech));
             FrameNotDecodedException thrown = (FrameNotDecodedException) read[0].thrown();
-            assertEquals(Usb3kException.Reason.FRAME_NOT_DECODED, thrown.reason());
+            assertEquals(Usb3kException.Reason.NOT_RESPONDING, thrown.reason());
             assertEquals(149, thrown.frameIndex());
-            assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream:"
-                    + " it is still attached but answers nothing usable", thrown.getMessage());
+            assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream,"
+                    + " not even after a reset: it is still attached but answers nothing usable",
+                    thrown.getMessage());
             assertEquals("check the device's power, unplug it and plug it in again, then try"
                     + " again", thrown.fix());
             assertEquals(List.of("USB3K::decode - no speech field in response",

@@ -244,6 +244,30 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
     return failed(HandleFailure::FrameFailed, Trouble::NotResponding);
 }
 
+HandleOutcome reprepareOnHandle(int64_t handle, int32_t framesWithoutSpeech) {
+    const std::shared_ptr<DecoderDevice> held = deviceRegistry().find(handle);
+    if (!held) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return {HandleFailure::NotOpen, {}};
+    }
+    std::lock_guard<std::mutex> hold(held->use);
+    if (!held->device) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return {HandleFailure::NotOpen, {}};
+    }
+    USB3K& device = *held->device;
+    const std::string run = " - USB-3000 " + device.serialNumber + " answered none of " +
+                            std::to_string(framesWithoutSpeech) + " frames: reset";
+    // A hung device answers no probe, so the link is cleared for the reset instead. The commands'
+    // own lines say which step failed; this line ends them.
+    if (device.clearLinkForReset() && prepareForDecoding(device).empty()) {
+        writeDiagnostic(DECODE, run);
+        return {};
+    }
+    writeDiagnostic(DECODE, run + " failed");
+    return failed(HandleFailure::FrameFailed, Trouble::NotResponding, device.serialNumber);
+}
+
 void closeDecoder(int64_t handle) {
     const std::shared_ptr<DecoderDevice> held = deviceRegistry().remove(handle);
     if (!held) {

@@ -174,6 +174,22 @@ JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_decode(JNIEnv* env, jcl
     return decoded;
 }
 
+JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_Usb3kNative_reprepare(JNIEnv*, jclass,
+                                                                       jlong handle,
+                                                                       jint framesWithoutSpeech) {
+    DiagnosticCapture capture(linesToStandardError.load());
+    try {
+        HandleOutcome outcome = reprepareOnHandle(handle, framesWithoutSpeech);
+        const bool prepared = outcome.failure == HandleFailure::None;
+        finish(std::move(outcome), capture);
+        return prepared ? JNI_TRUE : JNI_FALSE;
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::decode");
+        finish(HandleFailure::FrameFailed, capture);
+        return JNI_FALSE;
+    }
+}
+
 JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, jlong handle) {
     DiagnosticCapture capture(linesToStandardError.load());
     try {

@@ -31,6 +31,7 @@ if(CHECK STREQUAL "exports")
         Java_com_pelmar_usb3k_Usb3kNative_failure
         Java_com_pelmar_usb3k_Usb3kNative_lines
         Java_com_pelmar_usb3k_Usb3kNative_open
+        Java_com_pelmar_usb3k_Usb3kNative_reprepare
         Java_com_pelmar_usb3k_Usb3kNative_setStandardError)
     if(NOT ours STREQUAL expected)
         message(FATAL_ERROR "${LIBRARY} exports:\n${symbols}\nexpected only: ${expected}")

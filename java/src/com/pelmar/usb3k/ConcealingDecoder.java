@@ -8,11 +8,13 @@ import java.util.List;
 
 /**
  * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
- * when it fails again its speech is silence. Gives up only when the device is gone or decodes
- * nothing for {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's
- * position and the current run of frames without speech across calls. Logs the lines of a failed
- * frame with those of its second attempt: as a failure when its speech is lost, as passed when the
- * second attempt decoded it.
+ * when it fails again its speech is silence. A device still attached that decodes none of {@link
+ * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_BEFORE_RESET} frames is reset and prepared again (at most once
+ * a run, and as {@link Usb3kDecoder#reprepare} allows). Gives up only when the device is gone or
+ * decodes nothing for {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the
+ * stream's position and the current run of frames without speech across calls. Logs the lines of
+ * a failed frame with those of its second attempt: as a failure when its speech is lost, as passed
+ * when the second attempt decoded it.
  */
 final class ConcealingDecoder {
     private final Usb3kDecoder decoder;
@@ -21,6 +23,8 @@ final class ConcealingDecoder {
     private long nextFrame;
     /** Frames concealed in a row, up to nextFrame. */
     private int framesWithoutSpeech;
+    /** Whether the device was reset during that run. */
+    private boolean resetInRun;
 
     ConcealingDecoder(Usb3kDecoder decoder, FrameConcealedListener listener) {
         this.decoder = decoder;
@@ -46,6 +50,7 @@ final class ConcealingDecoder {
             nextFrame += attempt.decoded();
             if (attempt.decoded() > 0) {
                 framesWithoutSpeech = 0;
+                resetInRun = false;
             }
             if (attempt.decoded() == count) {
                 attempt.result().log(LibraryLog.PASSED);
@@ -91,6 +96,7 @@ final class ConcealingDecoder {
                 first.log(LibraryLog.PASSED);
                 again.result().log(LibraryLog.PASSED);
                 framesWithoutSpeech = 0;
+                resetInRun = false;
                 return new Recovery(true, null);
             }
             last = again.result();
@@ -120,11 +126,20 @@ final class ConcealingDecoder {
         if (listener != null) {
             listener.frameConcealed(nextFrame, List.copyOf(lines));
         }
+        if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_BEFORE_RESET
+                && !resetInRun) {
+            NativeResult reset = decoder.reprepare(framesWithoutSpeech);
+            if (reset != null) {
+                resetInRun = true;
+                boolean prepared = reset.failure() == Usb3kNative.NONE;
+                reset.log(prepared ? LibraryLog.PASSED : LibraryLog.FAILED);
+            }
+        }
         if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
             // Each failed frame found the device still attached: it answers nothing usable.
             return new Recovery(true, new FrameNotDecodedException(
                     nextFrame,
-                    Usb3kException.Reason.FRAME_NOT_DECODED,
+                    Usb3kException.Reason.NOT_RESPONDING,
                     "USB-3000 "
                             + decoder.serialNumber()
                             + " decoded none of frames "
@@ -132,6 +147,7 @@ final class ConcealingDecoder {
                             + " to "
                             + (nextFrame + 1)
                             + " of the VCW stream"
+                            + (resetInRun ? ", not even after a reset" : "")
                             + (last.cause().isEmpty() ? "" : ": " + last.cause()),
                     lines,
                     last.fix()));

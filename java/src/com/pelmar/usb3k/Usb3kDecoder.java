@@ -9,6 +9,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Objects;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.concurrent.locks.ReentrantLock;
 import java.util.function.LongConsumer;
@@ -64,10 +65,13 @@ import javax.sound.sampled.AudioSystem;
  * The streams of {@link #audioStream} and {@link #decodeFile} instead send a failed frame once more
  * (the library brings the link back in step first); a frame that fails again is replaced by 320
  * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
- * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
- * when the device is gone (D2XX no longer lists it: {@link Usb3kException.Reason#DEVICE_GONE}) or,
- * still attached, decoded none of {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row ({@link
- * Usb3kException.Reason#FRAME_NOT_DECODED}).
+ * FrameConcealedListener}, and decoding goes on. A device still attached that decodes none of
+ * {@link #FRAMES_WITHOUT_SPEECH_BEFORE_RESET} frames in a row is reset and prepared again, as
+ * {@link #open()} did (at most once every {@link #SECONDS_BETWEEN_RESETS} seconds), and decoding
+ * goes on. They throw {@link FrameNotDecodedException} only when the device is gone (D2XX no
+ * longer lists it: {@link Usb3kException.Reason#DEVICE_GONE}) or, still attached, decoded none of
+ * {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row, a reset within them or not ({@link
+ * Usb3kException.Reason#NOT_RESPONDING}).
  *
  * <h2>Threads</h2>
  *
@@ -103,8 +107,21 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     public static final int FRAMES_PER_LIBRARY_CALL = 250;
 
-    /** A stream whose device decodes none of this many frames in a row (1 s of speech) gives up. */
+    /**
+     * A stream whose device, still attached, decodes none of this many frames in a row (1 s of
+     * speech) gives up: {@link Usb3kException.Reason#NOT_RESPONDING}.
+     */
     public static final int FRAMES_WITHOUT_SPEECH_WHEN_GONE = 50;
+
+    /**
+     * A stream whose device, still attached, decodes none of this many frames in a row (0.2 s of
+     * speech) resets it and prepares it again as {@link #open()} did, unless it was reset less
+     * than {@link #SECONDS_BETWEEN_RESETS} before; then decoding goes on.
+     */
+    public static final int FRAMES_WITHOUT_SPEECH_BEFORE_RESET = 10;
+
+    /** The least time between two resets of a decoder's device by its streams. */
+    public static final int SECONDS_BETWEEN_RESETS = 5;
 
     private final long handle;
     private final String serialNumber;
@@ -116,6 +133,10 @@ public final class Usb3kDecoder implements AutoCloseable {
     /** Set while holding device; read without it only to refuse a new stream. */
     private volatile boolean closed;
     private final AtomicLong framesConcealed = new AtomicLong();
+    /** Whether the streams have reset the device, and when last ({@link System#nanoTime()}). */
+    private boolean everReset;
+
+    private long lastReset;
 
     private Usb3kDecoder(long handle, String serialNumber) {
         this.handle = handle;
@@ -352,6 +373,28 @@ public final class Usb3kDecoder implements AutoCloseable {
 
     void countConcealed() {
         framesConcealed.incrementAndGet();
+    }
+
+    /**
+     * Resets the device and prepares it again, for a stream whose device answered none of {@code
+     * framesWithoutSpeech} frames in a row; null, with nothing sent, when it was reset less than
+     * {@link #SECONDS_BETWEEN_RESETS} before. The result's lines are not yet logged.
+     */
+    NativeResult reprepare(int framesWithoutSpeech) {
+        device.lock();
+        try {
+            checkOpen();
+            long now = System.nanoTime();
+            if (everReset && now - lastReset < TimeUnit.SECONDS.toNanos(SECONDS_BETWEEN_RESETS)) {
+                return null;
+            }
+            everReset = true;
+            lastReset = now;
+            Usb3kNative.reprepare(handle, framesWithoutSpeech);
+            return NativeResult.last();
+        } finally {
+            device.unlock();
+        }
     }
 
     /**

@@ -80,6 +80,14 @@ final class Usb3kNative {
     static native int decode(
             long handle, byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset);
 
+    /**
+     * Resets the handle's device and prepares it again as {@link #open} did (reset, codec stopped,
+     * rate table 34), for a stream whose device answered none of {@code framesWithoutSpeech}
+     * frames in a row while still attached; writes one line either way. Returns whether every
+     * command was answered.
+     */
+    static native boolean reprepare(long handle, int framesWithoutSpeech);
+
     /** Closes the handle's device once the exchange in progress on it has ended. */
     static native void close(long handle);
 

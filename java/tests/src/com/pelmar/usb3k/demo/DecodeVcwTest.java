@@ -245,8 +245,9 @@ class DecodeVcwTest {
         Files.copy(SAMPLE, dir.resolve("input.vcw"));
         ChildJvm.Result result = demoWithFault(
                 "channel-from-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
-        assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream:"
-                + " it is still attached but answers nothing usable (the lines above say why); "
+        assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream,"
+                + " not even after a reset: it is still attached but answers nothing usable (the"
+                + " lines above say why); "
                 + wav + " not written",
                 result.err().get(result.err().size() - 2));
         assertEquals("  fix: check the device's power, unplug it and plug it in again, then try again",

@@ -11,6 +11,7 @@
 #include "bridge/bridge_decode.h"
 #include "bridge/device_preparation.h"
 #include "bridge/device_registry.h"
+#include "bridge/usb3000_list.h"
 #include "d2xx/d2xx_api.h"
 #include "device/device_list.h"
 #include "device/diagnostics.h"
@@ -59,23 +60,6 @@ HandleOutcome inUse(Holder holder) {
             break;
     }
     return failed(HandleFailure::NotReady, Trouble::NotResponding);
-}
-
-// D2XX loaded and its list read; otherwise the failure, with its line for `where`.
-HandleOutcome readUsb3000s(const char* where, std::vector<FT_DEVICE_LIST_INFO_NODE>& usb3000s) {
-    std::string reason;
-    if (!loadD2xx(reason)) {
-        writeDiagnostic(where, " - " + reason);
-        return failed(HandleFailure::NoD2xxLibrary, Trouble::NoD2xxLibrary);
-    }
-    const DeviceListReading list = readDeviceList();
-    if (list.outcome != DeviceListReading::Outcome::Listed &&
-        list.outcome != DeviceListReading::Outcome::NoDevices) {
-        writeDiagnostic(where, listFailureMessage(list));
-        return failed(HandleFailure::DeviceListFailed, Trouble::DeviceListFailed);
-    }
-    std::copy_if(list.entries.begin(), list.entries.end(), std::back_inserter(usb3000s), isUsb3000);
-    return {};
 }
 
 // Why the device of this list record did not get ready: when it did not even open, the cause the
@@ -312,6 +296,30 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
         return failed(HandleFailure::DeviceGone, Trouble::Gone);
     }
     return failed(HandleFailure::FrameFailed, Trouble::NotResponding);
+}
+
+HandleOutcome reprepareOnHandle(int64_t handle, int32_t framesWithoutSpeech) {
+    const std::shared_ptr<DecoderDevice> held = deviceRegistry().find(handle);
+    if (!held) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return {HandleFailure::NotOpen, {}};
+    }
+    std::lock_guard<std::mutex> hold(held->use);
+    if (!held->device) {
+        writeDiagnostic(DECODE, " - the decoder is closed");
+        return {HandleFailure::NotOpen, {}};
+    }
+    USB3K& device = *held->device;
+    const std::string run = " - USB-3000 " + device.serialNumber + " answered none of " +
+                            std::to_string(framesWithoutSpeech) + " frames: reset";
+    // A hung device answers no probe, so the link is cleared for the reset instead. The commands'
+    // own lines say which step failed; this line ends them.
+    if (device.clearLinkForReset() && prepareForDecoding(device).empty()) {
+        writeDiagnostic(DECODE, run);
+        return {};
+    }
+    writeDiagnostic(DECODE, run + " failed");
+    return failed(HandleFailure::FrameFailed, Trouble::NotResponding, device.serialNumber);
 }
 
 void closeDecoder(int64_t handle) {

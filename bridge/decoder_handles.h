@@ -68,6 +68,12 @@ HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std:
 HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
                              jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded);
 
+// Resets the handle's device and prepares it again, as open did (reset, codec stopped, rate table
+// 34), for a stream whose device answered none of `framesWithoutSpeech` frames in a row while D2XX
+// still listed it. Holds the device for the whole call. Failure FrameFailed, advised as a device
+// that does not respond, when a command fails.
+HandleOutcome reprepareOnHandle(int64_t handle, int32_t framesWithoutSpeech);
+
 // Closes the handle's device once any exchange in progress on it has ended; a handle that is not
 // open is left alone.
 void closeDecoder(int64_t handle);

@@ -11,7 +11,9 @@
 
 #include "bridge/decoder_handles.h"
 #include "bridge/escaped_failure.h"
+#include "bridge/usb3000_list.h"
 #include "com_pelmar_usb3k_Usb3kNative.h"
+#include "device/device_list.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -103,6 +105,30 @@ JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_devices(JNIEnv*
     }
 }
 
+// Polled about once a second while an application watches for devices: its lines stay off standard
+// error, and Java logs those of a failure once, when listing starts to fail.
+JNIEXPORT jobjectArray JNICALL Java_com_pelmar_usb3k_Usb3kNative_attached(JNIEnv* env, jclass) {
+    DiagnosticCapture capture(false);
+    try {
+        std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
+        HandleOutcome outcome = readUsb3000s("Usb3kDecoder::watch", usb3000s);
+        const bool failed = outcome.failure != HandleFailure::None;
+        finish(std::move(outcome), capture);
+        if (failed) {
+            return nullptr;
+        }
+        std::vector<std::string> texts;
+        for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
+            texts.insert(texts.end(), {serialNumberOf(entry), descriptionOf(entry)});
+        }
+        return textsOf(env, texts);
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::watch");
+        finish(HandleFailure::DeviceListFailed, capture);
+        return nullptr;
+    }
+}
+
 JNIEXPORT jlong JNICALL Java_com_pelmar_usb3k_Usb3kNative_open(JNIEnv* env, jclass,
                                                                jbyteArray serialNumber,
                                                                jobjectArray opened) {
@@ -146,6 +172,22 @@ JNIEXPORT jint JNICALL Java_com_pelmar_usb3k_Usb3kNative_decode(JNIEnv* env, jcl
         finish(HandleFailure::FrameFailed, capture);
     }
     return decoded;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_Usb3kNative_reprepare(JNIEnv*, jclass,
+                                                                       jlong handle,
+                                                                       jint framesWithoutSpeech) {
+    DiagnosticCapture capture(linesToStandardError.load());
+    try {
+        HandleOutcome outcome = reprepareOnHandle(handle, framesWithoutSpeech);
+        const bool prepared = outcome.failure == HandleFailure::None;
+        finish(std::move(outcome), capture);
+        return prepared ? JNI_TRUE : JNI_FALSE;
+    } catch (...) {
+        reportEscaped("Usb3kDecoder::decode");
+        finish(HandleFailure::FrameFailed, capture);
+        return JNI_FALSE;
+    }
 }
 
 JNIEXPORT void JNICALL Java_com_pelmar_usb3k_Usb3kNative_close(JNIEnv*, jclass, jlong handle) {

@@ -38,6 +38,8 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/base/audio/codec/USB3KBridge.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDecoder.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDevice.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDeviceListener.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kDeviceWatch.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kException.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/Usb3kNative.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/NativeResult.java

@@ -1,4 +1,9 @@
 // Finding where Linux's ftdi_sio driver holds an FTDI chip, through /sys.
+
+// 64-bit inode numbers for readdir on 32-bit targets too, which would otherwise stop at the
+// first entry whose number does not fit 32 bits.
+#define _FILE_OFFSET_BITS 64
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>

@@ -32,6 +32,11 @@ class USB3K {
     // otherwise not trusted.
     std::unique_ptr<ResponsePacket> receivePacket();
 
+    // For a reset of a device that stopped answering, whose link cannot be brought back in step by
+    // asking it to identify itself: lets the line go quiet and discards what is queued, so that
+    // the next request goes out. False when the queue could not be discarded.
+    bool clearLinkForReset();
+
     // Control commands, each one exchange; results as CommandResult says: a negative failure of
     // the library's own, or 0 (reset) or the device's status byte.
     int32_t reset();

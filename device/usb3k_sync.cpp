@@ -125,6 +125,21 @@ bool USB3K::drainUntilQuiet() {
     return setReadTimeout(READ_TIMEOUT_MS);
 }
 
+bool USB3K::clearLinkForReset() {
+    linkState = LinkState::OutOfStep;
+    if (!drainUntilQuiet()) {
+        return false;
+    }
+    const FT_STATUS status = d2xx().purge(handle, FT_PURGE_RX);
+    if (status != FT_OK) {
+        writeDiagnostic(SEND, withNumber(" - FT_Purge failed: ", status));
+        return false;
+    }
+    // Nothing is queued: a late answer arriving now is found before the reset goes out.
+    linkState = LinkState::Unchecked;
+    return true;
+}
+
 USB3K::Probe USB3K::probeOnce() {
     const FT_STATUS status = d2xx().purge(handle, FT_PURGE_RX);
     if (status != FT_OK) {

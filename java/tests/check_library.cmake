@@ -24,12 +24,14 @@ if(CHECK STREQUAL "exports")
         Java_com_pelmar_base_audio_codec_USB3KBridge_initialize
         Java_com_pelmar_base_audio_codec_USB3KBridge_shutdown
         Java_com_pelmar_usb3k_Usb3kNative_advice
+        Java_com_pelmar_usb3k_Usb3kNative_attached
         Java_com_pelmar_usb3k_Usb3kNative_close
         Java_com_pelmar_usb3k_Usb3kNative_decode
         Java_com_pelmar_usb3k_Usb3kNative_devices
         Java_com_pelmar_usb3k_Usb3kNative_failure
         Java_com_pelmar_usb3k_Usb3kNative_lines
         Java_com_pelmar_usb3k_Usb3kNative_open
+        Java_com_pelmar_usb3k_Usb3kNative_reprepare
         Java_com_pelmar_usb3k_Usb3kNative_setStandardError)
     if(NOT ours STREQUAL expected)
         message(FATAL_ERROR "${LIBRARY} exports:\n${symbols}\nexpected only: ${expected}")

@@ -10,12 +10,14 @@ import java.util.List;
 /**
  * Decodes a stream's frames so that a glitch costs one frame: a failed frame is sent once more, and
  * when it fails again its speech is silence. A device that is unplugged is waited for, up to the
- * decoder's reconnect time-out, and the frame that failed is sent again once it is back. Gives up
- * only when the device stays gone past that time-out or decodes nothing for {@link
- * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's
- * position and the current run of frames without speech across calls. Logs the lines of a failed
- * frame with those of its second attempt: as a failure when its speech is lost, as passed when the
- * second attempt decoded it.
+ * decoder's reconnect time-out, and the frame that failed is sent again once it is back. A device
+ * still attached that decodes none of {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_BEFORE_RESET}
+ * frames is reset and prepared again (at most once a run, and as {@link Usb3kDecoder#reprepare}
+ * allows). Gives up only when the device stays gone past the reconnect time-out or decodes nothing
+ * for {@link Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames. Keeps the stream's position and
+ * the current run of frames without speech across calls. Logs the lines of a failed frame with
+ * those of its second attempt: as a failure when its speech is lost, as passed when the second
+ * attempt decoded it.
  */
 final class ConcealingDecoder {
     /** How often a stream whose device is gone looks for it again. */
@@ -27,6 +29,8 @@ final class ConcealingDecoder {
     private long nextFrame;
     /** Frames concealed in a row, up to nextFrame. */
     private int framesWithoutSpeech;
+    /** Whether the device was reset during that run. */
+    private boolean resetInRun;
 
     ConcealingDecoder(Usb3kDecoder decoder, FrameConcealedListener listener) {
         this.decoder = decoder;
@@ -52,6 +56,7 @@ final class ConcealingDecoder {
             nextFrame += attempt.decoded();
             if (attempt.decoded() > 0) {
                 framesWithoutSpeech = 0;
+                resetInRun = false;
             }
             if (attempt.decoded() == count) {
                 attempt.result().log(LibraryLog.PASSED);
@@ -101,6 +106,7 @@ final class ConcealingDecoder {
                 first.log(LibraryLog.PASSED);
                 again.result().log(LibraryLog.PASSED);
                 framesWithoutSpeech = 0;
+                resetInRun = false;
                 return new Recovery(true, null);
             }
             last = again.result();
@@ -130,11 +136,20 @@ final class ConcealingDecoder {
         if (listener != null) {
             listener.frameConcealed(nextFrame, List.copyOf(lines));
         }
+        if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_BEFORE_RESET
+                && !resetInRun) {
+            NativeResult reset = decoder.reprepare(framesWithoutSpeech);
+            if (reset != null) {
+                resetInRun = true;
+                boolean prepared = reset.failure() == Usb3kNative.NONE;
+                reset.log(prepared ? LibraryLog.PASSED : LibraryLog.FAILED);
+            }
+        }
         if (framesWithoutSpeech >= Usb3kDecoder.FRAMES_WITHOUT_SPEECH_WHEN_GONE) {
             // Each failed frame found the device still attached: it answers nothing usable.
             return new Recovery(true, new FrameNotDecodedException(
                     nextFrame,
-                    Usb3kException.Reason.FRAME_NOT_DECODED,
+                    Usb3kException.Reason.NOT_RESPONDING,
                     "USB-3000 "
                             + decoder.serialNumber()
                             + " decoded none of frames "
@@ -142,6 +157,7 @@ final class ConcealingDecoder {
                             + " to "
                             + (nextFrame + 1)
                             + " of the VCW stream"
+                            + (resetInRun ? ", not even after a reset" : "")
                             + (last.cause().isEmpty() ? "" : ": " + last.cause()),
                     lines,
                     last.fix()));
@@ -169,6 +185,11 @@ final class ConcealingDecoder {
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
                 return new Recovery(false, interrupted(frame));
+            }
+            if (!listed(serial)) {
+                // A look at D2XX's list opens nothing and writes no line: the frame is sent again
+                // only once the device is back, so the wait is not a line every poll.
+                continue;
             }
             Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
             last = again.result();
@@ -207,6 +228,20 @@ final class ConcealingDecoder {
                                 + " of the VCW stream not decoded",
                         lines,
                         first.fix()));
+    }
+
+    /** Whether D2XX lists a USB-3000 with this serial number; true when the list cannot be read. */
+    private static boolean listed(String serial) {
+        byte[][] texts = Usb3kNative.attached();
+        if (texts == null) {
+            return true;
+        }
+        for (int i = 0; i + 1 < texts.length; i += 2) {
+            if (NativeResult.text(texts[i]).equals(serial)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     private InterruptedIOException interrupted(int done) {

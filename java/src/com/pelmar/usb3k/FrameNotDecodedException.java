@@ -8,9 +8,9 @@ import java.util.List;
  * java.nio.file.Path)}) once the speech of every
  * frame before it has been read. Such a stream conceals a frame that fails twice and throws only
  * when the device is gone ({@link Usb3kException.Reason#DEVICE_GONE}) or, still attached, decodes
- * nothing ({@link Usb3kException.Reason#FRAME_NOT_DECODED}): then {@link #frameIndex()} is the
- * frame at which it gave up, {@link #lines()} the library's lines for that frame and {@link #fix()}
- * what to do; the message says the cause.
+ * nothing, a reset notwithstanding ({@link Usb3kException.Reason#NOT_RESPONDING}): then {@link
+ * #frameIndex()} is the frame at which it gave up, {@link #lines()} the library's lines for that
+ * frame and {@link #fix()} what to do; the message says the cause.
  */
 public final class FrameNotDecodedException extends Usb3kException {
     private static final long serialVersionUID = 1L;

@@ -10,6 +10,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Objects;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.concurrent.locks.ReentrantLock;
 import java.util.function.LongConsumer;
@@ -77,11 +78,14 @@ import javax.sound.sampled.AudioSystem;
  * The streams of {@link #audioStream} and {@link #decodeFile} instead send a failed frame once more
  * (the library brings the link back in step first); a frame that fails again is replaced by 320
  * bytes of silence, counted by {@link #framesConcealed()} and told to the {@link
- * FrameConcealedListener}, and decoding goes on. They throw {@link FrameNotDecodedException} only
- * when the device is gone (D2XX no longer lists it) and does not come back within the reconnect
- * time-out ({@link Usb3kException.Reason#DEVICE_GONE}) or,
- * still attached, decoded none of {@link #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row ({@link
- * Usb3kException.Reason#FRAME_NOT_DECODED}).
+ * FrameConcealedListener}, and decoding goes on. A device still attached that decodes none of
+ * {@link #FRAMES_WITHOUT_SPEECH_BEFORE_RESET} frames in a row is reset and prepared again, as
+ * {@link #open()} did (at most once every {@link #SECONDS_BETWEEN_RESETS} seconds), and decoding
+ * goes on. They throw {@link FrameNotDecodedException} only when the device is gone (D2XX no
+ * longer lists it) and does not come back within the reconnect time-out ({@link
+ * Usb3kException.Reason#DEVICE_GONE}) or, still attached, decoded none of {@link
+ * #FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames in a row, a reset within them or not ({@link
+ * Usb3kException.Reason#NOT_RESPONDING}).
  *
  * <h2>Threads</h2>
  *
@@ -117,11 +121,24 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     public static final int FRAMES_PER_LIBRARY_CALL = 250;
 
-    /** A stream whose device decodes none of this many frames in a row (1 s of speech) gives up. */
+    /**
+     * A stream whose device, still attached, decodes none of this many frames in a row (1 s of
+     * speech) gives up: {@link Usb3kException.Reason#NOT_RESPONDING}.
+     */
     public static final int FRAMES_WITHOUT_SPEECH_WHEN_GONE = 50;
 
     /** How long a stream waits for its unplugged device to come back, unless set otherwise. */
     public static final Duration DEFAULT_RECONNECT_TIMEOUT = Duration.ofSeconds(30);
+
+    /**
+     * A stream whose device, still attached, decodes none of this many frames in a row (0.2 s of
+     * speech) resets it and prepares it again as {@link #open()} did, unless it was reset less
+     * than {@link #SECONDS_BETWEEN_RESETS} before; then decoding goes on.
+     */
+    public static final int FRAMES_WITHOUT_SPEECH_BEFORE_RESET = 10;
+
+    /** The least time between two resets of a decoder's device by its streams. */
+    public static final int SECONDS_BETWEEN_RESETS = 5;
 
     private final long handle;
     private final String serialNumber;
@@ -134,6 +151,10 @@ public final class Usb3kDecoder implements AutoCloseable {
     private volatile boolean closed;
     private final AtomicLong framesConcealed = new AtomicLong();
     private volatile Duration reconnectTimeout = DEFAULT_RECONNECT_TIMEOUT;
+    /** Whether the streams have reset the device, and when last ({@link System#nanoTime()}). */
+    private boolean everReset;
+
+    private long lastReset;
 
     private Usb3kDecoder(long handle, String serialNumber) {
         this.handle = handle;
@@ -178,6 +199,20 @@ public final class Usb3kDecoder implements AutoCloseable {
                             usable ? null : reason));
         }
         return devices;
+    }
+
+    /**
+     * Tells the listener of every USB-3000 attached now and of each that arrives or leaves from
+     * now on, on a daemon thread that reads D2XX's list about once a second ({@link
+     * Usb3kDeviceWatch}), until the registration is closed.
+     *
+     * @param listener told of each device attached and detached
+     * @return the registration, to be closed when done
+     * @throws UnsatisfiedLinkError when the JVM cannot load the library {@code usb3k}, on this
+     *     call and every later one, with the same message
+     */
+    public static Usb3kDeviceWatch watch(Usb3kDeviceListener listener) {
+        return Usb3kDeviceWatch.start(listener);
     }
 
     /**
@@ -391,6 +426,28 @@ public final class Usb3kDecoder implements AutoCloseable {
 
     void countConcealed() {
         framesConcealed.incrementAndGet();
+    }
+
+    /**
+     * Resets the device and prepares it again, for a stream whose device answered none of {@code
+     * framesWithoutSpeech} frames in a row; null, with nothing sent, when it was reset less than
+     * {@link #SECONDS_BETWEEN_RESETS} before. The result's lines are not yet logged.
+     */
+    NativeResult reprepare(int framesWithoutSpeech) {
+        device.lock();
+        try {
+            checkOpen();
+            long now = System.nanoTime();
+            if (everReset && now - lastReset < TimeUnit.SECONDS.toNanos(SECONDS_BETWEEN_RESETS)) {
+                return null;
+            }
+            everReset = true;
+            lastReset = now;
+            Usb3kNative.reprepare(handle, framesWithoutSpeech);
+            return NativeResult.last();
+        } finally {
+            device.unlock();
+        }
     }
 
     /**

@@ -35,11 +35,18 @@ public class Usb3kException extends java.io.IOException {
         /** The USB-3000 could not be opened, configured, identified or prepared for decoding. */
         NOT_READY,
         /**
-         * The USB-3000 is still attached but decoded none of a run of {@link
-         * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames: it answers nothing usable ({@link
-         * FrameNotDecodedException}).
+         * The USB-3000 did not decode a frame: made with {@link
+         * FrameNotDecodedException#FrameNotDecodedException(long)}. The streams of {@link
+         * Usb3kDecoder} give {@link #NOT_RESPONDING} for a device that decodes nothing.
          */
         FRAME_NOT_DECODED,
+        /**
+         * The USB-3000 is still attached but decoded none of a run of {@link
+         * Usb3kDecoder#FRAMES_WITHOUT_SPEECH_WHEN_GONE} frames, a reset within them or not: it
+         * answers nothing usable ({@link FrameNotDecodedException}); unplugging it and plugging it
+         * in again is what is left.
+         */
+        NOT_RESPONDING,
         /** The USB-3000 is gone: D2XX no longer lists it ({@link FrameNotDecodedException}). */
         DEVICE_GONE,
         /** A failure of no kind above, such as one made with {@code new Usb3kException(message)}. */

@@ -61,6 +61,12 @@ final class Usb3kNative {
     static native byte[][] devices();
 
     /**
+     * Every USB-3000 in D2XX's list, without opening any: serial number and description, two texts
+     * a device; null on failure. Its lines stay off standard error.
+     */
+    static native byte[][] attached();
+
+    /**
      * Opens the USB-3000 with that serial number, or the first free one that gets ready (null), and
      * prepares it for decoding; its serial number goes to {@code opened[0]}. Returns its handle, or
      * 0 on failure.
@@ -73,6 +79,14 @@ final class Usb3kNative {
      */
     static native int decode(
             long handle, byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset);
+
+    /**
+     * Resets the handle's device and prepares it again as {@link #open} did (reset, codec stopped,
+     * rate table 34), for a stream whose device answered none of {@code framesWithoutSpeech}
+     * frames in a row while still attached; writes one line either way. Returns whether every
+     * command was answered.
+     */
+    static native boolean reprepare(long handle, int framesWithoutSpeech);
 
     /** Closes the handle's device once the exchange in progress on it has ended. */
     static native void close(long handle);

@@ -9,6 +9,7 @@ import static com.pelmar.base.audio.codec.BridgeFixture.samplesOfWav;
 import static com.pelmar.usb3k.Usb3kDecoderTest.openQuietly;
 import static com.pelmar.usb3k.emulator.Emulator.DEFAULT_SERIAL;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertDoesNotThrow;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
@@ -31,6 +32,7 @@ import java.nio.file.Path;
 import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.List;
 import java.util.stream.LongStream;
 import javax.sound.sampled.AudioFileFormat;
@@ -219,20 +221,25 @@ class AudioStreamTest {
                         vcw.length, 100, decodedSoFar -> {
                             if (decodedSoFar == 100) {
                                 Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 0,
-                                        Fault.MISSING_FIELD, 0);
+                                        Fault.HANGS, 0);
                             }
                         }, (frame, why) -> concealedFrames.add(frame))) {
             Read[] read = new Read[1];
-            StandardError.capture(() -> read[0] = readUntilFailure(speech));
+            List<String> lines = StandardError.capture(() -> read[0] = readUntilFailure(speech));
             FrameNotDecodedException thrown = (FrameNotDecodedException) read[0].thrown();
-            assertEquals(Usb3kException.Reason.FRAME_NOT_DECODED, thrown.reason());
+            assertEquals(Usb3kException.Reason.NOT_RESPONDING, thrown.reason());
             assertEquals(149, thrown.frameIndex());
-            assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream:"
-                    + " it is still attached but answers nothing usable", thrown.getMessage());
+            assertEquals("USB-3000 EMU30001 decoded none of frames 101 to 150 of the VCW stream,"
+                    + " not even after a reset: it is still attached but answers nothing usable",
+                    thrown.getMessage());
             assertEquals("check the device's power, unplug it and plug it in again, then try"
                     + " again", thrown.fix());
-            assertEquals(List.of("USB3K::decode - no speech field in response",
-                    "USB3K::decode - no speech field in response"), thrown.lines());
+            List<String> expectedLines = hung(19, NO_HEADER, "USB3K::reset - did not receive"
+                    + " reset response", "Usb3kDecoder::decode - USB-3000 EMU30001 answered none"
+                    + " of 10 frames: reset failed");
+            expectedLines.addAll(hung(80).subList(2, 2 + 80 * 10));
+            assertEquals(expectedLines, lines, "a reset after 10 frames; the device answers none");
+            assertEquals(hung(2).subList(2, 22), thrown.lines());
             assertEquals(50, decoder.framesConcealed());
             assertEquals(LongStream.range(100, 150).boxed().toList(), concealedFrames);
             byte[] expected = Arrays.copyOf(expectedSpeechOfAll(vcw, 0), 150 * SPEECH);
@@ -240,6 +247,41 @@ class AudioStreamTest {
             assertArrayEquals(expected, read[0].speech());
             assertSame(thrown, assertThrows(IOException.class, () -> speech.read(new byte[2])));
         }
+    }
+
+    private static final String NO_HEADER =
+            "USB3K::receivePacket - failed to read packet header: wanted 4, got 0";
+
+    /** A device hung from a frame on: its first request unanswered, `attempts` not sent, `more`. */
+    private static List<String> hung(int attempts, String... more) {
+        List<String> lines = new ArrayList<>(List.of(NO_HEADER, "USB3K::decode - did not receive"
+                + " speech response"));
+        for (int attempt = 0; attempt < attempts; attempt++) {
+            lines.addAll(Collections.nCopies(8, NO_HEADER));
+            lines.addAll(List.of("USB3K::sendPacket - link not back in step; request not sent",
+                    "USB3K::decode - cannot send channel request"));
+        }
+        lines.addAll(List.of(more));
+        return lines;
+    }
+
+    @Test
+    void aDeviceThatHangsIsResetAfter10FramesAndTheStreamGoesOn() throws IOException {
+        byte[] vcw = frames(300, 27);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 101, Fault.HANGS_UNTIL_RESET, 0);
+        List<Long> concealed = new ArrayList<>();
+        byte[][] read = new byte[1][];
+        try (Usb3kDecoder decoder = openQuietly();
+                AudioInputStream speech = decoder.audioStream(new ByteArrayInputStream(vcw),
+                        vcw.length, 100, null, (frame, why) -> concealed.add(frame))) {
+            assertEquals(hung(19, "Usb3kDecoder::decode - USB-3000 EMU30001 answered none of 10"
+                    + " frames: reset"), StandardError.capture(
+                            () -> read[0] = assertDoesNotThrow(speech::readAllBytes)));
+        }
+        assertEquals(LongStream.range(100, 110).boxed().toList(), concealed);
+        byte[] expected = expectedSpeechOfAll(vcw, 0);
+        Arrays.fill(expected, 100 * SPEECH, 110 * SPEECH, (byte) 0);
+        assertArrayEquals(expected, read[0], "every other block its own speech");
     }
 
     @Test
@@ -381,7 +423,9 @@ class AudioStreamTest {
             assertEquals("USB-3000 EMU30001 was not attached again within 300 ms (check its cable"
                     + " and its USB hub): frame 51 of the VCW stream not decoded",
                     gone.getMessage());
-            assertEquals(Usb3kDecoderTest.AWAY, gone.lines().get(gone.lines().size() - 1));
+            // While it waits the stream only reads D2XX's list, which writes no line.
+            assertEquals("Usb3kDecoder::decode - USB-3000 EMU30001 is no longer attached",
+                    gone.lines().get(gone.lines().size() - 1));
             assertEquals(List.of("away EMU30001 50"), heard);
             assertEquals("an earlier result", Files.readString(wav));
             return;

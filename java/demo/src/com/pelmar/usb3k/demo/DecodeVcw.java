@@ -22,9 +22,11 @@ import java.util.function.LongConsumer;
  * device ({@link SeveralFiles}).
  *
  * <p>Usage: {@code java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav}, or {@code
- * java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER} for several inputs. Exit status 0
- * when every WAV file was written, 1 when something went wrong (one line on standard error says
- * what, and no partial WAV file is left), 2 for wrong usage.
+ * java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER} for several inputs, or {@code
+ * java -jar usb3k-demo.jar --watch} to print the USB-3000s arriving and leaving ({@link
+ * WatchDevices}). Exit status 0 when every WAV file was written or the watch ended, 1 when
+ * something went wrong (one line on standard error says what, and no partial WAV file is left), 2
+ * for wrong usage.
  */
 public final class DecodeVcw {
     static final int FRAMES_PER_CALL = 50;
@@ -45,6 +47,15 @@ public final class DecodeVcw {
     }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
+        if (args.length == 1 && args[0].equals("--watch")) {
+            try {
+                WatchDevices.run(System.in, out);
+                return 0;
+            } catch (DemoFailure e) {
+                e.print(err);
+                return 1;
+            }
+        }
         List<String> names = new ArrayList<>(List.of(args));
         String serial = null;
         if (names.size() >= 2 && names.get(0).equals("--device")) {
@@ -54,6 +65,7 @@ public final class DecodeVcw {
         if (names.size() < 2 || names.stream().anyMatch(name -> name.startsWith("--"))) {
             err.println("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav");
             err.println("       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER");
+            err.println("       java -jar usb3k-demo.jar --watch");
             return 2;
         }
         try {

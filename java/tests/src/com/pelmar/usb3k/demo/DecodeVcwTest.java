@@ -12,6 +12,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
@@ -244,8 +245,9 @@ class DecodeVcwTest {
         Files.copy(SAMPLE, dir.resolve("input.vcw"));
         ChildJvm.Result result = demoWithFault(
                 "channel-from-120-unanswered", dir.resolve("input.vcw").toString(), wav.toString());
-        assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream:"
-                + " it is still attached but answers nothing usable (the lines above say why); "
+        assertEquals("error: USB-3000 EMU30001 decoded none of frames 120 to 169 of the VCW stream,"
+                + " not even after a reset: it is still attached but answers nothing usable (the"
+                + " lines above say why); "
                 + wav + " not written",
                 result.err().get(result.err().size() - 2));
         assertEquals("  fix: check the device's power, unplug it and plug it in again, then try again",
@@ -290,12 +292,29 @@ class DecodeVcwTest {
                 demo("--device", "NOSUCH01", SAMPLE.toString(), wav.toString()).err());
     }
 
+    /** Prints the device attached when it starts, and ends with standard input. */
+    @Test
+    void watchPrintsTheAttachedDeviceUntilInputEnds() throws Exception {
+        ChildJvm.Started child = ChildJvm.start(DecodeVcw.class, null, Map.of(), "--watch");
+        String expected = "Watching for USB-3000s until standard input ends (Ctrl-D)"
+                + NL + "attached: EMU30001 (ready)" + NL;
+        for (int i = 0; i < 200 && !Files.readString(child.out()).equals(expected); i++) {
+            Thread.sleep(50);
+        }
+        child.process().getOutputStream().close();
+        ChildJvm.Result result = ChildJvm.finish(child);
+        assertEquals(0, result.exit());
+        assertEquals(expected, result.out());
+        assertEquals(List.of(), result.err());
+    }
+
     @Test
     void wrongUsage() {
         ChildJvm.Result result = demo("only-one-argument");
         assertEquals(2, result.exit());
         assertEquals(List.of("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav",
-                "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER"),
+                "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER",
+                "       java -jar usb3k-demo.jar --watch"),
                 result.err());
     }
 }

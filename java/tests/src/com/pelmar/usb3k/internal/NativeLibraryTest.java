@@ -273,9 +273,11 @@ class NativeLibraryTest {
                 "second: NOT_READY another class loader of this JVM, or another process, has the"
                         + " device open (D2XX lists it as opened)"),
                 child.out().lines().toList(), String.join("\n", child.err()));
-        // Copies of both libraries were made in the cache, and are gone once loaded.
-        assertEquals(List.of(), listFiles(temp));
-        assertEquals(3, temp.resolve("usb3k").toFile().list().length);
+        // The class loaders' own copies were made in the cache and are gone once loaded, as is the
+        // ended process's; what stays is what the jar's copies, when loaded from it, left there.
+        assertEquals(List.of(), listFiles(temp).stream()
+                .filter(file -> file.getFileName().toString().matches(".*-[0-9]+-[0-9]+\\.so"))
+                .toList());
     }
 
     /** Class loaders over the jars, one D2XX for all: the first, dropped; then two at once. */

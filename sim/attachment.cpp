@@ -115,6 +115,17 @@ sim::UnpluggedDevice* findUnplugged(sim::State& state, const char* serial, std::
     return nullptr;
 }
 
+// The place in the list of the attached device with this serial number; false when none has it.
+bool findAttached(const sim::State& state, const char* serial, std::size_t* index) {
+    for (std::size_t i = 0; i < state.devices.size(); ++i) {
+        if (state.devices[i].serial == serial) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -125,13 +136,12 @@ int sim_detach_device(const char* serial) {
     }
     Lock lock(sim::stateLock());
     sim::State& state = sim::state();
-    for (std::size_t i = 0; i < state.devices.size(); ++i) {
-        if (state.devices[i].serial == serial) {
-            state.unplug(i);
-            return 1;
-        }
+    std::size_t index = 0;
+    if (!findAttached(state, serial, &index)) {
+        return 0;
     }
-    return 0;
+    state.unplug(index);
+    return 1;
 }
 
 int sim_reattach_device(const char* serial) {
@@ -210,12 +220,8 @@ unsigned int sim_location_id(const char* serial) {
     }
     Lock lock(sim::stateLock());
     sim::State& state = sim::state();
-    for (std::size_t i = 0; i < state.devices.size(); ++i) {
-        if (state.devices[i].serial == serial) {
-            return state.locationIdAt(i);
-        }
-    }
-    return 0;
+    std::size_t index = 0;
+    return findAttached(state, serial, &index) ? state.locationIdAt(index) : 0;
 }
 
 }  // extern "C"

@@ -1,0 +1,29 @@
+// The bearer tokens usb3k-server accepts, read from a file only the service may read.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class TokenList {
+  public:
+    struct Token {
+        // For the logs; a line without `name:` is named by its line number ("line 3").
+        std::string name;
+        std::string secret;
+    };
+
+    // Reads `path`: one token a line, `name:token` or `token`, blank lines and `#` comments
+    // ignored. Refuses a file that its group or others may read or write, or that holds no token,
+    // with `error` saying why; null then.
+    static std::unique_ptr<TokenList> load(const std::string& path, std::string& error);
+
+    explicit TokenList(std::vector<Token> tokens);
+
+    // The name of the token equal to `bearer`, compared in constant time against every token;
+    // null when none is.
+    const std::string* nameOf(const std::string& bearer) const;
+
+  private:
+    std::vector<Token> tokens_;
+};

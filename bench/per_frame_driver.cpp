@@ -14,6 +14,7 @@
 #include "bridge/bridge_decode.h"
 #include "bridge/bridge_lifecycle.h"
 #include "bridge/bridge_state.h"
+#include "decoders/chunk_decode.h"
 #include "device/frame_packing.h"
 #include "packet/packet_constants.h"
 #include "sim/usb3k_sim.h"

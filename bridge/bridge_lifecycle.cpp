@@ -1,8 +1,8 @@
 #include "bridge/bridge_lifecycle.h"
 
-#include "bridge/device_preparation.h"
-#include "bridge/device_registry.h"
 #include "d2xx/d2xx_api.h"
+#include "decoders/device_preparation.h"
+#include "decoders/device_registry.h"
 #include "device/diagnostics.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "bridge/bridge_state.h"
 
-#include "bridge/device_registry.h"
+#include "decoders/device_registry.h"
 
 BridgeState& bridgeState() {
     static BridgeState* const state = new BridgeState();

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "bridge/chunk_buffers.h"
+#include "decoders/chunk_buffers.h"
 #include "device/usb3k.h"
 #include "device/usb3k_factory.h"
 

@@ -9,10 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/decoder_handles.h"
 #include "bridge/escaped_failure.h"
-#include "bridge/usb3000_list.h"
+#include "bridge/java_arrays.h"
 #include "com_pelmar_usb3k_Usb3kNative.h"
+#include "decoders/decoder_handles.h"
+#include "decoders/usb3000_list.h"
 #include "device/device_list.h"
 #include "device/diagnostics.h"
 

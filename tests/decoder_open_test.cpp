@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/decoder_handles.h"
+#include "decoders/decoder_handles.h"
 #include "device/usb3k.h"
 #include "sim_test_support.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bridge/bridge_lifecycle.h"
-#include "bridge/decoder_handles.h"
+#include "decoders/decoder_handles.h"
 #include "sim_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "bridge/device_registry.h"
+#include "decoders/device_registry.h"
 
 #include <iterator>
 

@@ -1,4 +1,4 @@
-#include "bridge/device_preparation.h"
+#include "decoders/device_preparation.h"
 
 #include "device/command_result.h"
 

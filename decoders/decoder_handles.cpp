@@ -1,4 +1,4 @@
-#include "bridge/decoder_handles.h"
+#include "decoders/decoder_handles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,11 +8,11 @@
 #include <thread>
 #include <utility>
 
-#include "bridge/bridge_decode.h"
-#include "bridge/device_preparation.h"
-#include "bridge/device_registry.h"
-#include "bridge/usb3000_list.h"
 #include "d2xx/d2xx_api.h"
+#include "decoders/chunk_decode.h"
+#include "decoders/device_preparation.h"
+#include "decoders/device_registry.h"
+#include "decoders/usb3000_list.h"
 #include "device/device_list.h"
 #include "device/diagnostics.h"
 #include "device/frame_packing.h"
@@ -93,6 +93,7 @@ AttachedUsb3000 describe(const FT_DEVICE_LIST_INFO_NODE& entry) {
     Holder holder;
     if (!deviceRegistry().claim(described.serialNumber, Holder::Probe, holder)) {
         described.reason = inUseBy(holder);
+        described.held = true;
         return described;
     }
     DiagnosticCapture capture;
@@ -181,10 +182,6 @@ HandleOutcome reopen(DecoderDevice& held) {
     return {};
 }
 
-bool inRange(JNIEnv* env, jbyteArray array, jint offset, int64_t bytes) {
-    return array != nullptr && offset >= 0 && offset + bytes <= env->GetArrayLength(array);
-}
-
 }  // namespace
 
 HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices) {
@@ -256,16 +253,15 @@ HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std:
     return outcome;
 }
 
-HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
-                             jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded) {
+HandleOutcome decodeOnHandle(int64_t handle, int32_t frames, FrameChannel& channel,
+                             int32_t& decoded) {
     decoded = 0;
     const std::shared_ptr<DecoderDevice> held = deviceRegistry().find(handle);
     if (!held) {
         writeDiagnostic(DECODE, " - the decoder is closed");
         return {HandleFailure::NotOpen, {}};
     }
-    if (frames < 0 || !inRange(env, vcw, vcwOffset, int64_t{frames} * VCW_FRAME_SIZE) ||
-        !inRange(env, pcm, pcmOffset, int64_t{frames} * SPEECH_BLOCK_SIZE)) {
+    if (frames < 0 || !channel.holds(frames)) {
         writeDiagnostic(DECODE, " - frames out of range");
         return {HandleFailure::NotOpen, {}};
     }
@@ -284,9 +280,8 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
         }
     }
     USB3K& device = *held->device;
-    decoded = static_cast<int32_t>(decodeChunks(env, device, held->buffers, vcw, vcwOffset,
-                                                static_cast<std::size_t>(frames), pcm, pcmOffset,
-                                                DECODE_CHUNK_FRAMES));
+    decoded = static_cast<int32_t>(decodeChunks(
+        device, held->buffers, channel, static_cast<std::size_t>(frames), DECODE_CHUNK_FRAMES));
     if (decoded == frames) {
         return {};
     }
@@ -296,6 +291,12 @@ HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint v
         return failed(HandleFailure::DeviceGone, Trouble::Gone);
     }
     return failed(HandleFailure::FrameFailed, Trouble::NotResponding);
+}
+
+HandleOutcome decodeOnHandle(int64_t handle, const uint8_t* vcw, int32_t frames, uint8_t* pcm,
+                             int32_t& decoded) {
+    MemoryFrames memory(vcw, frames < 0 ? 0 : static_cast<std::size_t>(frames), pcm);
+    return decodeOnHandle(handle, frames, memory, decoded);
 }
 
 HandleOutcome reprepareOnHandle(int64_t handle, int32_t framesWithoutSpeech) {

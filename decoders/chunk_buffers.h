@@ -1,4 +1,4 @@
-// The native side of a decode call's round trips through Java's arrays.
+// What a decode call's chunks pass through on the native side.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "bridge/usb3000_list.h"
+#include "decoders/usb3000_list.h"
 
 #include <algorithm>
 #include <iterator>

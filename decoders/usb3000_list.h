@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "bridge/decoder_handles.h"
 #include "d2xx/d2xx.h"
+#include "decoders/decoder_handles.h"
 
 // D2XX loaded and its list read, its USB-3000s' records in `usb3000s` in list order; otherwise
 // the failure, with its line for `where`. Opens no device.

@@ -13,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "bridge/chunk_buffers.h"
+#include "decoders/chunk_buffers.h"
 #include "device/usb3k.h"
 
 // The USB-3000 of one decoder, by serial number. `use` is held for every exchange with it, so

@@ -1,14 +1,14 @@
-// The handle-based interface that com.pelmar.usb3k.Usb3kNative exposes to Java, apart from JNI's
-// conversions: list the attached USB-3000s, open one for a decoder, decode on it, close it. Every
-// failure writes its lines as the rest of the library does; the last line says what failed.
+// The handle-based interface to the USB-3000s, with no JNI types: what com.pelmar.usb3k.Usb3kNative
+// exposes to Java and what usb3k-server lends out. List the attached USB-3000s, open one for a
+// decoder, decode on it, close it. Every failure writes its lines as the rest of the library does;
+// the last line says what failed.
 #pragma once
-
-#include <jni.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "decoders/frame_channel.h"
 #include "device/failure_advice.h"
 
 // Why an operation failed; the numbers are Usb3kNative's, in Java.
@@ -44,6 +44,8 @@ struct AttachedUsb3000 {
     std::string version;
     // When not usable: why, the lines of the failed attempt in one text.
     std::string reason;
+    // Whether the bridge, a decoder or another listing held it, so that it was not identified.
+    bool held = false;
 };
 
 // Every USB-3000 in D2XX's list, in list order. A device nobody in this process holds is opened
@@ -57,16 +59,21 @@ HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices);
 // likely cause when the chip could not be opened.
 HandleOutcome openDecoder(const std::string* serialNumber, int64_t& handle, std::string& opened);
 
-// Decodes `frames` frames of vcw[vcwOffset..] into pcm[pcmOffset..] on the handle's device (see
-// decodeChunks), holding the device for the whole call; `decoded` is how many were decoded.
-// Failure FrameFailed (the device is still attached) or DeviceGone when fewer than all were.
+// Decodes the channel's first `frames` frames on the handle's device (see decodeChunks), holding
+// the device for the whole call; `decoded` is how many were decoded. NotOpen, before any exchange,
+// when the handle is not open or the frames are not in range. Failure FrameFailed (the device is
+// still attached) or DeviceGone when fewer than all were decoded.
 // A decoder belongs to its serial number: once its device is no longer listed, the dead handle is
 // closed and the serial number released; a later call fails DeviceGone at once while D2XX does
 // not list it, and reopens it (claimed again, FT_OpenEx retried for a moment, prepared as an open
 // prepares it) once it does: InUse when another decoder or the bridge took it meanwhile, NotReady
 // when it does not get ready.
-HandleOutcome decodeOnHandle(JNIEnv* env, int64_t handle, jbyteArray vcw, jint vcwOffset,
-                             jint frames, jbyteArray pcm, jint pcmOffset, int32_t& decoded);
+HandleOutcome decodeOnHandle(int64_t handle, int32_t frames, FrameChannel& channel,
+                             int32_t& decoded);
+
+// The same over memory: `frames` frames of vcw (7 bytes each) into pcm (320 bytes each).
+HandleOutcome decodeOnHandle(int64_t handle, const uint8_t* vcw, int32_t frames, uint8_t* pcm,
+                             int32_t& decoded);
 
 // Resets the handle's device and prepares it again, as open did (reset, codec stopped, rate table
 // 34), for a stream whose device answered none of `framesWithoutSpeech` frames in a row while D2XX

@@ -1,0 +1,81 @@
+// The device pool over the decoders layer: every lease is a decoder handle of the process-wide
+// registry with a concealing stream on it, so that the server and any other user of the registry
+// never open one device twice. Waiting requests are served round robin between tokens, first come
+// first served within one, whenever a lease is given back or a request arrives.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/device_pool.h"
+#include "server/server_options.h"
+
+class RegistryDevicePool final : public DevicePool {
+  public:
+    // Takes the queue's bound and the leases' reconnect time-out from the options. The pool must
+    // outlive its leases.
+    explicit RegistryDevicePool(const ServerOptions& options);
+
+    std::vector<PooledDevice> devices() override;
+    Ticket acquire(const std::string& serialNumber, const std::string& tokenName,
+                   Granted granted) override;
+    bool withdraw(Ticket ticket) override;
+    std::size_t queueLength() const override;
+    bool anyReady() override;
+
+  private:
+    class Lease;
+    class Relay;
+
+    struct Waiter {
+        Ticket ticket = 0;
+        std::string serialNumber;
+        Granted granted;
+        // A device is being opened for it: too late to withdraw.
+        bool opening = false;
+    };
+    // What a lease has done on a device, over the pool's life, and what the last listing that
+    // identified it said.
+    struct Known {
+        uint64_t framesDecoded = 0;
+        uint64_t framesConcealed = 0;
+        std::string description;
+        bool identified = false;
+        std::string productId;
+        std::string version;
+    };
+    enum class Attempt { Granted, Refused, Wait };
+
+    // Opens the named device or any free ready one; Wait when it is held or not ready.
+    Attempt open(const std::string& serialNumber, LeaseResult& result);
+    // Grants waiters while a device can be opened for one, in their turns.
+    void serve();
+    // Takes the waiter of `token` with `ticket` off the queue; the lock is held.
+    void dequeue(const std::string& token, Ticket ticket);
+
+    // What a lease reports.
+    void released(const std::string& serialNumber);
+    void setAway(const std::string& serialNumber, bool away);
+    void count(const std::string& serialNumber, uint64_t decoded, uint64_t concealed);
+
+    const std::chrono::milliseconds reconnectTimeout_;
+    const std::size_t maxQueued_;
+
+    mutable std::mutex lock_;
+    Ticket lastTicket_ = 0;
+    // The waiters by token, each token's in arrival order, and the tokens with waiters in their
+    // turns' order; `nextTurn_` is the index of the token whose turn is next.
+    std::map<std::string, std::deque<Waiter>> waiting_;
+    std::vector<std::string> turns_;
+    std::size_t nextTurn_ = 0;
+    std::size_t queued_ = 0;
+    // The serial numbers of the leases, each with whether its device is unplugged.
+    std::map<std::string, bool> leased_;
+    std::map<std::string, Known> known_;
+};

@@ -28,7 +28,8 @@ struct PooledDevice {
     uint64_t framesConcealed = 0;
 };
 
-// A device lent to one request or stream; destroying it gives the device back.
+// A device lent to one request or stream; destroying it gives the device back, and may open it for
+// the next waiter on the destroying thread (see acquire()).
 class DeviceLease {
   public:
     virtual ~DeviceLease() = default;
@@ -63,12 +64,15 @@ class DevicePool {
     using Granted = std::function<void(LeaseResult)>;
 
     virtual ~DevicePool() = default;
-    // Every attached USB-3000 and the devices that leases hold, in D2XX's list order.
+    // Every attached USB-3000 and the devices that leases hold, in D2XX's list order. Identifies
+    // each free device (opens it for a moment), as a listing of the Java API does.
     virtual std::vector<PooledDevice> devices() = 0;
     // Asks for the device `serialNumber` names, or any free ready one when it is empty, for the
     // token `tokenName`. `granted` is called once: at once (inline) with a lease or a refusal, or
     // later, on the thread that freed a device, when the ticket reaches the front of its token's
-    // turn; never after withdraw() returned true.
+    // turn; never after withdraw() returned true. Opening and preparing a device takes a moment
+    // (longer for one that does not answer), on the calling thread, or the freeing one for a
+    // waiter: call it, and destroy leases, off the threads that serve the network.
     virtual Ticket acquire(const std::string& serialNumber, const std::string& tokenName,
                            Granted granted) = 0;
     // Gives up a waiting ticket (its queue time-out, the client gone): true when it was still

@@ -202,7 +202,7 @@ DevicePool::Ticket RegistryDevicePool::acquire(const std::string& serialNumber,
             turns_.insert(turns_.begin() + static_cast<std::ptrdiff_t>(nextTurn_), tokenName);
             nextTurn_ = (nextTurn_ + 1) % turns_.size();
         }
-        waiters.push_back({ticket, serialNumber, std::move(granted), false});
+        waiters.push_back({ticket, serialNumber, std::move(granted), false, false});
         ++queued_;
     }
     // A device may have been given back since it was tried.
@@ -245,8 +245,8 @@ void RegistryDevicePool::serve() {
                 const std::string& candidate = turns_[(nextTurn_ + i) % turns_.size()];
                 for (Waiter& waiter : waiting_[candidate]) {
                     const bool any = waiter.serialNumber.empty();
-                    if (waiter.opening || tried.count(waiter.ticket) != 0 || (any && noneFree) ||
-                        (!any && leased_.count(waiter.serialNumber) != 0)) {
+                    if (waiter.opening || waiter.withdrawn || tried.count(waiter.ticket) != 0 ||
+                        (any && noneFree) || (!any && leased_.count(waiter.serialNumber) != 0)) {
                         continue;
                     }
                     waiter.opening = true;
@@ -269,35 +269,43 @@ void RegistryDevicePool::serve() {
             const auto waiter =
                 std::find_if(waiters.begin(), waiters.end(),
                              [ticket](const Waiter& waiter) { return waiter.ticket == ticket; });
-            if (attempt == Attempt::Wait) {
+            if (waiter->withdrawn) {
+                dequeue(token, ticket);
+            } else if (attempt == Attempt::Wait) {
                 waiter->opening = false;
                 tried.insert(ticket);
                 noneFree = noneFree || serialNumber.empty();
                 continue;
+            } else {
+                granted = std::move(waiter->granted);
+                // The next turn is the next token's.
+                const auto at = static_cast<std::size_t>(
+                    std::find(turns_.begin(), turns_.end(), token) - turns_.begin());
+                nextTurn_ = at + 1 == turns_.size() ? 0 : at + 1;
+                dequeue(token, ticket);
             }
-            granted = std::move(waiter->granted);
-            // The next turn is the next token's.
-            const auto at = static_cast<std::size_t>(
-                std::find(turns_.begin(), turns_.end(), token) - turns_.begin());
-            nextTurn_ = at + 1 == turns_.size() ? 0 : at + 1;
-            dequeue(token, ticket);
         }
-        granted(std::move(result));
+        if (granted) {
+            granted(std::move(result));
+        }
+        // A lease nobody wants any more is given back here, outside the lock.
     }
 }
 
 bool RegistryDevicePool::withdraw(Ticket ticket) {
     std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& token : waiting_) {
-        for (const Waiter& waiter : token.second) {
-            if (waiter.ticket == ticket) {
-                if (waiter.opening) {
-                    return false;
-                }
-                const std::string name = token.first;
-                dequeue(name, ticket);
+    for (auto& token : waiting_) {
+        for (Waiter& waiter : token.second) {
+            if (waiter.ticket != ticket || waiter.withdrawn) {
+                continue;
+            }
+            if (waiter.opening) {
+                waiter.withdrawn = true;
                 return true;
             }
+            const std::string name = token.first;
+            dequeue(name, ticket);
+            return true;
         }
     }
     return false;

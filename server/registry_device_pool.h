@@ -37,8 +37,10 @@ class RegistryDevicePool final : public DevicePool {
         Ticket ticket = 0;
         std::string serialNumber;
         Granted granted;
-        // A device is being opened for it: too late to withdraw.
+        // A device is being opened for it; withdrawn meanwhile: whatever the opening gives is
+        // dropped, and `granted` is not called.
         bool opening = false;
+        bool withdrawn = false;
     };
     // What a lease has done on a device, over the pool's life, and what the last listing that
     // identified it said.

@@ -29,16 +29,14 @@ struct Heard final : StreamListener {
     }
     void deviceAway(const std::string& serial, uint64_t frame) override {
         events.push_back("away " + serial + " " + std::to_string(frame));
-        if (onAway) {
-            onAway();
-        }
+        onAway();
     }
     void deviceBack(const std::string& serial, uint64_t frame) override {
         events.push_back("back " + serial + " " + std::to_string(frame));
     }
     Lines events;
     std::vector<Lines> concealedLines;
-    std::function<void()> onAway;
+    std::function<void()> onAway = [] {};
 };
 
 // The speech of the frames as the stream gives it, samples little-endian, with silence for the
@@ -61,10 +59,7 @@ class ConcealingStreamTest : public SimTest {
         ASSERT_EQ(openDecoder(nullptr, handle_, opened).failure, HandleFailure::None);
         stream_ = std::make_unique<ConcealingStream>(handle_, opened, reconnectTimeout);
     }
-    void TearDown() override {
-        stream_.reset();
-        closeDecoder(handle_);
-    }
+    void TearDown() override { closeDecoder(handle_); }
     // Decodes the frames of vcw, its standard error lines in `lines`.
     StreamOutcome decode(const std::vector<uint8_t>& vcw, std::vector<uint8_t>& pcm, Lines& lines) {
         pcm.assign(vcw.size() / 7 * 320, 0xAA);
@@ -198,10 +193,7 @@ TEST_F(ConcealingStreamTest, PastTheReconnectTimeOutTheStreamEndsBeforeTheLostFr
     EXPECT_EQ(lines.back(), "Usb3kDecoder::decode - USB-3000 EMU30001 is no longer attached");
     EXPECT_EQ(outcome.lines, lines);
     EXPECT_EQ(heard_.events, Lines{"away EMU30001 50"});
-    pcm.resize(50 * 320);
-    std::vector<uint8_t> before = expectedSpeech(vcw);
-    before.resize(50 * 320);
-    EXPECT_EQ(pcm, before);
+    EXPECT_TRUE(std::equal(pcm.begin(), pcm.begin() + 50 * 320, expectedSpeech(vcw).begin()));
 
     // A cancelled stream ends at once, before any exchange.
     stream_->cancel();

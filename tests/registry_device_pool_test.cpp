@@ -25,10 +25,6 @@ struct Quiet final : StreamListener {
 
 class DevicePoolTest : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        sim_record_transcript(0);
-    }
     // Asks for a lease that must be granted at once.
     std::unique_ptr<DeviceLease> leaseNow(DevicePool& pool, const std::string& serial) {
         std::unique_ptr<DeviceLease> lease;

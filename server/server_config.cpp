@@ -75,8 +75,8 @@ ServerCommand parseServerCommand(const std::vector<std::string>& args,
     std::string configPath = defaultConfig;
     bool configNamed = false;
     bool checkOnly = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
+    // Whatever else the command line holds.
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             command.action = ServerCommand::Action::Help;
             return command;
@@ -85,6 +85,9 @@ ServerCommand parseServerCommand(const std::vector<std::string>& args,
             command.action = ServerCommand::Action::Version;
             return command;
         }
+    }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--check-config") {
             checkOnly = true;
             continue;

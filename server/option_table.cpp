@@ -61,8 +61,7 @@ ServerOption count(const char* name, const char* valueName, const char* help,
 
 std::vector<ServerOption> makeTable() {
     std::vector<ServerOption> table;
-    table.push_back({"listen", "ADDRESS:PORT",
-                     "where to listen when systemd passes no socket; 127.0.0.1:8443 or [::1]:8443",
+    table.push_back({"listen", "ADDRESS:PORT", "where to listen when systemd passes no socket",
                      [](ServerOptions& options, const std::string& value, std::string& error) {
                          ListenAddress address;
                          if (!parseListenAddress(value, address, error)) {
@@ -73,8 +72,7 @@ std::vector<ServerOption> makeTable() {
                      },
                      [](const ServerOptions& options) { return options.listen; }});
     table.push_back(text("token-file", "FILE",
-                         "bearer tokens, `name:token` or `token` a line; only the service may "
-                         "read it",
+                         "bearer tokens, `name:token` a line; only the service may read it",
                          &ServerOptions::tokenFile));
     table.push_back(
         text("tls-cert", "FILE", "TLS certificate chain (PEM)", &ServerOptions::tlsCert));

@@ -8,6 +8,9 @@
 #             JNI library).
 #   emulator  usb3k-emulator: the emulated D2XX and USB-3000, its Java control API and that API's
 #             JNI library, for tests of applications built on usb3k.
+#   server    usb3k-server: the program, its systemd service and socket, its configuration file
+#             (a conffile, every setting commented out) and its manual page; only when the build
+#             has the program (native Linux builds).
 # Windows, two zips: the library's (component runtime: usb3k.dll, usb3k.jar, usb3k-probe.exe, a
 # README, the license; never the emulator's ftd2xx.dll) and the emulator kit's (emulator).
 #
@@ -122,6 +125,23 @@ else()
     install(FILES ${usb3k_demo_jar} DESTINATION share/usb3k-tools COMPONENT tools)
     install(TARGETS usb3k_demo_support LIBRARY DESTINATION ${usb3k_jni_dir} COMPONENT tools)
 
+    if(TARGET usb3k-server)
+        configure_file(${usb3k_packaging}/usb3k-server.8 ${usb3k_packaging_out}/usb3k-server.8
+                       @ONLY)
+        execute_process(COMMAND gzip -9 -n -f -k ${usb3k_packaging_out}/usb3k-server.8)
+        set(usb3k_server_files ${usb3k_packaging}/usb3k-server)
+        install(FILES ${usb3k_packaging}/copyright ${usb3k_packaging_out}/changelog.gz
+                DESTINATION ${usb3k_doc_dir}/usb3k-server COMPONENT server)
+        install(TARGETS usb3k-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+        install(FILES ${usb3k_packaging_out}/usb3k-server.8.gz DESTINATION share/man/man8
+                COMPONENT server)
+        # Debian's systemd reads packages' units from /lib/systemd/system.
+        install(FILES ${usb3k_server_files}/usb3k-server.service
+                ${usb3k_server_files}/usb3k-server.socket DESTINATION /lib/systemd/system
+                COMPONENT server)
+        install(FILES ${usb3k_server_files}/server.conf DESTINATION /etc/usb3k COMPONENT server)
+    endif()
+
     if(TARGET usb3k_emulator_jni)
         install(TARGETS ftd2xx LIBRARY DESTINATION ${usb3k_emulator_dir} COMPONENT emulator)
         # On java.library.path like the library; it finds the emulator's D2XX in the private
@@ -164,6 +184,9 @@ else()
     set(CPACK_COMPONENTS_ALL java jni tools)
     if(TARGET usb3k_emulator_jni)
         list(APPEND CPACK_COMPONENTS_ALL emulator)
+    endif()
+    if(TARGET usb3k-server)
+        list(APPEND CPACK_COMPONENTS_ALL server)
     endif()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${USB3K_MAINTAINER}")
@@ -241,8 +264,27 @@ library uses it; its report is meant for bug reports. The demo program
     set(CPACK_DEBIAN_EMULATOR_PACKAGE_SECTION devel)
     set(CPACK_DEBIAN_EMULATOR_PACKAGE_DEPENDS
         "libusb3k-java ${usb3k_same}, libusb3k-jni ${usb3k_same}")
+    set(CPACK_DEBIAN_SERVER_PACKAGE_NAME usb3k-server)
+    set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+    # libusb3k-jni brings the udev rule that gives the group plugdev, which the service runs in,
+    # the USB-3000s; adduser makes the user usb3k.
+    set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libusb3k-jni ${usb3k_same}, adduser")
+    # postinst makes the user, postrm has systemd forget the units; conffiles names the
+    # configuration file, which an upgrade then never overwrites unasked.
+    set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${usb3k_packaging}/usb3k-server/postinst
+        ${usb3k_packaging}/usb3k-server/postrm ${usb3k_packaging}/usb3k-server/conffiles)
+    set(CPACK_DEBIAN_SERVER_DESCRIPTION
+        "USB-3000 voice decoding over the network
+usb3k-server lends this machine's USB-3000 vocoders to applications on
+other machines: POST /v1/decode turns VCW frames into WAV or PCM speech,
+GET /v1/stream decodes live over a WebSocket, with bearer tokens, TLS,
+a fair queue across tokens, /healthz, /readyz and Prometheus /metrics.
+It runs as a systemd service, with socket activation on port 8443.
+.
+FTDI's D2XX driver (libftd2xx.so) must be installed separately.")
+
     if(usb3k_shlibs)
-        foreach(component TOOLS EMULATOR)
+        foreach(component TOOLS EMULATOR SERVER)
             string(PREPEND CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${usb3k_shlibs}, ")
         endforeach()
     endif()

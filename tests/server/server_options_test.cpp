@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <sstream>
 
+#include "server/option_table.h"
 #include "server/server_config.h"
 #include "tests/server/temp_folder.h"
 
@@ -127,6 +130,35 @@ TEST(ServerOptions, OnlyLoopbackIsServedWithoutTlsAndTokensUnlessInsecure) {
     options.insecure = false;
     EXPECT_TRUE(servingAllowed(options, "10.0.0.1", error, warning));
     EXPECT_EQ(warning, "");
+}
+
+// The configuration file the package ships shows every setting, commented out, with its default.
+TEST(ServerOptions, ShippedConfigurationShowsEveryDefault) {
+    std::ifstream shipped(USB3K_SOURCE_DIR "/cmake/packaging/usb3k-server/server.conf");
+    ASSERT_TRUE(shipped);
+    std::string uncommented;
+    std::size_t settings = 0;
+    const std::regex setting("#([a-z-]+ = .*)");
+    std::smatch match;
+    for (std::string line; std::getline(shipped, line);) {
+        if (std::regex_match(line, match, setting)) {
+            uncommented += match[1].str() + "\n";
+            ++settings;
+        }
+    }
+    TempFolder folder;
+    ServerCommand command =
+        parseServerCommand({"--config", folder.write("server.conf", uncommented)});
+    ASSERT_EQ(command.error, "");
+    EXPECT_EQ(settings, serverOptionTable().size());
+    const ServerOptions defaults;
+    for (const ServerOption& option : serverOptionTable()) {
+        std::string name = option.name;
+        // Examples: these are empty by default.
+        if (name != "token-file" && name != "tls-cert" && name != "tls-key") {
+            EXPECT_EQ(option.show(command.options), option.show(defaults)) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,17 +13,14 @@ class TempFolder {
         char pattern[] = "/tmp/usb3k-server-test-XXXXXX";
         path_ = mkdtemp(pattern) ? pattern : "";
     }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
 
-    // Writes `text` to the file `name` in the folder, with permissions `mode`; its path.
+    // The path of `name` in the folder; with `text`, the file written with permissions `mode`.
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
     std::string write(const std::string& name, const std::string& text, mode_t mode = 0600) {
-        std::string file = path_ + "/" + name;
-        std::ofstream(file, std::ios::binary) << text;
-        chmod(file.c_str(), mode);
-        return file;
+        std::ofstream(file(name), std::ios::binary) << text;
+        chmod(file(name).c_str(), mode);
+        return file(name);
     }
 
   private:

@@ -6,29 +6,26 @@
 
 namespace {
 
-TEST(TokenList, NamesEachTokenAndSkipsBlankAndCommentLines) {
+TEST(TokenList, NamesEachTokenAndMatchesOnlyWholeTokens) {
     TempFolder folder;
-    std::string path = folder.write("tokens",
-                                    "# monitors\n"
-                                    "live: s3cret-live\n"
-                                    "\n"
-                                    "   # batch jobs\n"
-                                    "unnamed-token\r\n"
-                                    "batch:with:colon\n");
     std::string error;
-    auto tokens = TokenList::load(path, error);
+    auto tokens = TokenList::load(folder.write("tokens",
+                                               "# monitors\n"
+                                               "live: s3cret-live\n"
+                                               "\n"
+                                               "   # batch jobs\n"
+                                               "unnamed-token\r\n"
+                                               "batch:with:colon\n"),
+                                  error);
     ASSERT_TRUE(tokens) << error;
-
-    ASSERT_NE(tokens->nameOf("s3cret-live"), nullptr);
-    EXPECT_EQ(*tokens->nameOf("s3cret-live"), "live");
-    ASSERT_NE(tokens->nameOf("unnamed-token"), nullptr);
-    EXPECT_EQ(*tokens->nameOf("unnamed-token"), "line 5");
-    ASSERT_NE(tokens->nameOf("with:colon"), nullptr);
-    EXPECT_EQ(*tokens->nameOf("with:colon"), "batch");
-
-    // Only the whole token: not a prefix, an extension, another case, the name, or nothing.
-    for (const char* wrong : {"s3cret-liv", "s3cret-live ", "S3CRET-LIVE", "live", "", "# monitors",
-                              "live: s3cret-live"}) {
+    for (const auto& [bearer, name] : std::vector<std::pair<std::string, std::string>>{
+             {"s3cret-live", "live"}, {"unnamed-token", "line 5"}, {"with:colon", "batch"}}) {
+        ASSERT_NE(tokens->nameOf(bearer), nullptr) << bearer;
+        EXPECT_EQ(*tokens->nameOf(bearer), name);
+    }
+    // Not a prefix, an extension, another case, a name, a comment, or nothing.
+    for (const char* wrong :
+         {"s3cret-liv", "s3cret-live ", "S3CRET-LIVE", "live", "# monitors", ""}) {
         EXPECT_EQ(tokens->nameOf(wrong), nullptr) << wrong;
     }
 }
@@ -36,28 +33,23 @@ TEST(TokenList, NamesEachTokenAndSkipsBlankAndCommentLines) {
 TEST(TokenList, RefusesFilesOthersMayReadAndFilesWithoutTokens) {
     TempFolder folder;
     std::string error;
-    for (mode_t mode : {0640, 0604, 0620, 0602}) {
+    for (auto [mode, octal] : {std::pair{0640, "0640"}, {0604, "0604"}, {0620, "0620"}}) {
         std::string path = folder.write("shared", "live:s3cret\n", mode);
         EXPECT_FALSE(TokenList::load(path, error));
-        char octal[8];
-        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
         EXPECT_EQ(error, "token file " + path +
                              ": its group or others may read or write it (mode " + octal +
                              "); make it readable by the service only: chmod 600 " + path);
     }
     EXPECT_TRUE(TokenList::load(folder.write("private", "live:s3cret\n", 0400), error));
 
-    std::string empty = folder.write("empty", "# none yet\n\n");
-    EXPECT_FALSE(TokenList::load(empty, error));
-    EXPECT_EQ(error, "token file " + empty + ": holds no token");
-
-    std::string nameless = folder.write("nameless", "ok:fine\n:s3cret\n");
-    EXPECT_FALSE(TokenList::load(nameless, error));
-    EXPECT_EQ(error, "token file " + nameless + ", line 2: expected name:token or token");
-
-    EXPECT_FALSE(TokenList::load(folder.write("missing-secret", "live:\n"), error));
-    EXPECT_FALSE(TokenList::load("/nonexistent/tokens", error));
-    EXPECT_EQ(error, "token file /nonexistent/tokens: cannot be opened");
+    for (const auto& [text, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"# none yet\n\n", ": holds no token"},
+             {"ok:fine\n:s3cret\n", ", line 2: expected name:token or token"},
+             {"live:\n", ", line 1: expected name:token or token"}}) {
+        std::string path = folder.write("tokens", text);
+        EXPECT_FALSE(TokenList::load(path, error));
+        EXPECT_EQ(error, "token file " + path + reason);
+    }
 }
 
 }  // namespace

@@ -9,10 +9,6 @@
 
 class TempFolder {
   public:
-    TempFolder() {
-        char pattern[] = "/tmp/usb3k-server-test-XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
     ~TempFolder() { std::filesystem::remove_all(path_); }
 
     // The path of `name` in the folder; with `text`, the file written with permissions `mode`.
@@ -24,5 +20,6 @@ class TempFolder {
     }
 
   private:
-    std::string path_;
+    char pattern_[32] = "/tmp/usb3k-server-test-XXXXXX";
+    std::string path_ = mkdtemp(pattern_) ? pattern_ : "/nonexistent";
 };

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <regex>
-
-#include "server/option_table.h"
 #include "server/server_config.h"
 #include "tests/server/temp_folder.h"
 
@@ -100,30 +96,6 @@ TEST(ServerOptions, OnlyLoopbackIsServedWithoutTlsAndTokensUnlessInsecure) {
     options.tlsKey = "server.key";
     EXPECT_TRUE(servingAllowed(options, "10.0.0.1", error, warning));
     EXPECT_EQ(warning, "");
-}
-
-// The configuration file the package ships shows every setting, commented out, with its default.
-TEST(ServerOptions, ShippedConfigurationShowsEveryDefault) {
-    std::ifstream shipped(USB3K_SOURCE_DIR "/cmake/packaging/usb3k-server/server.conf");
-    std::string settings;
-    std::size_t count = 0;
-    std::smatch setting;
-    for (std::string line; std::getline(shipped, line);) {
-        if (std::regex_match(line, setting, std::regex("#([a-z-]+ = .*)"))) {
-            settings += setting[1].str() + "\n";
-            ++count;
-        }
-    }
-    TempFolder folder;
-    ServerCommand command = parseServerCommand({"--config", folder.write("conf", settings)});
-    ASSERT_EQ(command.error, "");
-    EXPECT_EQ(count, serverOptionTable().size());
-    for (const ServerOption& option : serverOptionTable()) {
-        // The files' settings are examples: their defaults are empty.
-        if (std::string(option.valueName) != "FILE") {
-            EXPECT_EQ(option.show(command.options), option.show(ServerOptions())) << option.name;
-        }
-    }
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(TokenList, NamesEachTokenAndMatchesOnlyWholeTokens) {
+TEST(TokenList, NamesTokensMatchesWholeTokensAndRefusesFilesOthersMayRead) {
     TempFolder folder;
     std::string error;
     auto tokens = TokenList::load(folder.write("tokens",
@@ -28,11 +28,8 @@ TEST(TokenList, NamesEachTokenAndMatchesOnlyWholeTokens) {
          {"s3cret-liv", "s3cret-live ", "S3CRET-LIVE", "live", "# monitors", ""}) {
         EXPECT_EQ(tokens->nameOf(wrong), nullptr) << wrong;
     }
-}
 
-TEST(TokenList, RefusesFilesOthersMayReadAndFilesWithoutTokens) {
-    TempFolder folder;
-    std::string error;
+    // Refused: a file its group or others may read or write, one without tokens, a bad line.
     for (auto [mode, octal] : {std::pair{0640, "0640"}, {0604, "0604"}, {0620, "0620"}}) {
         std::string path = folder.write("shared", "live:s3cret\n", mode);
         EXPECT_FALSE(TokenList::load(path, error));

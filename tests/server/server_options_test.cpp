@@ -41,12 +41,12 @@ TEST(ServerOptions, BadValuesNameTheOptionOrTheLine) {
     const std::string duration =
         "is not a duration: seconds, or a number followed by s, m or h (30, 30s, 2m), at most a "
         "day";
-    const std::string address =
-        "the address must be a numeric IPv4 address or an IPv6 address in brackets";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"--queue-timeout", "soon"}, "--queue-timeout: \"soon\" " + duration},
         {{"--max-queued", "0"}, "--max-queued: \"0\" is not a whole number from 1 to 4294967295"},
-        {{"--listen", "localhost:8443"}, "--listen: \"localhost:8443\": " + address},
+        {{"--listen", "localhost:8443"},
+         "--listen: \"localhost:8443\": the address must be a numeric IPv4 address or an IPv6 "
+         "address in brackets"},
         {{"--listen=127.0.0.1:70000"},
          "--listen: \"127.0.0.1:70000\": the port must be a number from 1 to 65535"},
         {{"--token-file"}, "--token-file needs a value"},

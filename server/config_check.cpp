@@ -1,6 +1,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -133,8 +134,14 @@ bool checkServerOptions(const ServerOptions& options, std::ostream& report) {
         row(report, "tls", "off: plain HTTP");
     } else if (!options.tlsCert.empty() && !options.tlsKey.empty()) {
         std::string description;
+        struct stat key {};
         if (checkTls(options, description, error)) {
             row(report, "tls", options.tlsCert + " (" + description + ")");
+            // The key's secrecy is all that TLS rests on.
+            if (stat(options.tlsKey.c_str(), &key) == 0 && (key.st_mode & (S_IRGRP | S_IROTH))) {
+                warnings.push_back("tls-key: group or others may read " + options.tlsKey +
+                                   "; chmod 600 it");
+            }
         } else {
             problems.push_back("tls: " + error);
         }

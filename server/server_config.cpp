@@ -1,5 +1,7 @@
 #include "server/server_config.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <fstream>
 #include <functional>
@@ -28,11 +30,12 @@ using Setting = std::pair<const ServerOption*, std::string>;
 // error only when it is the default one.
 bool readConfigFile(const std::string& path, bool named, std::vector<Setting>& settings,
                     std::string& error) {
+    struct stat status {};
+    if (!named && stat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        return true;
+    }
     std::ifstream file(path);
     if (!file) {
-        if (!named && errno == ENOENT) {
-            return true;
-        }
         error = path + ": cannot be read";
         return false;
     }

@@ -1,0 +1,408 @@
+#include "server/http_session.h"
+
+#include <chrono>
+#include <optional>
+#include <type_traits>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include "device/frame_packing.h"
+#include "server/auth.h"
+#include "server/decode_response.h"
+#include "server/frame_input.h"
+#include "server/request_log.h"
+#include "server/routes.h"
+#include "server/server_context.h"
+#include "server/stream_session.h"
+
+namespace http = beast::http;
+
+namespace {
+
+// While a request waits for its device or is decoded, the connection is still read, so that a
+// client that leaves is seen at once; what a pipelining client sends meanwhile is kept, up to this.
+constexpr std::size_t WATCH_READ_BYTES = 1024;
+
+template <class Stream>
+class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession<Stream>> {
+  public:
+    HttpSession(ServerContext& context, Stream&& stream, beast::flat_buffer&& buffer,
+                std::unique_ptr<ConnectionLimits::Slot> slot, std::string client)
+        : context_(context),
+          stream_(std::move(stream)),
+          buffer_(std::move(buffer)),
+          slot_(std::move(slot)),
+          client_(std::move(client)),
+          queueTimer_(stream_.get_executor()) {}
+
+    ~HttpSession() override { context_.remove(this); }
+
+    void run() {
+        context_.add(this->shared_from_this());
+        net::post(stream_.get_executor(), [self = this->shared_from_this()] { self->doRead(); });
+    }
+
+    void drainStarted() override {
+        net::post(stream_.get_executor(), [self = this->shared_from_this()] {
+            // Between requests, the connection closes; work in progress goes on.
+            if (self->phase_ == Phase::Reading)
+                lowest(self->stream_).cancel();
+        });
+    }
+
+    void drainExpired() override {
+        net::post(stream_.get_executor(), [self = this->shared_from_this()] {
+            if (self->phase_ == Phase::Waiting && self->context_.pool.withdraw(self->ticket_)) {
+                self->queueTimer_.cancel();
+                self->reply(unavailableReply("server draining", retryAfterSeconds(self->context_)),
+                            true);
+            } else if (self->decode_) {
+                self->decode_->drainExpired();
+            }
+        });
+    }
+
+  private:
+    enum class Phase { Reading, Replying, Waiting, Working, Done };
+    enum class Work { Decode, WebSocket };
+
+    static beast::tcp_stream& lowest(Stream& stream) { return beast::get_lowest_layer(stream); }
+
+    void doRead() {
+        if (context_.draining())
+            return close();
+        phase_ = Phase::Reading;
+        request_ = {};
+        parser_.emplace();
+        parser_->header_limit(static_cast<std::uint32_t>(context_.options.maxHeaderBytes));
+        parser_->body_limit(context_.options.maxBodyBytes);
+        lowest(stream_).expires_after(context_.options.readTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->onRead(ec);
+                         });
+    }
+
+    void onRead(beast::error_code ec) {
+        log_ = RequestLog();
+        log_.client = client_;
+        if (ec == http::error::header_limit) {
+            log_.what = "request";
+            return reply(
+                textReply(431, "the request's header is larger than " +
+                                   std::to_string(context_.options.maxHeaderBytes) + " bytes"),
+                true);
+        }
+        if (ec == http::error::body_limit) {
+            log_.what = "request";
+            return reply(
+                textReply(413, "the body is larger than " +
+                                   std::to_string(context_.options.maxBodyBytes) + " bytes"),
+                true);
+        }
+        if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
+            ec != http::error::end_of_stream && ec != http::error::partial_message) {
+            log_.what = "request";
+            return reply(textReply(400, "malformed HTTP request: " + ec.message()), true);
+        }
+        if (ec)
+            return close();
+        request_ = parser_->release();
+        handle();
+    }
+
+    void handle() {
+        std::string_view path;
+        std::string_view query;
+        splitTarget(std::string_view(request_.target().data(), request_.target().size()), path,
+                    query);
+        std::string method(request_.method_string());
+        log_.what = method + " " + std::string(path.substr(0, 200));
+        bool get = request_.method() == http::verb::get;
+        if (path == "/healthz" || path == "/readyz" || path == "/metrics") {
+            if (!get)
+                return reply(notAllowed("GET"), false, false);
+            if (path == "/healthz")
+                return reply(healthReply(), false, false);
+            if (path == "/readyz")
+                return reply(readyReply(context_), false, false);
+            return reply(metricsReply(context_), false, false);
+        }
+        if (path.substr(0, 4) != "/v1/")
+            return reply(textReply(404, "no such resource"));
+
+        std::shared_ptr<const TokenList> tokens = context_.tokens();
+        auto authorization = request_[http::field::authorization];
+        if (!authorize(std::string_view(authorization.data(), authorization.size()), tokens.get(),
+                       log_.tokenName)) {
+            return reply(unauthorizedReply());
+        }
+        if (!context_.limits.claimForToken(*slot_, log_.tokenName)) {
+            return reply(
+                textReply(429, "this token holds " +
+                                   std::to_string(context_.options.maxConnectionsPerToken) +
+                                   " connections already"),
+                true);
+        }
+        if (context_.draining()) {
+            return reply(unavailableReply("server draining", retryAfterSeconds(context_)), true);
+        }
+        if (path == "/v1/devices") {
+            if (!get)
+                return reply(notAllowed("GET"));
+            return reply(devicesReply(context_));
+        }
+        if (path == "/v1/decode") {
+            if (request_.method() != http::verb::post)
+                return reply(notAllowed("POST"));
+            return startDecode(query);
+        }
+        if (path == "/v1/stream") {
+            if (!get)
+                return reply(notAllowed("GET"));
+            if (!beast::websocket::is_upgrade(request_)) {
+                Reply refusal = textReply(426, "GET /v1/stream is a WebSocket");
+                refusal.headers.emplace_back("Upgrade", "websocket");
+                return reply(refusal);
+            }
+            return startStream(query);
+        }
+        reply(textReply(404, "no such resource"));
+    }
+
+    static Reply notAllowed(const char* allowed) {
+        Reply refusal = textReply(405, std::string("only ") + allowed + " is allowed here");
+        refusal.headers.emplace_back("Allow", allowed);
+        return refusal;
+    }
+
+    void startDecode(std::string_view query) {
+        DecodeQuery decode;
+        std::string error;
+        if (!parseDecodeQuery(query, true, decode, error))
+            return reply(textReply(400, error));
+        error = wholeFramesError("the body", request_.body().size());
+        if (!error.empty())
+            return reply(textReply(400, error));
+        wav_ = decode.wav;
+        active_ = std::make_unique<ActiveWork>(context_.metrics, false);
+        startWatch();
+        acquire(decode.device, Work::Decode);
+    }
+
+    void startStream(std::string_view query) {
+        DecodeQuery stream;
+        std::string error;
+        if (!parseDecodeQuery(query, false, stream, error))
+            return reply(textReply(400, error));
+        active_ = std::make_unique<ActiveWork>(context_.metrics, true);
+        acquire(stream.device, Work::WebSocket);
+    }
+
+    void acquire(const std::string& serialNumber, Work work) {
+        phase_ = Phase::Waiting;
+        work_ = work;
+        serialNumber_ = serialNumber;
+        if (!serialNumber.empty())
+            log_.device = serialNumber;
+        waitStart_ = std::chrono::steady_clock::now();
+        std::weak_ptr<HttpSession> weak = this->shared_from_this();
+        auto executor = stream_.get_executor();
+        ticket_ = context_.pool.acquire(
+            serialNumber, log_.tokenName, [weak, executor](LeaseResult result) {
+                net::post(executor, [weak, result = std::move(result)]() mutable {
+                    if (auto self = weak.lock()) {
+                        self->granted(std::move(result));
+                    }
+                });
+            });
+        queueTimer_.expires_after(context_.options.queueTimeout);
+        queueTimer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+            if (ec || self->phase_ != Phase::Waiting)
+                return;
+            if (!self->context_.pool.withdraw(self->ticket_))
+                return;
+            auto seconds = self->context_.options.queueTimeout.count();
+            self->reply(
+                unavailableReply("no USB-3000 was free within " + std::to_string(seconds) + " s",
+                                 retryAfterSeconds(self->context_)));
+        });
+    }
+
+    void granted(LeaseResult result) {
+        if (phase_ != Phase::Waiting)
+            return;  // the lease, if any, goes back here
+        queueTimer_.cancel();
+        std::chrono::duration<double> waited = std::chrono::steady_clock::now() - waitStart_;
+        context_.metrics.observeQueueWait(waited.count());
+        if (clientGone_) {
+            phase_ = Phase::Done;
+            log_.write("client gone");
+            return;
+        }
+        if (!result.lease)
+            return reply(refusalReply(result.refusal, serialNumber_, context_));
+        log_.device = result.lease->serialNumber();
+        if (work_ == Work::WebSocket)
+            return handOver(std::move(result.lease));
+
+        phase_ = Phase::Working;
+        bool keepAlive = request_.keep_alive() && !context_.draining();
+        decode_ = std::make_shared<DecodeResponse<Stream>>(
+            context_, stream_, this->shared_from_this(), std::move(result.lease),
+            std::move(request_.body()), wav_, request_.version(), keepAlive,
+            [self = this->shared_from_this()](DecodeResult done) { self->decoded(done); });
+        decode_->start();
+    }
+
+    void decoded(const DecodeResult& result) {
+        decode_.reset();
+        active_.reset();
+        log_.frames = result.frames;
+        log_.concealed = result.concealed;
+        log_.write(result.outcome);
+        if (!result.keepAlive || clientGone_)
+            return close();
+        nextRequest();
+    }
+
+    void handOver(std::unique_ptr<DeviceLease> lease) {
+        phase_ = Phase::Done;
+        StreamStart start;
+        start.upgrade = std::move(request_);
+        start.lease = std::move(lease);
+        start.slot = std::move(slot_);
+        start.active = std::move(active_);
+        start.log = std::move(log_);
+        start.log.what = "stream";
+        runStreamSession(context_, std::move(stream_), std::move(start));
+    }
+
+    // Reads the connection while the request is served, to see the client leave.
+    void startWatch() {
+        lowest(stream_).expires_never();
+        watching_ = true;
+        stream_.async_read_some(buffer_.prepare(WATCH_READ_BYTES),
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t n) { self->watched(ec, n); });
+    }
+
+    void watched(beast::error_code ec, std::size_t n) {
+        watching_ = false;
+        buffer_.commit(n);
+        if (watchStopping_) {
+            watchStopping_ = false;
+            if (!ec || ec == net::error::operation_aborted)
+                return doRead();
+            return close();
+        }
+        if (ec)
+            return clientLeft();
+        if (buffer_.size() < context_.options.maxHeaderBytes)
+            startWatch();
+    }
+
+    void clientLeft() {
+        clientGone_ = true;
+        if (phase_ == Phase::Waiting && context_.pool.withdraw(ticket_)) {
+            queueTimer_.cancel();
+            phase_ = Phase::Done;
+            active_.reset();
+            log_.write("client gone");
+        } else if (decode_) {
+            decode_->clientGone();
+        }
+    }
+
+    void nextRequest() {
+        if (watching_) {
+            watchStopping_ = true;
+            lowest(stream_).cancel();
+            return;
+        }
+        doRead();
+    }
+
+    void reply(const Reply& answer, bool closeAfter = false, bool logIt = true) {
+        phase_ = Phase::Replying;
+        active_.reset();
+        auto response = std::make_shared<http::response<http::string_body>>(
+            static_cast<http::status>(answer.status), request_.version() ? request_.version() : 11);
+        response->set(http::field::content_type, answer.contentType);
+        for (const auto& header : answer.headers) response->set(header.first, header.second);
+        response->body() = answer.body;
+        bool keepAlive = !closeAfter && request_.keep_alive() && !context_.draining();
+        response->keep_alive(keepAlive);
+        response->prepare_payload();
+        if (logIt)
+            log_.write(std::to_string(answer.status));
+        lowest(stream_).expires_after(context_.options.writeTimeout);
+        http::async_write(stream_, *response,
+                          [self = this->shared_from_this(), response, keepAlive](
+                              beast::error_code ec, std::size_t) {
+                              if (ec || !keepAlive || self->clientGone_)
+                                  return self->close();
+                              self->nextRequest();
+                          });
+    }
+
+    void close() {
+        phase_ = Phase::Done;
+        beast::error_code ignored;
+        if constexpr (std::is_same<Stream, TlsStream>::value) {
+            lowest(stream_).expires_after(std::chrono::seconds(1));
+            stream_.async_shutdown([self = this->shared_from_this()](beast::error_code) {});
+        } else {
+            stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+        }
+    }
+
+    ServerContext& context_;
+    Stream stream_;
+    beast::flat_buffer buffer_;
+    std::unique_ptr<ConnectionLimits::Slot> slot_;
+    std::string client_;
+    net::steady_timer queueTimer_;
+
+    Phase phase_ = Phase::Reading;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    http::request<http::string_body> request_;
+    RequestLog log_;
+    std::unique_ptr<ActiveWork> active_;
+
+    Work work_ = Work::Decode;
+    std::string serialNumber_;
+    DevicePool::Ticket ticket_ = 0;
+    std::chrono::steady_clock::time_point waitStart_;
+    bool wav_ = true;
+    bool watching_ = false;
+    bool watchStopping_ = false;
+    bool clientGone_ = false;
+    std::shared_ptr<DecodeResponse<Stream>> decode_;
+};
+
+template <class Stream>
+void run(ServerContext& context, Stream&& stream, beast::flat_buffer&& buffer,
+         std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
+    std::make_shared<HttpSession<Stream>>(context, std::move(stream), std::move(buffer),
+                                          std::move(slot), std::move(client))
+        ->run();
+}
+
+}  // namespace
+
+void runHttpSession(ServerContext& context, PlainStream&& stream, beast::flat_buffer&& buffer,
+                    std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
+    run(context, std::move(stream), std::move(buffer), std::move(slot), std::move(client));
+}
+
+void runHttpSession(ServerContext& context, TlsStream&& stream, beast::flat_buffer&& buffer,
+                    std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
+    run(context, std::move(stream), std::move(buffer), std::move(slot), std::move(client));
+}

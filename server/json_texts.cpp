@@ -1,0 +1,50 @@
+#include "server/json_texts.h"
+
+// Boost.JSON's implementation, compiled here and nowhere else.
+#include <boost/json/src.hpp>
+
+namespace json = boost::json;
+
+namespace {
+
+const char* stateName(DeviceState state) {
+    switch (state) {
+        case DeviceState::Free:
+            return "free";
+        case DeviceState::Busy:
+            return "busy";
+        case DeviceState::Away:
+            break;
+    }
+    return "away";
+}
+
+}  // namespace
+
+std::string devicesJson(const std::vector<PooledDevice>& devices) {
+    json::array list;
+    for (const PooledDevice& device : devices) {
+        list.push_back(json::object{
+            {"serialNumber", device.serialNumber},
+            {"description", device.description},
+            {"usable", device.usable},
+            {"productId", device.productId},
+            {"version", device.version},
+            {"reason", device.reason},
+            {"state", stateName(device.state)},
+        });
+    }
+    return json::serialize(list);
+}
+
+std::string concealedEvent(uint64_t frame, const std::vector<std::string>& lines) {
+    json::array texts;
+    for (const std::string& line : lines) texts.push_back(json::string(line));
+    return json::serialize(
+        json::object{{"event", "concealed"}, {"frame", frame}, {"lines", texts}});
+}
+
+std::string deviceEvent(const char* event, const std::string& serialNumber, uint64_t frame) {
+    return json::serialize(
+        json::object{{"event", event}, {"serial", serialNumber}, {"frame", frame}});
+}

@@ -1,0 +1,77 @@
+// What every connection of usb3k-server shares: the options, the device pool, the metrics, the
+// token list (swapped whole when SIGHUP reloads it), the decode threads, the connection limits,
+// and the work in progress that a drain has to reach.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "server/connection_limits.h"
+#include "server/decode_workers.h"
+#include "server/device_pool.h"
+#include "server/server_metrics.h"
+#include "server/server_options.h"
+#include "server/token_list.h"
+
+// A connection, as the drain sees it. Both calls come from any thread; each connection moves
+// onto its own strand before it acts.
+class WorkItem {
+  public:
+    virtual ~WorkItem() = default;
+    // SIGTERM: a connection between requests closes; work in progress goes on.
+    virtual void drainStarted() = 0;
+    // The drain time-out: work in progress ends now, with a reason.
+    virtual void drainExpired() = 0;
+};
+
+// Counts a request or stream as active in the metrics while it lives.
+class ActiveWork {
+  public:
+    ActiveWork(ServerMetrics& metrics, bool stream);
+    ~ActiveWork();
+    ActiveWork(const ActiveWork&) = delete;
+    ActiveWork& operator=(const ActiveWork&) = delete;
+
+  private:
+    ServerMetrics& metrics_;
+    bool stream_;
+};
+
+class ServerContext {
+  public:
+    ServerContext(const ServerOptions& options, DevicePool& pool, ServerMetrics& metrics,
+                  std::shared_ptr<const TokenList> tokens);
+
+    const ServerOptions options;
+    DevicePool& pool;
+    ServerMetrics& metrics;
+    ConnectionLimits limits;
+    std::unique_ptr<DecodeWorkers> workers = std::make_unique<DecodeWorkers>();
+
+    // Null for a server without tokens.
+    std::shared_ptr<const TokenList> tokens() const;
+    void setTokens(std::shared_ptr<const TokenList> tokens);
+
+    bool draining() const { return draining_.load(); }
+
+    // Work in progress registers while it lives, so that a drain reaches it.
+    void add(const std::shared_ptr<WorkItem>& item);
+    void remove(WorkItem* item);
+    std::size_t active() const;
+
+    // Starts the drain: `idle` is called (once, on any thread) as soon as no work is left.
+    void beginDrain(std::function<void()> idle);
+    void expireDrain();
+
+  private:
+    std::vector<std::shared_ptr<WorkItem>> items() const;
+
+    std::shared_ptr<const TokenList> tokens_;
+    std::atomic<bool> draining_{false};
+    mutable std::mutex mutex_;
+    std::map<WorkItem*, std::weak_ptr<WorkItem>> items_;
+    std::function<void()> idle_;
+};

@@ -1,0 +1,353 @@
+#include "server/stream_session.h"
+
+#include <chrono>
+#include <deque>
+#include <vector>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+
+#include "device/frame_packing.h"
+#include "packet/packet_constants.h"
+#include "server/frame_input.h"
+#include "server/json_texts.h"
+#include "server/server_context.h"
+
+namespace websocket = beast::websocket;
+
+namespace {
+
+constexpr uint16_t CLOSE_DEVICE_GONE = 4001;
+constexpr uint16_t CLOSE_NOT_RESPONDING = 4002;
+// A close frame's reason holds at most 123 bytes.
+constexpr std::size_t MAX_CLOSE_REASON = 123;
+
+template <class Stream>
+class StreamSession : public WorkItem, public std::enable_shared_from_this<StreamSession<Stream>> {
+  public:
+    StreamSession(ServerContext& context, Stream&& stream, StreamStart start)
+        : context_(context),
+          ws_(std::move(stream)),
+          start_(std::move(start)),
+          lease_(std::move(start_.lease)),
+          idleTimer_(ws_.get_executor()),
+          writeTimer_(ws_.get_executor()) {}
+
+    ~StreamSession() override {
+        context_.remove(this);
+        start_.log.frames = frames_;
+        start_.log.write(outcome_);
+    }
+
+    void run() {
+        context_.add(this->shared_from_this());
+        beast::get_lowest_layer(ws_).expires_never();
+        websocket::stream_base::timeout timeouts{};
+        timeouts.handshake_timeout = context_.options.readTimeout;
+        timeouts.idle_timeout = websocket::stream_base::none();
+        timeouts.keep_alive_pings = false;
+        ws_.set_option(timeouts);
+        ws_.read_message_max(context_.options.maxMessageFrames * VCW_FRAME_SIZE);
+        ws_.auto_fragment(false);
+        ws_.binary(true);
+        ws_.async_accept(start_.upgrade, [self = this->shared_from_this()](beast::error_code ec) {
+            if (ec)
+                return self->stop("handshake failed: " + ec.message());
+            self->armIdle();
+            self->doRead();
+        });
+    }
+
+    void drainStarted() override {}
+
+    void drainExpired() override {
+        net::post(ws_.get_executor(), [self = this->shared_from_this()] {
+            self->closeWith(static_cast<uint16_t>(websocket::close_code::going_away),
+                            "server draining");
+        });
+    }
+
+    // Tells the client about the device while a message is decoded, on the decoding thread.
+    class Events : public StreamListener {
+      public:
+        explicit Events(std::shared_ptr<StreamSession> session) : session_(std::move(session)) {}
+        void frameConcealed(uint64_t frame, const std::vector<std::string>& lines) override {
+            send(concealedEvent(frame, lines));
+        }
+        void deviceAway(const std::string& serialNumber, uint64_t frame) override {
+            send(deviceEvent("away", serialNumber, frame));
+        }
+        void deviceBack(const std::string& serialNumber, uint64_t frame) override {
+            send(deviceEvent("back", serialNumber, frame));
+        }
+
+      private:
+        void send(std::string text) {
+            auto session = session_;
+            net::post(session->ws_.get_executor(), [session, text = std::move(text)]() mutable {
+                session->queue(true, std::vector<uint8_t>(text.begin(), text.end()), false);
+            });
+        }
+        std::shared_ptr<StreamSession> session_;
+    };
+
+  private:
+    struct Outgoing {
+        bool text;
+        std::vector<uint8_t> data;
+        bool answer;  // the speech of one message read
+    };
+
+    void doRead() {
+        reading_ = true;
+        ws_.async_read(readBuffer_, [self = this->shared_from_this()](
+                                        beast::error_code ec, std::size_t) { self->onRead(ec); });
+    }
+
+    void onRead(beast::error_code ec) {
+        reading_ = false;
+        if (ec) {
+            if (ec == websocket::error::closed) {
+                auto reason = ws_.reason();
+                return stop(std::to_string(reason.code) + " closed by the client");
+            }
+            if (ec == websocket::error::message_too_big) {
+                return stop("1009 a message is larger than " +
+                            std::to_string(context_.options.maxMessageFrames) + " frames");
+            }
+            return stop(closing_ ? outcome_ : "client gone: " + ec.message());
+        }
+        if (closing_) {
+            readBuffer_.clear();
+            return doRead();
+        }
+        if (!ws_.got_binary()) {
+            return closeWith(static_cast<uint16_t>(websocket::close_code::unknown_data),
+                             "only binary messages of VCW frames are read");
+        }
+        std::string error = wholeFramesError("the message", readBuffer_.size());
+        if (!error.empty()) {
+            return closeWith(static_cast<uint16_t>(websocket::close_code::bad_payload), error);
+        }
+        auto bytes = static_cast<const uint8_t*>(readBuffer_.data().data());
+        inbox_.emplace_back(bytes, bytes + readBuffer_.size());
+        readBuffer_.clear();
+        ++inFlight_;
+        armIdle();
+        decodeNext();
+        if (inFlight_ < context_.options.maxInFlight)
+            doRead();
+    }
+
+    void decodeNext() {
+        if (decoding_ || inbox_.empty() || closing_ || stopped_)
+            return;
+        decoding_ = true;
+        auto self = this->shared_from_this();
+        auto vcw = std::make_shared<std::vector<uint8_t>>(std::move(inbox_.front()));
+        inbox_.pop_front();
+        context_.workers->post([self, vcw] {
+            std::size_t frames = vcw->size() / VCW_FRAME_SIZE;
+            std::vector<uint8_t> pcm(frames * SPEECH_BLOCK_SIZE);
+            Events events(self);
+            auto begin = std::chrono::steady_clock::now();
+            StreamOutcome outcome = self->lease_->decode(vcw->data(), frames, pcm.data(), events);
+            std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+            self->context_.metrics.observeFrames(outcome.frames, took.count());
+            pcm.resize(outcome.frames * SPEECH_BLOCK_SIZE);
+            net::post(self->ws_.get_executor(),
+                      [self, pcm = std::move(pcm), outcome = std::move(outcome)]() mutable {
+                          self->decoded(std::move(pcm), outcome);
+                      });
+        });
+    }
+
+    void decoded(std::vector<uint8_t> pcm, const StreamOutcome& outcome) {
+        decoding_ = false;
+        frames_ += outcome.frames;
+        if (!pcm.empty() && !stopped_) {
+            queue(false, std::move(pcm), true);
+        } else {
+            --inFlight_;
+        }
+        if (outcome.end == StreamEnd::DeviceGone) {
+            closeWith(CLOSE_DEVICE_GONE, "device gone: " + outcome.message);
+        } else if (outcome.end == StreamEnd::NotResponding) {
+            closeWith(CLOSE_NOT_RESPONDING, "device not responding: " + outcome.message);
+        }
+        if (closing_ || stopped_) {
+            releaseLease();
+            writeNext();
+            return;
+        }
+        decodeNext();
+        resumeReading();
+    }
+
+    void queue(bool text, std::vector<uint8_t> data, bool answer) {
+        if (stopped_)
+            return;
+        outbox_.push_back(Outgoing{text, std::move(data), answer});
+        writeNext();
+    }
+
+    void writeNext() {
+        if (writing_ || stopped_)
+            return;
+        if (outbox_.empty()) {
+            if (closing_ && !decoding_ && !closeSent_)
+                sendClose();
+            return;
+        }
+        writing_ = true;
+        const Outgoing& next = outbox_.front();
+        ws_.text(next.text);
+        armWriteTimer();
+        ws_.async_write(net::buffer(next.data),
+                        [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                            self->written(ec);
+                        });
+    }
+
+    void written(beast::error_code ec) {
+        writing_ = false;
+        writeTimer_.cancel();
+        if (ec)
+            return stop("client gone: " + ec.message());
+        if (outbox_.front().answer)
+            --inFlight_;
+        outbox_.pop_front();
+        if (!closing_) {
+            armIdle();
+            resumeReading();
+        }
+        writeNext();
+    }
+
+    void resumeReading() {
+        if (!reading_ && !closing_ && !stopped_ && inFlight_ < context_.options.maxInFlight) {
+            doRead();
+        }
+    }
+
+    // Ends the stream with a close frame once what is decoded is written.
+    void closeWith(uint16_t code, std::string reason) {
+        if (closing_ || stopped_)
+            return;
+        closing_ = true;
+        if (reason.size() > MAX_CLOSE_REASON)
+            reason.resize(MAX_CLOSE_REASON);
+        closeCode_ = code;
+        closeReason_ = reason;
+        outcome_ = std::to_string(code) + " " + reason;
+        inbox_.clear();
+        idleTimer_.cancel();
+        if (decoding_) {
+            lease_->cancel();
+        } else {
+            releaseLease();
+        }
+        writeNext();
+    }
+
+    void sendClose() {
+        closeSent_ = true;
+        armWriteTimer();
+        websocket::close_reason reason;
+        reason.code = closeCode_;
+        reason.reason = closeReason_;
+        ws_.async_close(reason, [self = this->shared_from_this()](beast::error_code) {
+            self->writeTimer_.cancel();
+        });
+    }
+
+    // The connection is gone or closed: nothing more is written, the device goes back.
+    void stop(const std::string& outcome) {
+        if (stopped_)
+            return;
+        stopped_ = true;
+        if (!closing_ || outcome_.empty())
+            outcome_ = outcome;
+        idleTimer_.cancel();
+        writeTimer_.cancel();
+        outbox_.clear();
+        inbox_.clear();
+        if (decoding_) {
+            lease_->cancel();
+        } else {
+            releaseLease();
+        }
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).socket().close(ignored);
+    }
+
+    void releaseLease() {
+        if (!lease_)
+            return;
+        start_.log.concealed = lease_->framesConcealed();
+        lease_.reset();
+    }
+
+    void armIdle() {
+        idleTimer_.expires_after(context_.options.idleTimeout);
+        idleTimer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+            if (ec || self->closing_ || self->stopped_)
+                return;
+            if (self->inFlight_ > 0)
+                return self->armIdle();
+            self->closeWith(static_cast<uint16_t>(websocket::close_code::policy_error),
+                            "idle time-out: no frames for " +
+                                std::to_string(self->context_.options.idleTimeout.count()) + " s");
+        });
+    }
+
+    // A client that reads nothing for the write time-out is disconnected.
+    void armWriteTimer() {
+        writeTimer_.expires_after(context_.options.writeTimeout);
+        writeTimer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+            if (ec)
+                return;
+            self->stop("client read nothing for " +
+                       std::to_string(self->context_.options.writeTimeout.count()) + " s");
+        });
+    }
+
+    ServerContext& context_;
+    websocket::stream<Stream> ws_;
+    StreamStart start_;
+    std::unique_ptr<DeviceLease> lease_;
+    net::steady_timer idleTimer_;
+    net::steady_timer writeTimer_;
+
+    beast::flat_buffer readBuffer_;
+    std::deque<std::vector<uint8_t>> inbox_;
+    std::deque<Outgoing> outbox_;
+    std::size_t inFlight_ = 0;
+    uint64_t frames_ = 0;
+    bool reading_ = false;
+    bool decoding_ = false;
+    bool writing_ = false;
+    bool closing_ = false;
+    bool closeSent_ = false;
+    bool stopped_ = false;
+    uint16_t closeCode_ = 0;
+    std::string closeReason_;
+    std::string outcome_ = "1000 closed";
+};
+
+template <class Stream>
+void run(ServerContext& context, Stream&& stream, StreamStart start) {
+    std::make_shared<StreamSession<Stream>>(context, std::move(stream), std::move(start))->run();
+}
+
+}  // namespace
+
+void runStreamSession(ServerContext& context, PlainStream&& stream, StreamStart start) {
+    run(context, std::move(stream), std::move(start));
+}
+
+void runStreamSession(ServerContext& context, TlsStream&& stream, StreamStart start) {
+    run(context, std::move(stream), std::move(start));
+}

@@ -75,7 +75,9 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     static beast::tcp_stream& lowest(Stream& stream) { return beast::get_lowest_layer(stream); }
 
     void doRead() {
-        if (context_.draining())
+        // While draining, a new connection is answered once (503 for new work), and kept alive no
+        // longer.
+        if (context_.draining() && served_ > 0)
             return close();
         phase_ = Phase::Reading;
         request_ = {};
@@ -114,6 +116,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         if (ec)
             return close();
         request_ = parser_->release();
+        ++served_;
         handle();
     }
 
@@ -384,6 +387,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     bool watching_ = false;
     bool watchStopping_ = false;
     bool clientGone_ = false;
+    uint64_t served_ = 0;
     std::shared_ptr<DecodeResponse<Stream>> decode_;
 };
 

@@ -126,7 +126,7 @@ void Server::drain() {
             return;
         draining_ = true;
         logServer("draining: " + std::to_string(context_.active()) + " connections open");
-        for (const auto& listener : listeners_) listener->close();
+        // Still listening: /readyz answers 503 and new work is refused with 503 until the end.
         context_.beginDrain([this] { net::post(io_, [this] { stop(); }); });
         drainTimer_.expires_after(context_.options.drainTimeout);
         drainTimer_.async_wait([this](boost::system::error_code ec) {
@@ -146,6 +146,7 @@ void Server::drain() {
 
 void Server::stop() {
     drainTimer_.cancel();
+    for (const auto& listener : listeners_) listener->close();
     io_.stop();
 }
 

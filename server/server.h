@@ -34,8 +34,8 @@ class Server {
     uint16_t port() const;
     void start(std::size_t threads);
 
-    // From any thread: /readyz turns 503, nothing new is accepted, work in progress goes on up
-    // to the drain time-out and then ends with a reason; then the threads end.
+    // From any thread: /readyz turns 503, new work is refused with 503, work in progress goes on
+    // up to the drain time-out and then ends with a reason; then the threads end.
     void drain();
     // Until the threads end: after a drain.
     void wait();

@@ -1,0 +1,325 @@
+// usb3k-server's network side on loopback, in process, over a fake device pool: the routes, a
+// streamed decode, bad input, tokens, a WebSocket stream, the queue time-out, a client that
+// leaves, and the drain. The clients are Beast's.
+#include <gtest/gtest.h>
+
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include "server/server.h"
+#include "server/wav_header.h"
+#include "tests/server/fake_device_pool.h"
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Response = http::response<http::string_body>;
+
+namespace {
+
+const std::string TOKEN = "secret-of-alice";
+
+std::string frames(std::size_t count) {
+    std::string vcw(count * 7, '\0');
+    for (std::size_t i = 0; i < vcw.size(); ++i) vcw[i] = static_cast<char>(i * 13 + i / 7);
+    return vcw;
+}
+
+// The fake's speech for `vcw`, silence at the concealed lease frames from `first` on.
+std::string speechFor(const std::string& vcw, const std::set<uint64_t>& concealed,
+                      uint64_t first = 0) {
+    std::string pcm;
+    for (std::size_t f = 0; f < vcw.size() / 7; ++f) {
+        auto block = speechOf(reinterpret_cast<const uint8_t*>(vcw.data()) + f * 7);
+        if (concealed.count(first + f) != 0)
+            block.assign(320, 0);
+        pcm.append(block.begin(), block.end());
+    }
+    return pcm;
+}
+
+class Connection {
+  public:
+    explicit Connection(uint16_t port) {
+        stream_.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+    }
+
+    Response send(http::verb verb, const std::string& target, const std::string& body = "",
+                  const std::string& token = TOKEN) {
+        http::request<http::string_body> request(verb, target, 11);
+        request.set(http::field::host, "localhost");
+        if (!token.empty())
+            request.set(http::field::authorization, "Bearer " + token);
+        request.body() = body;
+        request.prepare_payload();
+        http::write(stream_, request);
+        http::response_parser<http::string_body> parser;
+        parser.body_limit(64 * 1024 * 1024);
+        http::read(stream_, buffer_, parser);
+        return parser.release();
+    }
+
+    beast::tcp_stream& stream() { return stream_; }
+
+  private:
+    net::io_context io_;
+    beast::tcp_stream stream_{io_};
+    beast::flat_buffer buffer_;
+};
+
+class Stream {
+  public:
+    Stream(uint16_t port, const std::string& token = TOKEN) {
+        beast::get_lowest_layer(ws_).connect(
+            tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+        ws_.set_option(websocket::stream_base::decorator([token](websocket::request_type& r) {
+            r.set(http::field::authorization, "Bearer " + token);
+        }));
+        ws_.handshake(response_, "localhost", "/v1/stream");
+        ws_.binary(true);
+    }
+
+    void send(const std::string& message) { ws_.write(net::buffer(message)); }
+    // The next message, and whether it is text.
+    std::string read(bool& text) {
+        beast::flat_buffer buffer;
+        ws_.read(buffer);
+        text = ws_.got_text();
+        return beast::buffers_to_string(buffer.data());
+    }
+    // Reads until the server closes; its close frame.
+    websocket::close_reason readClose() {
+        beast::flat_buffer buffer;
+        beast::error_code ec;
+        while (!ec) ws_.read(buffer, ec);
+        EXPECT_EQ(ec, websocket::error::closed);
+        return ws_.reason();
+    }
+    websocket::stream<beast::tcp_stream>& ws() { return ws_; }
+
+  private:
+    net::io_context io_;
+    websocket::stream<beast::tcp_stream> ws_{io_};
+    websocket::response_type response_;
+};
+
+class ServerTest : public ::testing::Test {
+  protected:
+    void start(int devices = 1) {
+        pool_ = std::make_unique<FakeDevicePool>(devices);
+        options_.tokenFile = "(the test's)";
+        auto tokens = std::make_shared<TokenList>(
+            std::vector<TokenList::Token>{{"alice", TOKEN}, {"bob", "secret-of-bob"}});
+        server_ = std::make_unique<Server>(options_, *pool_, metrics_, tokens);
+        // A socket on a port the system chooses, passed as systemd passes its sockets.
+        net::io_context io;
+        tcp::acceptor socket(io, tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
+        std::string error;
+        ASSERT_TRUE(server_->open({socket.release()}, error)) << error;
+        server_->start(2);
+        port_ = server_->port();
+    }
+
+    // Waits, bounded, until the fake's device `index` is free.
+    bool freeWithin(std::chrono::milliseconds limit, std::size_t index = 0) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (pool_->devices()[index].state == DeviceState::Free)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    ServerOptions options_;
+    ServerMetrics metrics_;
+    std::unique_ptr<FakeDevicePool> pool_;
+    std::unique_ptr<Server> server_;
+    uint16_t port_ = 0;
+};
+
+TEST_F(ServerTest, AnswersHealthReadinessMetricsAndTheDeviceList) {
+    start(2);
+    Connection client(port_);
+    Response health = client.send(http::verb::get, "/healthz", "", "");
+    EXPECT_EQ(health.result_int(), 200);
+    EXPECT_EQ(health.body(), "alive\n");
+    EXPECT_EQ(client.send(http::verb::get, "/readyz", "", "").body(), "ready\n");
+    Response metrics = client.send(http::verb::get, "/metrics", "", "");
+    EXPECT_EQ(metrics.result_int(), 200);
+    EXPECT_NE(metrics.body().find("usb3k_"), std::string::npos);
+
+    Response devices = client.send(http::verb::get, "/v1/devices");
+    EXPECT_EQ(devices.result_int(), 200);
+    EXPECT_EQ(devices[http::field::content_type], "application/json");
+    std::string row = R"({"serialNumber":"FAKE#","description":"USB-3000","usable":true,)"
+                      R"("productId":"P1","version":"V1","reason":"","state":"free"})";
+    std::string first = row;
+    first.replace(first.find('#'), 1, "0");
+    std::string second = row;
+    second.replace(second.find('#'), 1, "1");
+    EXPECT_EQ(devices.body(), "[" + first + "," + second + "]");
+    EXPECT_EQ(client.send(http::verb::post, "/v1/devices").result_int(), 405);
+    EXPECT_EQ(client.send(http::verb::get, "/v2/devices").result_int(), 404);
+}
+
+TEST_F(ServerTest, StreamsADecodeWithItsWavHeaderAndTheConcealedCountAsTrailer) {
+    start();
+    pool_->concealAt = {7, 52};
+    std::string vcw = frames(60);
+    Connection client(port_);
+    testing::internal::CaptureStderr();
+    Response wav = client.send(http::verb::post, "/v1/decode", vcw);
+    std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(wav.result_int(), 200);
+    EXPECT_EQ(wav[http::field::content_type], "audio/wav");
+    EXPECT_TRUE(wav.chunked());
+    EXPECT_EQ(wav["Usb3k-Frames-Concealed"], "2");
+    auto header = wavHeader(60 * 320);
+    EXPECT_EQ(wav.body(), std::string(header.begin(), header.end()) + speechFor(vcw, {7, 52}));
+    EXPECT_NE(log.find(" token=alice POST /v1/decode device=FAKE0 frames=60 concealed=2 "),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(TOKEN), std::string::npos);
+
+    // The same connection, the device by name, raw samples; its lease counts from 0 again.
+    Response pcm = client.send(http::verb::post, "/v1/decode?device=FAKE0&format=pcm", vcw);
+    ASSERT_EQ(pcm.result_int(), 200);
+    EXPECT_EQ(pcm[http::field::content_type], "application/octet-stream");
+    EXPECT_EQ(pcm.body(), speechFor(vcw, {7, 52}));
+}
+
+TEST_F(ServerTest, RefusesBadInputWithItsReason) {
+    start();
+    Connection client(port_);
+    Response partial = client.send(http::verb::post, "/v1/decode", frames(2) + "abc");
+    EXPECT_EQ(partial.result_int(), 400);
+    EXPECT_EQ(partial.body(), "the body is 17 bytes, not a whole number of 7-byte VCW frames\n");
+    EXPECT_EQ(client.send(http::verb::post, "/v1/decode", "").body(), "the body holds no frame\n");
+    Response format = client.send(http::verb::post, "/v1/decode?format=mp3", frames(1));
+    EXPECT_EQ(format.result_int(), 400);
+    EXPECT_EQ(format.body(), "the parameter format is wav or pcm\n");
+    EXPECT_EQ(client.send(http::verb::post, "/v1/decode?speed=2", frames(1)).body(),
+              "unknown query parameter: speed\n");
+    Response unknown = client.send(http::verb::post, "/v1/decode?device=NOPE", frames(1));
+    EXPECT_EQ(unknown.result_int(), 404);
+    EXPECT_EQ(unknown.body(), "no USB-3000 with serial number NOPE is attached\n");
+    EXPECT_EQ(pool_->framesDecoded, 0u);
+}
+
+TEST_F(ServerTest, DecodesNothingWithoutAValidToken) {
+    start();
+    for (const std::string& token : {std::string(), std::string("secret-of-eve")}) {
+        Connection client(port_);
+        Response refused = client.send(http::verb::post, "/v1/decode", frames(3), token);
+        EXPECT_EQ(refused.result_int(), 401);
+        EXPECT_EQ(refused[http::field::www_authenticate], "Bearer");
+        EXPECT_EQ(client.send(http::verb::get, "/v1/devices", "", token).result_int(), 401);
+        EXPECT_THROW(Stream(port_, token), beast::system_error);
+    }
+    EXPECT_EQ(pool_->framesDecoded, 0u);
+}
+
+TEST_F(ServerTest, StreamsOverAWebSocketInOrderWithEventsAndClosesOnBadInput) {
+    start();
+    pool_->concealAt = {7};
+    std::string one = frames(5);
+    std::string two = frames(10);
+    Stream stream(port_);
+    stream.send(one);
+    stream.send(two);
+    stream.send(one);
+    bool text = false;
+    EXPECT_EQ(stream.read(text), speechFor(one, {}));
+    EXPECT_FALSE(text);
+    EXPECT_EQ(stream.read(text), R"({"event":"concealed","frame":7,"lines":["frame 7 lost"]})");
+    EXPECT_TRUE(text);
+    EXPECT_EQ(stream.read(text), speechFor(two, {7}, 5));
+    EXPECT_EQ(stream.read(text), speechFor(one, {}, 15));
+    EXPECT_FALSE(text);
+
+    stream.send(frames(1) + "xyz");
+    websocket::close_reason reason = stream.readClose();
+    EXPECT_EQ(reason.code, 1007);
+    EXPECT_EQ(reason.reason, "the message is 10 bytes, not a whole number of 7-byte VCW frames");
+    EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
+}
+
+TEST_F(ServerTest, ClosesAStreamWhoseDeviceIsGoneAndFreesTheDeviceOfAClientThatLeaves) {
+    start();
+    pool_->goneAt = 12;
+    {
+        Stream stream(port_);
+        stream.send(frames(10));
+        stream.send(frames(10));
+        bool text = false;
+        EXPECT_EQ(stream.read(text).size(), 10u * 320);
+        EXPECT_EQ(stream.read(text).size(), 2u * 320);
+        websocket::close_reason reason = stream.readClose();
+        EXPECT_EQ(reason.code, 4001);
+        EXPECT_EQ(reason.reason, "device gone: the device was unplugged");
+    }
+    pool_->goneAt = UINT64_MAX;
+    pool_->perFrame = std::chrono::milliseconds(20);
+    Stream stream(port_);
+    stream.send(frames(250));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(pool_->devices()[0].state, DeviceState::Busy);
+    beast::get_lowest_layer(stream.ws()).close();
+    EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
+    EXPECT_LT(pool_->framesDecoded, 12u + 250u);
+}
+
+TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndRetryAfter) {
+    options_.queueTimeout = std::chrono::seconds(1);
+    start();
+    Stream holder(port_);  // holds the one device while it is open
+    Connection client(port_);
+    auto begin = std::chrono::steady_clock::now();
+    Response busy = client.send(http::verb::post, "/v1/decode", frames(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
+    EXPECT_EQ(busy.result_int(), 503);
+    EXPECT_EQ(busy[http::field::retry_after], "1");
+    EXPECT_EQ(busy.body(), "no USB-3000 was free within 1 s\n");
+    EXPECT_EQ(pool_->queueLength(), 0u);
+}
+
+TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
+    options_.drainTimeout = std::chrono::seconds(1);
+    start(2);
+    pool_->perFrame = std::chrono::milliseconds(2);
+    Stream stream(port_);
+    std::string vcw = frames(300);
+    Connection decoding(port_);
+    Response finished;
+    std::thread post([&] { finished = decoding.send(http::verb::post, "/v1/decode", vcw); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server_->drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    Connection late(port_);
+    EXPECT_EQ(late.send(http::verb::get, "/readyz", "", "").result_int(), 503);
+    Connection later(port_);
+    Response refused = later.send(http::verb::post, "/v1/decode", frames(1));
+    EXPECT_EQ(refused.result_int(), 503);
+    EXPECT_EQ(refused.body(), "server draining\n");
+
+    // The stream goes on until the drain time-out, then closes with the reason.
+    stream.send(frames(2));
+    bool text = false;
+    EXPECT_EQ(stream.read(text).size(), 2u * 320);
+    websocket::close_reason reason = stream.readClose();
+    EXPECT_EQ(reason.code, 1001);
+    EXPECT_EQ(reason.reason, "server draining");
+
+    post.join();
+    EXPECT_EQ(finished.result_int(), 200);
+    EXPECT_EQ(finished.body().size(), 44u + 300 * 320);
+    EXPECT_EQ(finished["Usb3k-Error"], "");
+    server_->wait();
+}
+
+}  // namespace

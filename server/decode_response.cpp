@@ -211,7 +211,7 @@ void DecodeResponse<Stream>::finish(const std::string& outcome, bool keepAlive) 
     result.outcome = outcome;
     result.keepAlive = keepAlive;
     // The device goes back before the next request is read.
-    lease_.reset();
+    context_.giveBack(std::move(lease_));
     auto done = std::move(done_);
     auto owner = std::move(owner_);
     done(std::move(result));

@@ -134,8 +134,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
             if (path == "/healthz")
                 return reply(healthReply(), false, false);
             if (path == "/readyz")
-                return reply(readyReply(context_), false, false);
-            return reply(metricsReply(context_), false, false);
+                return replyFromPool(readyReply, false);
+            return replyFromPool(metricsReply, false);
         }
         if (path.substr(0, 4) != "/v1/")
             return reply(textReply(404, "no such resource"));
@@ -159,7 +159,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         if (path == "/v1/devices") {
             if (!get)
                 return reply(notAllowed("GET"));
-            return reply(devicesReply(context_));
+            return replyFromPool(devicesReply, true);
         }
         if (path == "/v1/decode") {
             if (request_.method() != http::verb::post)
@@ -217,14 +217,31 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         waitStart_ = std::chrono::steady_clock::now();
         std::weak_ptr<HttpSession> weak = this->shared_from_this();
         auto executor = stream_.get_executor();
-        ticket_ = context_.pool.acquire(
-            serialNumber, log_.tokenName, [weak, executor](LeaseResult result) {
-                net::post(executor, [weak, result = std::move(result)]() mutable {
-                    if (auto self = weak.lock()) {
-                        self->granted(std::move(result));
-                    }
-                });
+        ServerContext* context = &context_;
+        std::string tokenName = log_.tokenName;
+        // Opening a device for a request takes a moment: the pool is asked on a decode thread.
+        // The session lives until its ticket is known; then its queue timer keeps it.
+        context_.workers->post(
+            [self = this->shared_from_this(), weak, executor, context, serialNumber, tokenName] {
+                auto granted = [weak, executor, context](LeaseResult result) {
+                    net::post(executor, [weak, context, result = std::move(result)]() mutable {
+                        if (auto self = weak.lock())
+                            return self->granted(std::move(result));
+                        context->giveBack(std::move(result.lease));
+                    });
+                };
+                DevicePool::Ticket ticket = context->pool.acquire(serialNumber, tokenName, granted);
+                net::post(executor, [self, ticket] { self->ticketed(ticket); });
             });
+    }
+
+    // The pool has the request's ticket: it waits up to the queue time-out.
+    void ticketed(DevicePool::Ticket ticket) {
+        ticket_ = ticket;
+        if (phase_ != Phase::Waiting)
+            return;
+        if (clientGone_ && context_.pool.withdraw(ticket_))
+            return abandonWait();
         queueTimer_.expires_after(context_.options.queueTimeout);
         queueTimer_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
             if (ec || self->phase_ != Phase::Waiting)
@@ -240,14 +257,13 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     void granted(LeaseResult result) {
         if (phase_ != Phase::Waiting)
-            return;  // the lease, if any, goes back here
+            return context_.giveBack(std::move(result.lease));
         queueTimer_.cancel();
         std::chrono::duration<double> waited = std::chrono::steady_clock::now() - waitStart_;
         context_.metrics.observeQueueWait(waited.count());
         if (clientGone_) {
-            phase_ = Phase::Done;
-            log_.write("client gone");
-            return;
+            context_.giveBack(std::move(result.lease));
+            return abandonWait();
         }
         if (!result.lease)
             return reply(refusalReply(result.refusal, serialNumber_, context_));
@@ -313,14 +329,18 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     void clientLeft() {
         clientGone_ = true;
-        if (phase_ == Phase::Waiting && context_.pool.withdraw(ticket_)) {
-            queueTimer_.cancel();
-            phase_ = Phase::Done;
-            active_.reset();
-            log_.write("client gone");
+        if (phase_ == Phase::Waiting && ticket_ != 0 && context_.pool.withdraw(ticket_)) {
+            abandonWait();
         } else if (decode_) {
             decode_->clientGone();
         }
+    }
+
+    void abandonWait() {
+        queueTimer_.cancel();
+        phase_ = Phase::Done;
+        active_.reset();
+        log_.write("client gone");
     }
 
     void nextRequest() {
@@ -330,6 +350,18 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
             return;
         }
         doRead();
+    }
+
+    // An answer that asks the pool, which may open a device for a moment: made on a decode
+    // thread.
+    void replyFromPool(Reply (*make)(ServerContext&), bool logIt) {
+        phase_ = Phase::Replying;
+        context_.workers->post([self = this->shared_from_this(), make, logIt] {
+            Reply answer = make(self->context_);
+            net::post(self->stream_.get_executor(), [self, answer = std::move(answer), logIt] {
+                self->reply(answer, false, logIt);
+            });
+        });
     }
 
     void reply(const Reply& answer, bool closeAfter = false, bool logIt = true) {

@@ -24,6 +24,12 @@ ServerContext::ServerContext(const ServerOptions& options, DevicePool& pool, Ser
       limits(options.maxConnections, options.maxConnectionsPerToken),
       tokens_(std::move(tokens)) {}
 
+void ServerContext::giveBack(std::shared_ptr<DeviceLease> lease) {
+    if (!lease || !workers)
+        return;
+    workers->post([lease]() mutable { lease.reset(); });
+}
+
 std::shared_ptr<const TokenList> ServerContext::tokens() const {
     return std::atomic_load(&tokens_);
 }

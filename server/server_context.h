@@ -51,6 +51,10 @@ class ServerContext {
     ConnectionLimits limits;
     std::unique_ptr<DecodeWorkers> workers = std::make_unique<DecodeWorkers>();
 
+    // Gives a lease back on a decode thread: giving it back may open the device for the next
+    // waiter, which takes a moment.
+    void giveBack(std::shared_ptr<DeviceLease> lease);
+
     // Null for a server without tokens.
     std::shared_ptr<const TokenList> tokens() const;
     void setTokens(std::shared_ptr<const TokenList> tokens);

@@ -36,6 +36,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
           writeTimer_(ws_.get_executor()) {}
 
     ~StreamSession() override {
+        context_.giveBack(std::move(lease_));
         context_.remove(this);
         start_.log.frames = frames_;
         start_.log.write(outcome_);
@@ -287,7 +288,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         if (!lease_)
             return;
         start_.log.concealed = lease_->framesConcealed();
-        lease_.reset();
+        context_.giveBack(std::move(lease_));
     }
 
     void armIdle() {
@@ -317,7 +318,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     ServerContext& context_;
     websocket::stream<Stream> ws_;
     StreamStart start_;
-    std::unique_ptr<DeviceLease> lease_;
+    std::shared_ptr<DeviceLease> lease_;
     net::steady_timer idleTimer_;
     net::steady_timer writeTimer_;
 

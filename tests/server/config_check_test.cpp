@@ -6,19 +6,11 @@
 
 #include "server/server_config.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_certificate.h"
 
 namespace {
 
 using testing::HasSubstr;
-
-// A certificate for CN=usb3k-test, signed by its own new key, made with the openssl command.
-void makeCertificate(const std::string& certificate, const std::string& key) {
-    std::string command =
-        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
-        "-subj /CN=usb3k-test -days 1 -keyout " +
-        key + " -out " + certificate + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-}
 
 TEST(CheckConfig, ReportsWhatWouldBeServedAndEveryProblem) {
     ServerOptions options;

@@ -3,13 +3,22 @@
 // leaves, and the drain. The clients are Beast's.
 #include <gtest/gtest.h>
 
+#include <boost/asio/ssl/host_name_verification.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <fstream>
+#include <iterator>
+
+#include "server/registry_device_pool.h"
 #include "server/server.h"
 #include "server/wav_header.h"
 #include "tests/server/fake_device_pool.h"
+#include "tests/server/temp_folder.h"
+#include "tests/server/test_certificate.h"
+#include "tests/sim_test_support.h"
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -41,25 +50,34 @@ std::string speechFor(const std::string& vcw, const std::set<uint64_t>& conceale
     return pcm;
 }
 
+// One request and its answer, on a plain or TLS connection.
+template <class Stream>
+Response exchange(Stream& stream, beast::flat_buffer& buffer, http::verb verb,
+                  const std::string& target, const std::string& body, const std::string& token) {
+    http::request<http::string_body> request(verb, target, 11);
+    request.set(http::field::host, "localhost");
+    if (!token.empty())
+        request.set(http::field::authorization, "Bearer " + token);
+    request.body() = body;
+    request.prepare_payload();
+    http::write(stream, request);
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(64 * 1024 * 1024);
+    http::read(stream, buffer, parser);
+    return parser.release();
+}
+
+tcp::endpoint loopback(uint16_t port) {
+    return tcp::endpoint(net::ip::make_address("127.0.0.1"), port);
+}
+
 class Connection {
   public:
-    explicit Connection(uint16_t port) {
-        stream_.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
-    }
+    explicit Connection(uint16_t port) { stream_.connect(loopback(port)); }
 
     Response send(http::verb verb, const std::string& target, const std::string& body = "",
                   const std::string& token = TOKEN) {
-        http::request<http::string_body> request(verb, target, 11);
-        request.set(http::field::host, "localhost");
-        if (!token.empty())
-            request.set(http::field::authorization, "Bearer " + token);
-        request.body() = body;
-        request.prepare_payload();
-        http::write(stream_, request);
-        http::response_parser<http::string_body> parser;
-        parser.body_limit(64 * 1024 * 1024);
-        http::read(stream_, buffer_, parser);
-        return parser.release();
+        return exchange(stream_, buffer_, verb, target, body, token);
     }
 
     beast::tcp_stream& stream() { return stream_; }
@@ -110,10 +128,14 @@ class ServerTest : public ::testing::Test {
   protected:
     void start(int devices = 1) {
         pool_ = std::make_unique<FakeDevicePool>(devices);
+        startOn(*pool_);
+    }
+
+    void startOn(DevicePool& pool) {
         options_.tokenFile = "(the test's)";
         auto tokens = std::make_shared<TokenList>(
             std::vector<TokenList::Token>{{"alice", TOKEN}, {"bob", "secret-of-bob"}});
-        server_ = std::make_unique<Server>(options_, *pool_, metrics_, tokens);
+        server_ = std::make_unique<Server>(options_, pool, metrics_, tokens);
         // A socket on a port the system chooses, passed as systemd passes its sockets.
         net::io_context io;
         tcp::acceptor socket(io, tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
@@ -320,6 +342,74 @@ TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
     EXPECT_EQ(finished.body().size(), 44u + 300 * 320);
     EXPECT_EQ(finished["Usb3k-Error"], "");
     server_->wait();
+}
+
+TEST_F(ServerTest, ServesTlsWithACertificateTheClientVerifiesAndRefusesPlainHttpThere) {
+    TempFolder folder;
+    options_.tlsCert = folder.write("server.crt", "");
+    options_.tlsKey = folder.write("server.key", "");
+    makeCertificate(options_.tlsCert, options_.tlsKey);
+    start();
+    Response plain = Connection(port_).send(http::verb::get, "/healthz", "", "");
+    EXPECT_EQ(plain.result_int(), 400);
+    EXPECT_EQ(plain.body(), "this port speaks HTTPS (TLS) only: use https://\n");
+
+    net::io_context io;
+    net::ssl::context trust(net::ssl::context::tls_client);
+    trust.load_verify_file(options_.tlsCert);
+    trust.set_verify_mode(net::ssl::verify_peer);
+    beast::ssl_stream<beast::tcp_stream> tls(io, trust);
+    tls.set_verify_callback(net::ssl::host_name_verification("usb3k-test"));
+    beast::get_lowest_layer(tls).connect(loopback(port_));
+    tls.handshake(net::ssl::stream_base::client);
+    beast::flat_buffer buffer;
+    std::string vcw = frames(30);
+    // Two requests on one connection: the decode's watch for a client that leaves ends cleanly.
+    for (int i = 0; i < 2; ++i) {
+        Response pcm = exchange(tls, buffer, http::verb::post, "/v1/decode?format=pcm", vcw, TOKEN);
+        EXPECT_EQ(pcm.result_int(), 200);
+        EXPECT_EQ(pcm.body(), speechFor(vcw, {}));
+    }
+}
+
+class EndToEndTest : public SimTest {};
+
+// The real server and device pool over the emulator: the sample decoded as the device decodes it.
+TEST_F(EndToEndTest, DecodesTheSampleAsTheEmulatedDeviceDoes) {
+    std::ifstream file(USB3K_SAMPLE_VCW, std::ios::binary);
+    std::vector<uint8_t> vcw((std::istreambuf_iterator<char>(file)), {});
+    ASSERT_EQ(vcw.size(), 500u * 7);
+    ServerOptions options;
+    RegistryDevicePool pool(options);
+    ServerMetrics metrics;
+    Server server(options, pool, metrics, nullptr);
+    net::io_context io;
+    tcp::acceptor socket(io, loopback(0));
+    std::string error;
+    ASSERT_TRUE(server.open({socket.release()}, error)) << error;
+    server.start(2);
+
+    Connection client(server.port());
+    Response wav =
+        client.send(http::verb::post, "/v1/decode", std::string(vcw.begin(), vcw.end()), "");
+    ASSERT_EQ(wav.result_int(), 200);
+    EXPECT_EQ(wav["Usb3k-Frames-Concealed"], "0");
+    std::vector<uint8_t> expected = wavHeader(500 * 320);
+    std::vector<uint8_t> speech = speechForFrames(vcw);
+    // The device sends each sample high byte first; the answer is little-endian.
+    for (std::size_t i = 0; i + 1 < speech.size(); i += 2) std::swap(speech[i], speech[i + 1]);
+    expected.insert(expected.end(), speech.begin(), speech.end());
+    ASSERT_EQ(wav.body().size(), expected.size());
+    for (std::size_t frame = 0; frame < 500; ++frame) {
+        std::size_t at = WAV_HEADER_SIZE + frame * 320;
+        ASSERT_EQ(wav.body().compare(
+                      at, 320, std::string(expected.begin() + at, expected.begin() + at + 320)),
+                  0)
+            << "frame " << frame;
+    }
+    EXPECT_EQ(wav.body().compare(0, WAV_HEADER_SIZE,
+                                 std::string(expected.begin(), expected.begin() + WAV_HEADER_SIZE)),
+              0);
 }
 
 }  // namespace

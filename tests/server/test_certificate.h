@@ -1,0 +1,16 @@
+// A certificate and key that a test makes for the server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+// A certificate for CN=usb3k-test, signed by its own new key, made with the openssl command.
+inline void makeCertificate(const std::string& certificate, const std::string& key) {
+    std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+        "-subj /CN=usb3k-test -days 1 -keyout " +
+        key + " -out " + certificate + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+}

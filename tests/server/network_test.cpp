@@ -9,11 +9,13 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 
 #include "server/registry_device_pool.h"
 #include "server/server.h"
+#include "server/signals.h"
 #include "server/wav_header.h"
 #include "tests/server/fake_device_pool.h"
 #include "tests/server/temp_folder.h"
@@ -295,8 +297,9 @@ TEST_F(ServerTest, ClosesAStreamWhoseDeviceIsGoneAndFreesTheDeviceOfAClientThatL
     EXPECT_LT(pool_->framesDecoded, 12u + 250u);
 }
 
-TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndRetryAfter) {
+TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndClosesAnIdleStream) {
     options_.queueTimeout = std::chrono::seconds(1);
+    options_.idleTimeout = std::chrono::seconds(2);
     start();
     Stream holder(port_);  // holds the one device while it is open
     Connection client(port_);
@@ -307,6 +310,43 @@ TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndRetryAfter) {
     EXPECT_EQ(busy[http::field::retry_after], "1");
     EXPECT_EQ(busy.body(), "no USB-3000 was free within 1 s\n");
     EXPECT_EQ(pool_->queueLength(), 0u);
+
+    websocket::close_reason reason = holder.readClose();
+    EXPECT_EQ(reason.code, 1008);
+    EXPECT_EQ(reason.reason, "idle time-out: no frames for 2 s");
+    EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
+}
+
+TEST_F(ServerTest, ReloadsTheTokenFileOnSighupSoThatATokenIsRevoked) {
+    TempFolder folder;
+    std::string path = folder.write("tokens", "alice:" + TOKEN + "\n");
+    pool_ = std::make_unique<FakeDevicePool>(1);
+    ServerOptions options;
+    options.tokenFile = path;
+    std::string error;
+    std::shared_ptr<const TokenList> tokens = TokenList::load(path, error);
+    ASSERT_TRUE(tokens) << error;
+    Server server(options, *pool_, metrics_, tokens);
+    net::io_context io;
+    tcp::acceptor socket(io, loopback(0));
+    ASSERT_TRUE(server.open({socket.release()}, error)) << error;
+    server.start(1);
+    Signals signals(server);
+
+    EXPECT_EQ(Connection(server.port()).send(http::verb::get, "/v1/devices").result_int(), 200);
+    folder.write("tokens", "# alice is gone\nbob:secret-of-bob\n");
+    std::raise(SIGHUP);
+    // The signal is handled on the signals' own thread: bounded, until alice is refused.
+    unsigned status = 200;
+    for (int i = 0; i < 100 && status == 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        status = Connection(server.port()).send(http::verb::get, "/v1/devices").result_int();
+    }
+    EXPECT_EQ(status, 401u);
+    EXPECT_EQ(Connection(server.port())
+                  .send(http::verb::get, "/v1/devices", "", "secret-of-bob")
+                  .result_int(),
+              200);
 }
 
 TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {

@@ -265,7 +265,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     }
 
     // The connection is gone or closed: nothing more is written, the device goes back.
-    void stop(const std::string& outcome) {
+    void stop(const std::string& outcome, bool abort = false) {
         if (stopped_)
             return;
         stopped_ = true;
@@ -280,8 +280,12 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         } else {
             releaseLease();
         }
-        beast::error_code ignored;
-        beast::get_lowest_layer(ws_).socket().close(ignored);
+        // A client that reads nothing is cut off; otherwise the connection has ended already, or
+        // ends with the teardown of its close handshake.
+        if (abort) {
+            beast::error_code ignored;
+            beast::get_lowest_layer(ws_).socket().close(ignored);
+        }
     }
 
     void releaseLease() {
@@ -311,7 +315,8 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
             if (ec)
                 return;
             self->stop("client read nothing for " +
-                       std::to_string(self->context_.options.writeTimeout.count()) + " s");
+                           std::to_string(self->context_.options.writeTimeout.count()) + " s",
+                       true);
         });
     }
 

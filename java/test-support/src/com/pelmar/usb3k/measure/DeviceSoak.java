@@ -1,0 +1,327 @@
+package com.pelmar.usb3k.measure;
+
+import com.pelmar.usb3k.FrameConcealedListener;
+import com.pelmar.usb3k.FrameNotDecodedException;
+import com.pelmar.usb3k.Usb3kDecoder;
+import com.pelmar.usb3k.Usb3kDevice;
+import com.pelmar.usb3k.Usb3kException;
+import com.pelmar.usb3k.emulator.Emulator;
+import com.pelmar.usb3k.emulator.Fault;
+import com.pelmar.usb3k.emulator.Request;
+import java.io.ByteArrayInputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.time.Duration;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Map;
+import java.util.Set;
+import java.util.SplittableRandom;
+import java.util.TreeMap;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.atomic.LongAdder;
+import java.util.logging.Handler;
+import java.util.logging.LogManager;
+import java.util.logging.LogRecord;
+import java.util.logging.Logger;
+
+/**
+ * A soak of four emulated USB-3000s in real time (paced) and eight threads, two per device, each
+ * opening its device by serial number, decoding streams and calls of random lengths and closing it
+ * again, while a seeded chaos thread unplugs devices (plugged back in after a time or by hand,
+ * some refusing opens for a while, some needing a reset, each at a new location ID) and makes
+ * them hang while listed (until a reset, for a time, or until unplugged). Every delivered block
+ * must be its own frame's speech, or silence the listener heard of; at the end every device must
+ * open by serial number and decode, and no handle may stay open. Prints a table; exits 1 when a
+ * check fails.
+ *
+ * <p>Arguments: [seconds (60)] [seed (drawn, printed)].
+ */
+public final class DeviceSoak {
+    private static final String[] SERIALS = {"SOAK0001", "SOAK0002", "SOAK0003", "SOAK0004"};
+    private static final int THREADS_PER_DEVICE = 2;
+    private static final Duration RECONNECT_TIMEOUT = Duration.ofSeconds(15);
+    /** How long decode(...) is called again for frames it did not decode: the other thread's
+     * session on the device (at most 3 pieces of 300 frames, with their waits) fits in it. */
+    private static final long DECODE_RETRY_NANOS = 60_000_000_000L;
+    private static final long SETTLE_MILLIS = 5000;
+    private static final long JOIN_MILLIS = 90_000;
+
+    /** Counts by name, printed in the order of first use. */
+    private static final Map<String, LongAdder> COUNTS = new ConcurrentHashMap<>();
+    private static final List<String> ORDER = new ArrayList<>();
+
+    private DeviceSoak() {}
+
+    static void add(String name, long n) {
+        COUNTS.computeIfAbsent(name, k -> {
+            synchronized (ORDER) {
+                ORDER.add(k);
+            }
+            return new LongAdder();
+        }).add(n);
+    }
+
+    static long count(String name) {
+        LongAdder adder = COUNTS.get(name);
+        return adder == null ? 0 : adder.sum();
+    }
+
+    public static void main(String[] args) throws Exception {
+        long seconds = args.length > 0 ? Long.parseLong(args[0]) : 60;
+        long seed = args.length > 1 ? Long.parseLong(args[1]) : System.nanoTime() & 0xFFFFFF;
+        System.out.printf("soak: %d devices, %d threads (%d per device, open(serial)), %d s,"
+                        + " seed %d (repeat: scripts/soak-devices %d %d)%n", SERIALS.length,
+                SERIALS.length * THREADS_PER_DEVICE, THREADS_PER_DEVICE, seconds, seed, seconds,
+                seed);
+        countLibraryLines();
+        Emulator.reset();
+        Emulator.clearDevices();
+        Emulator.recordTranscript(false);
+        Emulator.setRemovedHandleStatus(4);
+        for (String serial : SERIALS) {
+            Emulator.addUsb3000(serial);
+        }
+        // What a re-plug brings, by device: opens refused for a moment (three, or 25: longer than
+        // a reopen's 2 s of tries), a reset needed before speech, or both; the last plain.
+        Emulator.refuseOpensAfterReplug(SERIALS[0], 3, 3);
+        Emulator.needsResetAfterReplug(SERIALS[1], true);
+        Emulator.refuseOpensAfterReplug(SERIALS[2], 25, 2);
+        Emulator.needsResetAfterReplug(SERIALS[2], true);
+        Emulator.setPaced(true);
+
+        long deadline = System.nanoTime() + seconds * 1_000_000_000L;
+        List<Thread> workers = new ArrayList<>();
+        for (int i = 0; i < SERIALS.length * THREADS_PER_DEVICE; i++) {
+            Worker worker = new Worker(SERIALS[i / THREADS_PER_DEVICE], seed * 31 + i, deadline);
+            Thread thread = new Thread(worker, "soak-" + i);
+            thread.setUncaughtExceptionHandler((t, e) -> {
+                add("crashes", 1);
+                e.printStackTrace();
+            });
+            workers.add(thread);
+            thread.start();
+        }
+        Chaos chaos = new Chaos(SERIALS, new SplittableRandom(seed),
+                deadline - SETTLE_MILLIS * 1_000_000L);
+        chaos.run();
+        long joinBy = System.nanoTime() + JOIN_MILLIS * 1_000_000L;
+        for (Thread thread : workers) {
+            thread.join(Math.max(1, (joinBy - System.nanoTime()) / 1_000_000L));
+            if (thread.isAlive()) {
+                add("threads still running after the end", 1);
+            }
+        }
+        boolean good = finalCheck() & report();
+        System.out.println(good ? "PASS" : "FAIL");
+        System.exit(good ? 0 : 1);
+    }
+
+    /** Counts the library's lines by kind; nothing reaches the console (thousands of them). */
+    private static void countLibraryLines() {
+        LogManager.getLogManager().reset();
+        Logger logger = Logger.getLogger("com.pelmar.usb3k");
+        logger.addHandler(new Handler() {
+            @Override
+            public void publish(LogRecord record) {
+                String line = record.getMessage();
+                if (line.endsWith(": reset")) {
+                    add("resets of a device that answered nothing", 1);
+                } else if (line.endsWith("reset failed")) {
+                    add("resets that failed", 1);
+                } else if (line.contains("is attached again and ready")) {
+                    add("reopened after a re-plug", 1);
+                }
+            }
+
+            @Override
+            public void flush() {}
+
+            @Override
+            public void close() {}
+        });
+    }
+
+    /** Every device opens by serial number and decodes, all are usable and no handle is open. */
+    private static boolean finalCheck() throws Exception {
+        boolean good = true;
+        long listedBy = System.nanoTime() + 10_000_000_000L;
+        for (String serial : SERIALS) {
+            while (Emulator.locationId(serial) == 0 && System.nanoTime() < listedBy) {
+                Thread.sleep(50);
+            }
+        }
+        SplittableRandom random = new SplittableRandom(1);
+        for (String serial : SERIALS) {
+            byte[] vcw = Blocks.frames(50, random);
+            byte[] pcm = new byte[50 * Blocks.SPEECH];
+            String result;
+            try (Usb3kDecoder decoder = Usb3kDecoder.open(serial)) {
+                int decoded = decoder.decode(vcw, 0, pcm, 0);
+                int own = 0;
+                for (int f = 0; f < decoded; f++) {
+                    own += Blocks.own(vcw, f, pcm, 0) ? 1 : 0;
+                }
+                result = own == 50 ? "ok" : own + " of 50 frames decoded";
+            } catch (Usb3kException e) {
+                result = e.toString();
+            }
+            System.out.printf("at the end, %s (location 0x%x): open(serial) and 50 frames: %s%n",
+                    serial, Emulator.locationId(serial), result);
+            good &= result.equals("ok");
+        }
+        for (Usb3kDevice device : Usb3kDecoder.devices()) {
+            good &= device.usable();
+            if (!device.usable()) {
+                System.out.println("at the end, not usable: " + device);
+            }
+        }
+        good &= Usb3kDecoder.devices().size() == SERIALS.length;
+        int handles = Emulator.openHandles();
+        System.out.println("at the end, open handles: " + handles);
+        return good && handles == 0;
+    }
+
+    private static boolean report() {
+        long unplugs = count("unplugs");
+        long lost = count("frames concealed") + count("frames not delivered");
+        System.out.println("| figure | value |");
+        System.out.println("|---|---|");
+        List<String> names;
+        synchronized (ORDER) {
+            names = new ArrayList<>(ORDER);
+        }
+        Map<String, Long> sorted = new TreeMap<>();
+        for (String name : names) {
+            sorted.put(name, count(name));
+        }
+        System.out.printf("| frames delivered | %d |%n", count("frames delivered"));
+        sorted.remove("frames delivered");
+        for (Map.Entry<String, Long> entry : sorted.entrySet()) {
+            System.out.printf("| %s | %d |%n", entry.getKey(), entry.getValue());
+        }
+        System.out.printf("| frames lost (concealed or not delivered) per unplug | %.2f |%n",
+                unplugs == 0 ? 0.0 : (double) lost / unplugs);
+        return count("wrong blocks") == 0 && count("crashes") == 0
+                && count("threads still running after the end") == 0;
+    }
+
+    /** Two of these per device: sessions of open(serial), streams and decode calls, close. */
+    private record Worker(String serial, long seed, long deadline) implements Runnable {
+        @Override
+        public void run() {
+            SplittableRandom random = new SplittableRandom(seed);
+            while (System.nanoTime() < deadline) {
+                try (Usb3kDecoder decoder = open(random)) {
+                    if (decoder == null) {
+                        continue;
+                    }
+                    decoder.setReconnectTimeout(RECONNECT_TIMEOUT);
+                    for (int n = random.nextInt(1, 4); n > 0; n--) {
+                        byte[] vcw = Blocks.frames(random.nextInt(1, 300), random);
+                        if (random.nextBoolean()) {
+                            stream(decoder, vcw, random.nextInt(1, 251));
+                        } else {
+                            decodeCalls(decoder, vcw);
+                        }
+                    }
+                } catch (IOException | InterruptedException e) {
+                    add("crashes", 1);
+                    e.printStackTrace();
+                }
+                pause(random.nextInt(0, 200));
+            }
+        }
+
+        /** Opens the device, trying again while it is held, away or not ready; null at the end. */
+        private Usb3kDecoder open(SplittableRandom random) {
+            while (System.nanoTime() < deadline) {
+                try {
+                    Usb3kDecoder decoder = Usb3kDecoder.open(serial);
+                    add("opens", 1);
+                    return decoder;
+                } catch (Usb3kException e) {
+                    add("opens refused, " + e.reason(), 1);
+                    pause(random.nextInt(10, 100));
+                }
+            }
+            return null;
+        }
+
+        private void stream(Usb3kDecoder decoder, byte[] vcw, int framesPerRead)
+                throws IOException {
+            Set<Long> concealed = new HashSet<>();
+            FrameConcealedListener listener = new FrameConcealedListener() {
+                @Override
+                public void frameConcealed(long frame, List<String> lines) {
+                    concealed.add(frame);
+                }
+
+                @Override
+                public void deviceAway(String serial, long frame) {
+                    add("streams that waited for their device", 1);
+                }
+            };
+            byte[] pcm = new byte[vcw.length / Blocks.FRAME * Blocks.SPEECH];
+            int read = 0;
+            try (InputStream speech = decoder.audioStream(new ByteArrayInputStream(vcw),
+                    vcw.length, framesPerRead, null, listener)) {
+                for (int count; read < pcm.length
+                        && (count = speech.read(pcm, read, pcm.length - read)) > 0; ) {
+                    read += count;
+                }
+            } catch (FrameNotDecodedException e) {
+                add("streams ended, " + e.reason(), 1);
+                System.out.println(serial + ": " + e);
+            }
+            check(vcw, pcm, read / Blocks.SPEECH, concealed);
+        }
+
+        /** decode(...) over the frames, called again after a short count until all are decoded. */
+        private void decodeCalls(Usb3kDecoder decoder, byte[] vcw) throws InterruptedException {
+            int frames = vcw.length / Blocks.FRAME;
+            byte[] pcm = new byte[frames * Blocks.SPEECH];
+            int done = 0;
+            long giveUp = System.nanoTime() + DECODE_RETRY_NANOS;
+            while (done < frames && System.nanoTime() < giveUp) {
+                int decoded = decoder.decode(vcw, done * Blocks.FRAME, frames - done, pcm,
+                        done * Blocks.SPEECH);
+                for (int f = done + decoded; f < frames; f++) {
+                    if (!Blocks.silent(pcm, f, 0)) {
+                        add("wrong blocks", 1);
+                        System.out.println(serial + ": block " + f + " past the count not zero");
+                    }
+                }
+                done += decoded;
+                if (done < frames) {
+                    add("decode calls short", 1);
+                    Thread.sleep(100);
+                }
+            }
+            check(vcw, pcm, done, Set.of());
+        }
+
+        private void check(byte[] vcw, byte[] pcm, int delivered, Set<Long> concealed) {
+            int frames = vcw.length / Blocks.FRAME;
+            add("frames delivered", delivered);
+            add("frames not delivered", frames - delivered);
+            for (int f = 0; f < delivered; f++) {
+                if (concealed.contains((long) f) && Blocks.silent(pcm, f, 0)) {
+                    add("frames concealed", 1);
+                } else if (!Blocks.own(vcw, f, pcm, 0)) {
+                    add("wrong blocks", 1);
+                    System.out.println(serial + ": block " + f + " is not its frame's speech");
+                }
+            }
+        }
+    }
+
+    static void pause(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+}

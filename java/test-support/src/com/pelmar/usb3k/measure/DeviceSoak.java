@@ -6,20 +6,16 @@ import com.pelmar.usb3k.Usb3kDecoder;
 import com.pelmar.usb3k.Usb3kDevice;
 import com.pelmar.usb3k.Usb3kException;
 import com.pelmar.usb3k.emulator.Emulator;
-import com.pelmar.usb3k.emulator.Fault;
-import com.pelmar.usb3k.emulator.Request;
 import java.io.ByteArrayInputStream;
 import java.io.IOException;
 import java.io.InputStream;
-import java.time.Duration;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
 import java.util.SplittableRandom;
-import java.util.TreeMap;
-import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.ConcurrentSkipListMap;
 import java.util.concurrent.atomic.LongAdder;
 import java.util.logging.Handler;
 import java.util.logging.LogManager;
@@ -41,26 +37,21 @@ import java.util.logging.Logger;
 public final class DeviceSoak {
     private static final String[] SERIALS = {"SOAK0001", "SOAK0002", "SOAK0003", "SOAK0004"};
     private static final int THREADS_PER_DEVICE = 2;
-    private static final Duration RECONNECT_TIMEOUT = Duration.ofSeconds(15);
-    /** How long decode(...) is called again for frames it did not decode: the other thread's
-     * session on the device (at most 3 pieces of 300 frames, with their waits) fits in it. */
+    /**
+     * How long decode(...) is called again for frames it did not decode: the other thread's session
+     * on the device (at most 3 pieces of 300 frames, with their waits) fits in it.
+     */
     private static final long DECODE_RETRY_NANOS = 60_000_000_000L;
     private static final long SETTLE_MILLIS = 5000;
     private static final long JOIN_MILLIS = 90_000;
 
-    /** Counts by name, printed in the order of first use. */
-    private static final Map<String, LongAdder> COUNTS = new ConcurrentHashMap<>();
-    private static final List<String> ORDER = new ArrayList<>();
+    /** Counts by name, printed in the order of their names. */
+    private static final Map<String, LongAdder> COUNTS = new ConcurrentSkipListMap<>();
 
     private DeviceSoak() {}
 
     static void add(String name, long n) {
-        COUNTS.computeIfAbsent(name, k -> {
-            synchronized (ORDER) {
-                ORDER.add(k);
-            }
-            return new LongAdder();
-        }).add(n);
+        COUNTS.computeIfAbsent(name, k -> new LongAdder()).add(n);
     }
 
     static long count(String name) {
@@ -76,6 +67,9 @@ public final class DeviceSoak {
                 SERIALS.length * THREADS_PER_DEVICE, THREADS_PER_DEVICE, seconds, seed, seconds,
                 seed);
         countLibraryLines();
+        for (String name : List.of("crashes", "wrong blocks", "unplugs", "frames concealed")) {
+            add(name, 0);
+        }
         Emulator.reset();
         Emulator.clearDevices();
         Emulator.recordTranscript(false);
@@ -188,19 +182,7 @@ public final class DeviceSoak {
         long lost = count("frames concealed") + count("frames not delivered");
         System.out.println("| figure | value |");
         System.out.println("|---|---|");
-        List<String> names;
-        synchronized (ORDER) {
-            names = new ArrayList<>(ORDER);
-        }
-        Map<String, Long> sorted = new TreeMap<>();
-        for (String name : names) {
-            sorted.put(name, count(name));
-        }
-        System.out.printf("| frames delivered | %d |%n", count("frames delivered"));
-        sorted.remove("frames delivered");
-        for (Map.Entry<String, Long> entry : sorted.entrySet()) {
-            System.out.printf("| %s | %d |%n", entry.getKey(), entry.getValue());
-        }
+        COUNTS.forEach((name, value) -> System.out.printf("| %s | %d |%n", name, value.sum()));
         System.out.printf("| frames lost (concealed or not delivered) per unplug | %.2f |%n",
                 unplugs == 0 ? 0.0 : (double) lost / unplugs);
         return count("wrong blocks") == 0 && count("crashes") == 0
@@ -217,7 +199,6 @@ public final class DeviceSoak {
                     if (decoder == null) {
                         continue;
                     }
-                    decoder.setReconnectTimeout(RECONNECT_TIMEOUT);
                     for (int n = random.nextInt(1, 4); n > 0; n--) {
                         byte[] vcw = Blocks.frames(random.nextInt(1, 300), random);
                         if (random.nextBoolean()) {
@@ -230,7 +211,9 @@ public final class DeviceSoak {
                     add("crashes", 1);
                     e.printStackTrace();
                 }
-                pause(random.nextInt(0, 200));
+                // Long enough for a stream of the other thread that waits for the device while
+                // this one held it (it tries once a second) to get it back.
+                pause(random.nextInt(200, 1200));
             }
         }
 
@@ -273,6 +256,8 @@ public final class DeviceSoak {
                 }
             } catch (FrameNotDecodedException e) {
                 add("streams ended, " + e.reason(), 1);
+                add("frames not delivered, stream ended " + e.reason(),
+                        vcw.length / Blocks.FRAME - read / Blocks.SPEECH);
                 System.out.println(serial + ": " + e);
             }
             check(vcw, pcm, read / Blocks.SPEECH, concealed);
@@ -299,6 +284,7 @@ public final class DeviceSoak {
                     Thread.sleep(100);
                 }
             }
+            add("frames not delivered, decode(...) given up", frames - done);
             check(vcw, pcm, done, Set.of());
         }
 

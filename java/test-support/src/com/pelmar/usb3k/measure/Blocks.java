@@ -18,7 +18,7 @@ final class Blocks {
         return vcw;
     }
 
-    /** Whether block {@code frame} of pcm (from pcmOffset) is the emulator's speech for that frame. */
+    /** Whether block {@code frame} of pcm (from pcmOffset) is the emulator's speech for it. */
     static boolean own(byte[] vcw, int frame, byte[] pcm, int pcmOffset) {
         byte[] expected = Emulator.decodedSpeech(vcw, frame * FRAME);
         int from = pcmOffset + frame * SPEECH;

@@ -22,7 +22,8 @@ import java.util.SplittableRandom;
 public final class MeasureUnplug {
     private MeasureUnplug() {}
 
-    private record Run(long frames, int wrong, long concealed, double seconds, List<String> heard) {}
+    private record Run(
+            long frames, int wrong, long concealed, double seconds, List<String> heard) {}
 
     public static void main(String[] args) throws Exception {
         int frames = args.length > 0 ? Integer.parseInt(args[0]) : 3000;

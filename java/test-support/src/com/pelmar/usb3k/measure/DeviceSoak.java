@@ -45,6 +45,9 @@ public final class DeviceSoak {
     /** The library's last line on this thread: logged on the thread that made the call. */
     private static final ThreadLocal<String> LAST_LINE = ThreadLocal.withInitial(() -> "");
 
+    /** Held here: the log manager keeps loggers only while someone else does. */
+    private static final Logger LIBRARY_LOGGER = Logger.getLogger("com.pelmar.usb3k");
+
     /** Counts by name, printed in the order of their names. */
     private static final Map<String, LongAdder> COUNTS = new ConcurrentSkipListMap<>();
 
@@ -115,8 +118,7 @@ public final class DeviceSoak {
     /** Counts the library's lines by kind; nothing reaches the console (thousands of them). */
     private static void countLibraryLines() {
         LogManager.getLogManager().reset();
-        Logger logger = Logger.getLogger("com.pelmar.usb3k");
-        logger.addHandler(new Handler() {
+        LIBRARY_LOGGER.addHandler(new Handler() {
             @Override
             public void publish(LogRecord record) {
                 String line = record.getMessage();

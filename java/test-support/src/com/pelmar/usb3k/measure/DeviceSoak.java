@@ -155,9 +155,16 @@ public final class DeviceSoak {
             byte[] pcm = new byte[50 * Blocks.SPEECH];
             String result;
             // A device plugged back in just before the end may refuse opens for a while (25
-            // times, one an open, on one of them), as while the system binds its driver.
-            for (int refused = 0; refused < 50 && !opens(serial); refused++) {
-                Thread.sleep(100);
+            // times, one an open, on one of them), as while the system binds its driver; one that
+            // hung just before the end is unplugged and plugged in again after 5 silent opens.
+            int[] silent = {0};
+            Usb3kDecoder opened = null;
+            for (int refused = 0; refused < 50 && opened == null; refused++) {
+                opened = tryOpen(serial, silent);
+                Thread.sleep(opened == null ? 100 : 0);
+            }
+            if (opened != null) {
+                opened.close();
             }
             try (Usb3kDecoder decoder = Usb3kDecoder.open(serial)) {
                 int decoded = decoder.decode(vcw, 0, pcm, 0);
@@ -185,12 +192,28 @@ public final class DeviceSoak {
         return good && handles == 0;
     }
 
-    private static boolean opens(String serial) {
+    /**
+     * Opens the device, or null. A device attached that answers nothing to the open's questions
+     * (hung until a reset, which an open does not send before it identifies the device) gets,
+     * after 5 such opens in a row, what the open's fix says: unplugged and plugged in again.
+     */
+    static Usb3kDecoder tryOpen(String serial, int[] silentOpens) {
         try {
-            Usb3kDecoder.open(serial).close();
-            return true;
+            Usb3kDecoder decoder = Usb3kDecoder.open(serial);
+            add("opens", 1);
+            return decoder;
         } catch (Usb3kException e) {
-            return false;
+            add("opens refused, " + e.reason(), 1);
+            boolean silent = e.reason() == Usb3kException.Reason.NOT_READY
+                    && String.join("\n", e.lines()).contains("did not receive");
+            silentOpens[0] = silent ? silentOpens[0] + 1 : 0;
+            if (silentOpens[0] >= 5 && Emulator.detach(serial)) {
+                add("re-plugged by hand after 5 opens found it silent", 1);
+                pause(500);
+                Emulator.reattach(serial);
+                silentOpens[0] = 0;
+            }
+            return null;
         }
     }
 
@@ -250,15 +273,13 @@ public final class DeviceSoak {
 
         /** Opens the device, trying again while it is held, away or not ready; null at the end. */
         private Usb3kDecoder open(SplittableRandom random) {
+            int[] silent = {0};
             while (System.nanoTime() < deadline) {
-                try {
-                    Usb3kDecoder decoder = Usb3kDecoder.open(serial);
-                    add("opens", 1);
+                Usb3kDecoder decoder = tryOpen(serial, silent);
+                if (decoder != null) {
                     return decoder;
-                } catch (Usb3kException e) {
-                    add("opens refused, " + e.reason(), 1);
-                    pause(random.nextInt(10, 100));
                 }
+                pause(random.nextInt(10, 100));
             }
             return null;
         }

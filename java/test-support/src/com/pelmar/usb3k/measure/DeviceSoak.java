@@ -265,9 +265,10 @@ public final class DeviceSoak {
                     add("crashes", 1);
                     e.printStackTrace();
                 }
-                // Long enough for a stream of the other thread that waits for the device while
-                // this one held it (it tries once a second) to get it back.
-                pause(random.nextInt(200, 1200));
+                // Longer than the second in which a stream of the other thread, waiting for the
+                // device that this one held, tries it again: else this thread, reopening at
+                // once, could keep the device from it past its reconnect time-out.
+                pause(random.nextInt(1000, 2000));
             }
         }
 

@@ -158,6 +158,11 @@ JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_setTiming(JNIEnv*
     sim_set_timing(on ? 1 : 0);
 }
 
+JNIEXPORT void JNICALL Java_com_pelmar_usb3k_emulator_Emulator_setPaced(JNIEnv*, jclass,
+                                                                        jboolean on) {
+    sim_set_paced(on ? 1 : 0);
+}
+
 JNIEXPORT jboolean JNICALL Java_com_pelmar_usb3k_emulator_Emulator_nativeDetach(JNIEnv* env, jclass,
                                                                                 jbyteArray serial) {
     CText serialText(env, serial);

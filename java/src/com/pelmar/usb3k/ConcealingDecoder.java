@@ -23,6 +23,12 @@ final class ConcealingDecoder {
     /** How often a stream whose device is gone looks for it again. */
     static final Duration RECONNECT_POLL = Duration.ofMillis(100);
 
+    /**
+     * How often a stream whose device came back held by another decoder or the bridge tries it
+     * again: each try writes the line that says who holds it.
+     */
+    static final Duration IN_USE_POLL = Duration.ofSeconds(1);
+
     private final Usb3kDecoder decoder;
     private final FrameConcealedListener listener;
     /** Index in the stream of the next frame to decode. */
@@ -63,10 +69,12 @@ final class ConcealingDecoder {
                 continue;
             }
             Recovery recovery =
-                    attempt.result().failure() == Usb3kNative.DEVICE_GONE
-                                    && !decoder.reconnectTimeout().isZero()
+                    away(attempt.result()) && waits()
                             ? awaitDevice(vcw, done, pcm, attempt.result())
                             : recover(vcw, done, pcm, attempt.result());
+            if (recovery.awayAgain() != null) {
+                recovery = awaitDevice(vcw, done, pcm, recovery.awayAgain());
+            }
             if (recovery.delivered()) {
                 done++;
                 nextFrame++;
@@ -89,18 +97,36 @@ final class ConcealingDecoder {
 
     /**
      * What became of a failed frame: whether its block (speech or silence) is delivered, and the
-     * failure that ends the stream, if any.
+     * failure that ends the stream, if any; or, in awayAgain, that the device left while the frame
+     * was sent once more, and the stream waits for it.
      */
-    private record Recovery(boolean delivered, IOException failure) {}
+    private record Recovery(boolean delivered, IOException failure, NativeResult awayAgain) {
+        Recovery(boolean delivered, IOException failure) {
+            this(delivered, failure, null);
+        }
+    }
+
+    /**
+     * Whether a failure puts the device out of this decoder's reach: unplugged, or taken by another
+     * decoder or the bridge while it was away.
+     */
+    private static boolean away(NativeResult result) {
+        return result.failure() == Usb3kNative.DEVICE_GONE
+                || result.failure() == Usb3kNative.IN_USE;
+    }
+
+    private boolean waits() {
+        return !decoder.reconnectTimeout().isZero();
+    }
 
     /**
      * The frame at {@code frame} failed once: sends it again, or conceals it. A frame whose device
-     * is no longer attached is neither: the stream ends before it.
+     * is out of reach is neither: the stream waits for the device when it may, or ends before it.
      */
     private Recovery recover(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
         List<String> lines = new ArrayList<>(first.lines());
         NativeResult last = first;
-        if (first.failure() != Usb3kNative.DEVICE_GONE) {
+        if (!away(first)) {
             Usb3kDecoder.Attempt again = decodeAt(vcw, frame, 1, pcm);
             if (again.decoded() == 1) {
                 first.log(LibraryLog.PASSED);
@@ -111,17 +137,21 @@ final class ConcealingDecoder {
             }
             last = again.result();
             lines.addAll(last.lines());
+            if (away(last) && waits()) {
+                first.log(LibraryLog.FAILED);
+                return new Recovery(false, null, last);
+            }
         }
         first.log(LibraryLog.FAILED);
         if (last != first) {
             last.log(LibraryLog.FAILED);
         }
-        if (last.failure() == Usb3kNative.DEVICE_GONE) {
+        if (away(last)) {
             return new Recovery(
                     false,
                     new FrameNotDecodedException(
                             nextFrame,
-                            Usb3kException.Reason.DEVICE_GONE,
+                            last.reason(),
                             last.message()
                                     + ": frame "
                                     + (nextFrame + 1)
@@ -166,9 +196,11 @@ final class ConcealingDecoder {
     }
 
     /**
-     * The frame at {@code frame} failed because the device is gone: sends it again every {@link
-     * #RECONNECT_POLL} (the library reopens the device once D2XX lists it) until it is decoded, the
-     * reconnect time-out has passed or the device is back but fails the frame.
+     * The frame at {@code frame} failed because the device is out of reach: sends it again every
+     * {@link #RECONNECT_POLL} once D2XX lists the device (the library reopens it), every {@link
+     * #IN_USE_POLL} while another decoder or the bridge holds it, until it is decoded, the
+     * reconnect time-out has passed or the device is back but fails the frame. A device that
+     * leaves again while that frame is sent once more is waited for anew.
      */
     private Recovery awaitDevice(byte[] vcw, int frame, byte[] pcm, NativeResult first) {
         first.log(LibraryLog.FAILED);
@@ -181,7 +213,8 @@ final class ConcealingDecoder {
         NativeResult last = first;
         while (System.nanoTime() - deadline < 0) {
             try {
-                Thread.sleep(RECONNECT_POLL.toMillis());
+                boolean held = last.failure() == Usb3kNative.IN_USE;
+                Thread.sleep((held ? IN_USE_POLL : RECONNECT_POLL).toMillis());
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
                 return new Recovery(false, interrupted(frame));
@@ -201,18 +234,36 @@ final class ConcealingDecoder {
                 }
                 return new Recovery(true, null);
             }
-            int failure = last.failure();
-            if (failure != Usb3kNative.DEVICE_GONE && failure != Usb3kNative.NOT_READY) {
-                if (listener != null) {
-                    listener.deviceBack(serial, nextFrame);
-                }
-                return recover(vcw, frame, pcm, last);
+            if (away(last) || last.failure() == Usb3kNative.NOT_READY) {
+                continue;
             }
+            if (listener != null) {
+                listener.deviceBack(serial, nextFrame);
+            }
+            Recovery recovery = recover(vcw, frame, pcm, last);
+            if (recovery.awayAgain() == null) {
+                return recovery;
+            }
+            first = recovery.awayAgain();
+            first.log(LibraryLog.FAILED);
+            last = first;
+            if (listener != null) {
+                listener.deviceAway(serial, nextFrame);
+            }
+            deadline = System.nanoTime() + timeout.toNanos();
         }
         last.log(LibraryLog.FAILED);
         List<String> lines = new ArrayList<>(first.lines());
         if (last != first) {
             lines.addAll(last.lines());
+        }
+        String frameText = ": frame " + (nextFrame + 1) + " of the VCW stream not decoded";
+        if (last.failure() == Usb3kNative.IN_USE) {
+            return new Recovery(false, new FrameNotDecodedException(nextFrame,
+                    Usb3kException.Reason.IN_USE,
+                    last.message() + " since it came back (waited "
+                            + Usb3kDecoder.describe(timeout) + ")" + frameText,
+                    lines, last.fix()));
         }
         return new Recovery(
                 false,
@@ -223,9 +274,8 @@ final class ConcealingDecoder {
                                 + serial
                                 + " was not attached again within "
                                 + Usb3kDecoder.describe(timeout)
-                                + " (check its cable and its USB hub): frame "
-                                + (nextFrame + 1)
-                                + " of the VCW stream not decoded",
+                                + " (check its cable and its USB hub)"
+                                + frameText,
                         lines,
                         first.fix()));
     }

@@ -19,8 +19,9 @@ public interface FrameConcealedListener {
     void frameConcealed(long frameIndex, List<String> lines);
 
     /**
-     * Called on the thread reading the stream when the device is no longer attached, before the
-     * stream starts waiting for it. Does nothing unless overridden.
+     * Called on the thread reading the stream when the device is no longer attached (or came back
+     * held by another decoder or the bridge), before the stream starts waiting for it. Does
+     * nothing unless overridden.
      *
      * @param serialNumber the device's serial number
      * @param frameIndex the index of the frame that failed, which is decoded again once the

@@ -14,6 +14,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
 
 import com.pelmar.base.audio.codec.test.StandardError;
 import com.pelmar.usb3k.emulator.Emulator;
@@ -433,5 +434,48 @@ class AudioStreamTest {
         assertEquals(null, thrown[0]);
         assertEquals(List.of("away EMU30001 50", "back 50"), heard, "and nothing concealed");
         assertArrayEquals(expectedSpeechOfAll(vcw, 0), samplesOfWav(Files.readAllBytes(wav)));
+    }
+
+    @ParameterizedTest(name = "taken by another decoder when back: {0}")
+    @ValueSource(booleans = {true, false})
+    void aStreamWaitsForItsDeviceHeldByAnotherOrLeavingAsAFrameIsSentAgain(boolean taken) {
+        // Frame 51 fails as the device leaves, or on a live link that it leaves as it is resent.
+        Emulator.setRemovedHandleStatus(4);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 51,
+                taken ? Fault.UNPLUGGED : Fault.NO_ANSWER, 0);
+        Emulator.faultAnswer(DEFAULT_SERIAL, Request.CHANNEL, 52, Fault.UNPLUGGED, 0);
+        Thread[] closer = {new Thread(() -> {})};
+        FrameConcealedListener listener = new FrameConcealedListener() {
+            public void frameConcealed(long frame, List<String> why) { fail("concealed " + frame); }
+            public void deviceAway(String serial, long frame) {
+                Emulator.clearFaults(); // its request counts start again once it is back
+                assertTrue(Emulator.reattach(serial));
+                if (taken) { // another decoder opens it at once and keeps it for a while
+                    Usb3kDecoder other = assertDoesNotThrow(() -> Usb3kDecoder.open(serial));
+                    closer[0] = new Thread(() -> {
+                        assertDoesNotThrow(() -> Thread.sleep(300));
+                        other.close();
+                    });
+                    closer[0].start();
+                }
+            }
+        };
+        byte[] vcw = frames(100, 32);
+        byte[][] speech = {null};
+        Usb3kDecoder decoder = openQuietly();
+        List<String> lines = StandardError.capture(() -> {
+            try (decoder; AudioInputStream stream = decoder.audioStream(
+                         new ByteArrayInputStream(vcw), vcw.length, 250, null, listener)) {
+                speech[0] = stream.readAllBytes();
+            } catch (IOException e) {
+                throw new AssertionError(e);
+            } finally {
+                assertDoesNotThrow(() -> closer[0].join());
+            }
+        });
+        assertArrayEquals(expectedSpeechOfAll(vcw, 0), speech[0]);
+        assertEquals(taken, lines.contains(
+                "Usb3kDecoder::decode - USB-3000 EMU30001 is in use by a decoder"));
+        assertEquals(0, Emulator.openHandles());
     }
 }

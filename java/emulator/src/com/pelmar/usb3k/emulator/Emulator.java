@@ -437,6 +437,16 @@ public final class Emulator {
      */
     public static native void setTiming(boolean on);
 
+    /**
+     * Turns the timing model on in real time, or off: every D2XX call takes as long as it would
+     * take on a real device and line (about 76 frames a second), and planned unplugs and re-plugs
+     * happen after real time, for measurements and soaks of an application's own timing. Off
+     * after {@link #reset()}; turning it off turns the timing model off too.
+     *
+     * @param on whether the emulator runs in real time
+     */
+    public static native void setPaced(boolean on);
+
     private static long checkMillis(long millis) {
         if (millis < 0 || millis > Long.MAX_VALUE / 1000) {
             throw new IllegalArgumentException("milliseconds out of range: " + millis);

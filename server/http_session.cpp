@@ -148,9 +148,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         }
         if (!context_.limits.claimForToken(*slot_, log_.tokenName)) {
             return reply(
-                textReply(429, "this token holds " +
-                                   std::to_string(context_.options.maxConnectionsPerToken) +
-                                   " connections already"),
+                textReply(429, "this token's connections are at their limit (" +
+                                   std::to_string(context_.options.maxConnectionsPerToken) + ")"),
                 true);
         }
         if (context_.draining()) {

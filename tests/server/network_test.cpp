@@ -335,6 +335,28 @@ TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndClosesAnIdleStream
     EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
 }
 
+TEST_F(ServerTest, LimitsConnectionsInAllAndPerToken) {
+    options_.maxConnections = 2;
+    options_.maxConnectionsPerToken = 1;
+    start();
+    Stream holder(port_);
+    auto other = std::make_unique<Connection>(port_);
+    EXPECT_EQ(other->send(http::verb::get, "/v1/devices", "", "secret-of-bob").result_int(), 200);
+    EXPECT_THROW(Connection(port_).send(http::verb::get, "/healthz", "", ""), beast::system_error);
+    other.reset();
+    // Bounded, until the server has seen the other connection close.
+    Response refused;
+    for (int i = 0; i < 100 && refused.result_int() != 429; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        try {
+            refused = Connection(port_).send(http::verb::get, "/v1/devices");
+        } catch (const beast::system_error&) {
+        }
+    }
+    EXPECT_EQ(refused.result_int(), 429);
+    EXPECT_EQ(refused.body(), "this token's connections are at their limit (1)\n");
+}
+
 TEST_F(ServerTest, ReloadsTheTokenFileOnSighupSoThatATokenIsRevoked) {
     TempFolder folder;
     std::string path = folder.write("tokens", "alice:" + TOKEN + "\n");

@@ -159,7 +159,9 @@ TEST_F(LoadTest, SixteenClientsGetEveryBlockRightAtTheDevicesPace) {
     EXPECT_EQ(wrong_, 0u);
     EXPECT_EQ(events, 0u);
     EXPECT_EQ(badAnswers, 0u) << log;
-    for (const PooledDevice& device : pool.devices()) {
+    const std::vector<PooledDevice> devices = pool.devices();
+    EXPECT_EQ(devices.size(), DEVICES);
+    for (const PooledDevice& device : devices) {
         EXPECT_EQ(device.framesDecoded, FRAMES_PER_DEVICE) << device.serialNumber;
         EXPECT_EQ(device.framesConcealed, 0u) << device.serialNumber;
     }

@@ -1,6 +1,6 @@
 // usb3k-server over emulated USB-3000s paced by the emulator's timing model, as a process of its
-// own, for scripts/measure-server to read its CPU time and memory: the same server main() runs,
-// listening on 127.0.0.1, without tokens, until SIGTERM or SIGINT has drained it.
+// own, for scripts/measure-server to read its CPU time and memory: the server and device pool that
+// usb3k-server runs, on 127.0.0.1, without tokens, until SIGTERM or SIGINT has drained it.
 #include <cstdlib>
 #include <iostream>
 #include <string>

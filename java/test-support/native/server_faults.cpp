@@ -1,7 +1,7 @@
 // Loaded ahead of usb3k-server (LD_PRELOAD) by the Java tests of remote decoders: sets up the
 // emulated D2XX the server will use, before the server starts, from the environment:
 //   USB3K_TEST_DEVICES=SERIAL,SERIAL...   the USB-3000s attached, in place of the default one
-//   USB3K_TEST_FAULTS=SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...   answers to fail (sim_fault_answer)
+//   USB3K_TEST_FAULTS=SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...   answers to fail
 //   USB3K_TEST_PACED=1   the devices take a real device's time for each frame
 #include <cstdlib>
 #include <sstream>

@@ -2,7 +2,11 @@ package com.pelmar.usb3k;
 
 import java.io.IOException;
 import java.io.InterruptedIOException;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.locks.ReentrantLock;
 
 /**
@@ -26,16 +30,142 @@ final class RemoteDecoding {
     /** The close of a connection lost without a close message. */
     static final int CLOSE_ABNORMAL = 1006;
 
-    private final RemoteStream stream;
+    /**
+     * Fail-overs a call may make, per server: a server that fails again after that ends the call.
+     */
+    static final int FAILOVERS_PER_SERVER = 2;
+
+    /** The servers to fail over to, in the order given; one for a decoder of one server. */
+    private final List<RemoteServer> servers;
+
+    private volatile RemoteStream stream;
     /** Calls take turns on the stream, a whole call at a time; fair, as a local decoder's are. */
     private final ReentrantLock turns = new ReentrantLock(true);
 
     private volatile boolean closed;
 
-    RemoteDecoding(RemoteStream stream) {
+    RemoteDecoding(List<RemoteServer> servers, RemoteStream stream) {
+        this.servers = List.copyOf(servers);
         this.stream = stream;
     }
 
+    /**
+     * A stream on the least busy of these servers (the most free devices; in their order when
+     * equal), on its first free usable device; when none gives one, the exception holds each
+     * server's message, which names it, and its reason. {@code last} goes last.
+     */
+    static RemoteStream openLeastBusy(List<RemoteServer> servers, RemoteServer last)
+            throws Usb3kException {
+        record Candidate(RemoteServer server, String serial, long free) {}
+        List<Candidate> candidates = new ArrayList<>();
+        Map<RemoteServer, Usb3kException> failures = new LinkedHashMap<>();
+        for (RemoteServer server : servers) {
+            try {
+                List<RemoteServer.RemoteDevice> devices = server.devices();
+                String serial = Usb3kDecoder.chooseDevice(server, devices);
+                long free = devices.stream()
+                        .filter(d -> d.device().usable() && d.state().equals("free"))
+                        .count();
+                candidates.add(new Candidate(server, serial, server == last ? -1 : free));
+            } catch (Usb3kException e) {
+                failures.put(server, e);
+            }
+        }
+        candidates.sort(Comparator.comparingLong(Candidate::free).reversed());
+        for (Candidate candidate : candidates) {
+            try {
+                return candidate.server().openStream(candidate.serial());
+            } catch (Usb3kException e) {
+                failures.put(candidate.server(), e);
+            }
+        }
+        if (failures.size() == 1) {
+            throw failures.values().iterator().next();
+        }
+        StringBuilder message = new StringBuilder("no server gave a USB-3000:");
+        Usb3kException.Reason reason = null;
+        for (Map.Entry<RemoteServer, Usb3kException> failure : failures.entrySet()) {
+            message.append(' ').append(failure.getValue().getMessage()).append(';');
+            Usb3kException.Reason each = failure.getValue().reason();
+            reason = reason == null || reason == each ? each
+                    : Usb3kException.Reason.SERVER_UNREACHABLE;
+        }
+        message.setLength(message.length() - 1);
+        return throwAll(reason, message.toString());
+    }
+
+    private static RemoteStream throwAll(Usb3kException.Reason reason, String message)
+            throws Usb3kException {
+        throw new Usb3kException(reason, message, List.of(), RemoteServer.likelyCause(reason),
+                RemoteServer.fix(reason));
+    }
+
+    /**
+     * Sends the frames and takes their speech as {@link RemoteStream#exchange} does; when the
+     * stream's server goes away (the connection lost, draining, its device gone past its
+     * time-out) and there are other servers, goes on on the least busy of them from the first
+     * frame whose speech did not arrive, so that every frame's speech is taken once, in order.
+     */
+    private RemoteStream.Exchange exchange(
+            byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset,
+            RemoteStream.Events events, RemoteStream.StopAt stopAt) {
+        int done = 0;
+        int failovers = 0;
+        while (true) {
+            int from = done;
+            RemoteStream.Exchange part =
+                    stream.exchange(vcw, vcwOffset + from * Usb3kDecoder.FRAME_BYTES,
+                            frames - from, pcm, pcmOffset + from * Usb3kDecoder.SPEECH_BYTES,
+                            shifted(events, from), stopAt);
+            done += part.frames();
+            RemoteStream.Ended ended = part.ended();
+            if (ended == null || part.interrupted() || closed || servers.size() < 2
+                    || !failsOver(ended)) {
+                return new RemoteStream.Exchange(done, ended, part.interrupted());
+            }
+            if (++failovers > FAILOVERS_PER_SERVER * servers.size()) {
+                return new RemoteStream.Exchange(done, ended, false);
+            }
+            RemoteStream old = stream;
+            LOGGER.log(LibraryLog.PASSED, failure(ended, done).getMessage()
+                    + "; going on on another server");
+            try {
+                stream = openLeastBusy(servers, old.server());
+            } catch (Usb3kException e) {
+                return new RemoteStream.Exchange(done, new RemoteStream.Ended(-1, "", e), false);
+            }
+            old.close();
+        }
+    }
+
+    private static boolean failsOver(RemoteStream.Ended ended) {
+        return ended.failure() != null
+                || ended.code() == CLOSE_ABNORMAL
+                || ended.code() == CLOSE_GOING_AWAY
+                || ended.code() == CLOSE_DEVICE_GONE;
+    }
+
+    /** The events of a part of a call that starts at frame {@code from} of the call. */
+    private static RemoteStream.Events shifted(RemoteStream.Events events, int from) {
+        return new RemoteStream.Events() {
+            @Override
+            public void concealed(long frame, List<String> lines) {
+                events.concealed(frame + from, lines);
+            }
+
+            @Override
+            public void away(String serialNumber, long frame) {
+                events.away(serialNumber, frame + from);
+            }
+
+            @Override
+            public void back(String serialNumber, long frame) {
+                events.back(serialNumber, frame + from);
+            }
+        };
+    }
+
+    /** The serial number of the device the decoder holds now. */
     String serialNumber() {
         return stream.serialNumber();
     }
@@ -45,15 +175,14 @@ final class RemoteDecoding {
         turns.lock();
         try {
             checkOpen();
-            long first = stream.framesSent();
             long[] failed = {-1};
             List<?>[] why = {List.of()};
             RemoteStream.Events events =
                     new RemoteStream.Events() {
                         @Override
                         public void concealed(long frame, List<String> lines) {
-                            if (failed[0] < 0 && frame >= first) {
-                                failed[0] = frame - first;
+                            if (failed[0] < 0) {
+                                failed[0] = frame;
                                 why[0] = lines;
                             }
                         }
@@ -65,7 +194,7 @@ final class RemoteDecoding {
                         public void back(String serialNumber, long frame) {}
                     };
             RemoteStream.Exchange done =
-                    stream.exchange(vcw, vcwOffset, frames, pcm, pcmOffset, events,
+                    exchange(vcw, vcwOffset, frames, pcm, pcmOffset, events,
                             () -> failed[0] >= 0);
             int decoded = failed[0] >= 0 ? (int) Math.min(done.frames(), failed[0])
                     : done.frames();
@@ -75,7 +204,7 @@ final class RemoteDecoding {
                 LibraryLog.log(LibraryLog.FAILED, lines);
             }
             if (done.ended() != null && !closed) {
-                LOGGER.log(LibraryLog.FAILED, failure(done.ended(), first + decoded).toString());
+                LOGGER.log(LibraryLog.FAILED, failure(done.ended(), decoded).toString());
             }
             if (closed && decoded < frames && !done.interrupted()) {
                 throw new IllegalStateException("the decoder is closed");
@@ -95,7 +224,7 @@ final class RemoteDecoding {
     ChunkDecoder streamDecoder(Usb3kDecoder decoder, FrameConcealedListener listener) {
         turns.lock();
         try {
-            return new StreamChunks(decoder, listener, stream.framesSent());
+            return new StreamChunks(decoder, listener);
         } finally {
             turns.unlock();
         }
@@ -104,15 +233,14 @@ final class RemoteDecoding {
     private final class StreamChunks implements ChunkDecoder, RemoteStream.Events {
         private final Usb3kDecoder decoder;
         private final FrameConcealedListener listener;
-        /** The stream's first frame, in the server stream's count. */
-        private final long base;
         /** Frames of this stream whose speech has been delivered. */
         private long nextFrame;
+        /** The frames told concealed, so that one resent after a fail-over is told once. */
+        private long toldUpTo = -1;
 
-        StreamChunks(Usb3kDecoder decoder, FrameConcealedListener listener, long base) {
+        StreamChunks(Usb3kDecoder decoder, FrameConcealedListener listener) {
             this.decoder = decoder;
             this.listener = listener;
-            this.base = base;
         }
 
         @Override
@@ -124,7 +252,7 @@ final class RemoteDecoding {
                     return new ConcealingDecoder.Outcome(0, interrupted(0));
                 }
                 RemoteStream.Exchange done =
-                        stream.exchange(vcw, 0, frames, pcm, 0, this, () -> false);
+                        exchange(vcw, 0, frames, pcm, 0, this, () -> false);
                 nextFrame += done.frames();
                 IOException failure = null;
                 if (done.interrupted()) {
@@ -141,24 +269,28 @@ final class RemoteDecoding {
 
         @Override
         public void concealed(long frame, List<String> lines) {
+            if (nextFrame + frame <= toldUpTo) {
+                return;
+            }
+            toldUpTo = nextFrame + frame;
             LibraryLog.log(LibraryLog.FAILED, lines);
             decoder.countConcealed();
-            if (listener != null && frame >= base) {
-                listener.frameConcealed(frame - base, LibraryLog.withoutTrace(lines));
+            if (listener != null) {
+                listener.frameConcealed(nextFrame + frame, LibraryLog.withoutTrace(lines));
             }
         }
 
         @Override
         public void away(String serialNumber, long frame) {
-            if (listener != null && frame >= base) {
-                listener.deviceAway(serialNumber, frame - base);
+            if (listener != null) {
+                listener.deviceAway(serialNumber, nextFrame + frame);
             }
         }
 
         @Override
         public void back(String serialNumber, long frame) {
-            if (listener != null && frame >= base) {
-                listener.deviceBack(serialNumber, frame - base);
+            if (listener != null) {
+                listener.deviceBack(serialNumber, nextFrame + frame);
             }
         }
 
@@ -178,7 +310,12 @@ final class RemoteDecoding {
         String message;
         String cause = "";
         String fix;
-        if (ended.failure() == null && ended.code() == CLOSE_DEVICE_GONE) {
+        if (ended.failure() instanceof Usb3kException servers) {
+            reason = servers.reason();
+            message = servers.getMessage();
+            cause = servers.likelyCause();
+            fix = servers.fix();
+        } else if (ended.failure() == null && ended.code() == CLOSE_DEVICE_GONE) {
             reason = Usb3kException.Reason.DEVICE_GONE;
             message = "USB-3000 " + serialNumber() + " of " + stream.server() + ": "
                     + ended.reason();

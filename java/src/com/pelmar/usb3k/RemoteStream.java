@@ -36,7 +36,7 @@ final class RemoteStream implements WebSocket.Listener {
     /** The stream ended: the server's close code and reason, or a failure of the connection. */
     record Ended(int code, String reason, Throwable failure) implements Received {}
 
-    /** What the events of a call tell, by frame index in the stream. */
+    /** What the events of a call tell, by frame index from the call's first frame. */
     interface Events {
         void concealed(long frame, List<String> lines);
 
@@ -88,8 +88,8 @@ final class RemoteStream implements WebSocket.Listener {
 
     /**
      * Sends {@code frames} frames of vcw from vcwOffset and takes their speech into pcm from
-     * pcmOffset, in order; stops sending when {@code stopAt} says a frame failed (its index in
-     * the call; then the speech of what was sent still is taken). Ends early at the stream's end
+     * pcmOffset, in order; stops sending when {@code stopAt} says a frame failed (then the speech
+     * of what was sent still is taken). Ends early at the stream's end
      * or an interrupt (its status stays set).
      */
     Exchange exchange(
@@ -128,7 +128,7 @@ final class RemoteStream implements WebSocket.Listener {
                 }
                 Received next = received.take();
                 if (next instanceof Event event) {
-                    dispatch(event.json(), events);
+                    dispatch(event.json(), first, events);
                 } else if (next instanceof Speech speech) {
                     int expected = messages.remove(0);
                     int count = Math.min(expected, speech.pcm().length / Usb3kDecoder.SPEECH_BYTES);
@@ -144,7 +144,7 @@ final class RemoteStream implements WebSocket.Listener {
                         messages.clear();
                         Received last = received.take();
                         while (last instanceof Event event) {
-                            dispatch(event.json(), events);
+                            dispatch(event.json(), first, events);
                             last = received.take();
                         }
                         return new Exchange(answered, end((Ended) last), false);
@@ -173,7 +173,7 @@ final class RemoteStream implements WebSocket.Listener {
         return end;
     }
 
-    private void dispatch(String json, Events events) {
+    private void dispatch(String json, long first, Events events) {
         Map<?, ?> event;
         try {
             event = (Map<?, ?>) JsonText.parse(json);
@@ -181,7 +181,10 @@ final class RemoteStream implements WebSocket.Listener {
             return;
         }
         Object frame = event.get("frame");
-        long index = frame instanceof Double number ? number.longValue() : -1;
+        long index = frame instanceof Double number ? number.longValue() - first : -1;
+        if (index < 0) {
+            return; // an event of an interrupted call's frames
+        }
         switch (String.valueOf(event.get("event"))) {
             case "concealed" -> {
                 List<String> lines = new ArrayList<>();

@@ -255,15 +255,63 @@ public final class Usb3kDecoder implements AutoCloseable {
     public static Usb3kDecoder connect(
             URI server, String token, String serialNumber, SSLContext tls) throws Usb3kException {
         RemoteServer remote = new RemoteServer(server, token, tls);
-        String serial = serialNumber != null ? serialNumber : chooseDevice(remote);
+        String serial =
+                serialNumber != null ? serialNumber : chooseDevice(remote, remote.devices());
         RemoteStream stream = remote.openStream(serial);
-        return new Usb3kDecoder(0, serial, new RemoteDecoding(stream));
+        return new Usb3kDecoder(0, serial, new RemoteDecoding(List.of(remote), stream));
+    }
+
+    /**
+     * A decoder on a free USB-3000 of the least busy of several usb3k-servers (the one that lists
+     * the most free devices; in the order given when equal), that fails over: when its server
+     * goes away (the connection lost, the server draining, its device gone past the server's
+     * reconnect time-out), a call goes on on the least busy of the others, from the first frame
+     * whose speech it has not received, so that every frame's speech is delivered once, in order.
+     * A call fails over at most {@value RemoteDecoding#FAILOVERS_PER_SERVER} times per server;
+     * each attempt takes at most 10 s to connect and the
+     * server's queue time-out to get a device. {@link #serialNumber()} names the device it holds
+     * now.
+     *
+     * @param servers the servers, each as for {@link #connect(URI, String)}; a host name that
+     *     resolves to several addresses is given once per address
+     * @param token a token that every server's token file holds
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException when no server gives a device: the message names each server and
+     *     its reason; the reason is theirs when all failed alike, else {@link
+     *     Usb3kException.Reason#SERVER_UNREACHABLE}
+     */
+    public static Usb3kDecoder connect(List<URI> servers, String token) throws Usb3kException {
+        return connect(servers, token, null);
+    }
+
+    /**
+     * A decoder over several usb3k-servers, as {@link #connect(List, String)} makes one, over TLS
+     * with this context's trust.
+     *
+     * @param servers the servers
+     * @param token a token that every server's token file holds
+     * @param tls the TLS context; null for the JVM's default (the system's trust store)
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException as {@link #connect(List, String)} does
+     */
+    public static Usb3kDecoder connect(List<URI> servers, String token, SSLContext tls)
+            throws Usb3kException {
+        if (servers.isEmpty()) {
+            throw new IllegalArgumentException("no server given");
+        }
+        List<RemoteServer> remotes = new ArrayList<>();
+        for (URI server : servers) {
+            remotes.add(new RemoteServer(server, token, tls));
+        }
+        RemoteStream stream = RemoteDecoding.openLeastBusy(remotes, null);
+        return new Usb3kDecoder(0, stream.serialNumber(), new RemoteDecoding(remotes, stream));
     }
 
     /** The first usable device the server lists as free, else its first usable one. */
-    private static String chooseDevice(RemoteServer server) throws Usb3kException {
+    static String chooseDevice(RemoteServer server, List<RemoteServer.RemoteDevice> devices)
+            throws Usb3kException {
         String busy = null;
-        for (RemoteServer.RemoteDevice listed : server.devices()) {
+        for (RemoteServer.RemoteDevice listed : devices) {
             if (listed.device().usable() && listed.state().equals("free")) {
                 return listed.device().serialNumber();
             }
@@ -385,7 +433,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the serial number of the USB-3000 this decoder holds
      */
     public String serialNumber() {
-        return serialNumber;
+        return remote != null ? remote.serialNumber() : serialNumber;
     }
 
     /**

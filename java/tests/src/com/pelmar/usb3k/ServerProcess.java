@@ -69,6 +69,13 @@ final class ServerProcess implements AutoCloseable {
      */
     static ServerProcess start(Path dir, String devices, String faults, String... options)
             throws IOException, InterruptedException {
+        return start(dir, devices, faults, false, options);
+    }
+
+    /** As {@link #start(Path, String, String, String...)}, its devices paced as real ones. */
+    static ServerProcess start(
+            Path dir, String devices, String faults, boolean paced, String... options)
+            throws IOException, InterruptedException {
         Path tokens = dir.resolve("tokens-" + System.nanoTime());
         Files.writeString(tokens, "test:" + TOKEN + "\n");
         Files.setPosixFilePermissions(tokens, PosixFilePermissions.fromString("rw-------"));
@@ -88,6 +95,7 @@ final class ServerProcess implements AutoCloseable {
                 preload == null || preload.isEmpty() ? faultsLibrary : preload + ":" + faultsLibrary);
         environment.put("USB3K_TEST_DEVICES", devices);
         environment.put("USB3K_TEST_FAULTS", faults);
+        environment.put("USB3K_TEST_PACED", paced ? "1" : "0");
         boolean tls = command.contains("--tls-cert");
         return new ServerProcess(builder.start(), tls);
     }

@@ -83,28 +83,20 @@ class RemoteDecoderTest {
                 fault(101, NO_ANSWER, 0), fault(402, NO_ANSWER, 0), fault(403, WRONG_START, 0x7f),
                 fault(404, MISSING_FIELD, 0), fault(405, MISSING_FIELD, 0));
         Run remote;
-        try (ServerProcess server = ServerProcess.start(dir, DEFAULT_SERIAL, faults);
+        try (ServerProcess server = ServerProcess.start(dir, DEFAULT_SERIAL, faults, false);
                 Usb3kDecoder decoder = Usb3kDecoder.connect(server.uri(), ServerProcess.TOKEN)) {
             assertEquals(DEFAULT_SERIAL, decoder.serialNumber());
             remote = decodeWithFaults(decoder, vcw);
         }
-        assertEquals(1000, local.decoded());
-        assertEquals(2, local.concealed());
-        assertEquals(List.of(400L, 401L), local.heard().stream().map(Concealed::frame).toList());
-        assertEquals(List.of(300L, 600L, 900L, 1000L), local.progress());
         byte[] expected = expectedSpeechOfAll(vcw, 0);
         Arrays.fill(expected, 400 * SPEECH, 402 * SPEECH, (byte) 0);
-        assertArrayEquals(expected, local.samples());
-
+        assertEquals(List.of(400L, 401L), local.heard().stream().map(Concealed::frame).toList());
         assertEquals(local.decoded(), remote.decoded());
         assertEquals(local.concealed(), remote.concealed());
         assertEquals(local.progress(), remote.progress());
         assertEquals(local.heard(), remote.heard(), "the same frames, with the same lines");
-        for (int frame = 0; frame < 1000; frame++) {
-            int from = frame * SPEECH;
-            assertArrayEquals(Arrays.copyOfRange(expected, from, from + SPEECH),
-                    Arrays.copyOfRange(remote.samples(), from, from + SPEECH), "frame " + frame);
-        }
+        assertArrayEquals(expected, local.samples());
+        assertArrayEquals(expected, remote.samples(), "every frame's speech, or silence");
     }
 
     private static String fault(int occurrence, int fault, int value) {
@@ -115,7 +107,7 @@ class RemoteDecoderTest {
     void decodeCountsUpToTheFirstFrameTheServerConcealed() throws Exception {
         byte[] vcw = frames(400, 5);
         try (ServerProcess server = ServerProcess.start(dir, DEFAULT_SERIAL,
-                fault(251, NO_ANSWER, 0) + ";" + fault(252, NO_ANSWER, 0))) {
+                fault(251, NO_ANSWER, 0) + ";" + fault(252, NO_ANSWER, 0), false)) {
             Usb3kDecoder decoder = Usb3kDecoder.connect(server.uri(), ServerProcess.TOKEN);
             byte[] pcm = new byte[400 * SPEECH];
             Arrays.fill(pcm, (byte) 1);
@@ -135,7 +127,7 @@ class RemoteDecoderTest {
     @Test
     void eachNetworkFailureIsAnExceptionWithItsReasonCauseAndFix() throws Exception {
         try (ServerProcess server =
-                ServerProcess.start(dir, DEFAULT_SERIAL, "", "--queue-timeout", "1")) {
+                ServerProcess.start(dir, DEFAULT_SERIAL, "", false, "--queue-timeout", "1")) {
             URI uri = server.uri();
             expectFailure(Usb3kException.Reason.UNAUTHORISED, uri,
                     () -> Usb3kDecoder.devices(uri, "wrong"));
@@ -165,7 +157,7 @@ class RemoteDecoderTest {
                 .redirectErrorStream(true).start();
         openssl.getInputStream().readAllBytes();
         assertEquals(0, openssl.waitFor());
-        try (ServerProcess server = ServerProcess.start(dir, DEFAULT_SERIAL, "",
+        try (ServerProcess server = ServerProcess.start(dir, DEFAULT_SERIAL, "", false,
                 "--tls-cert", cert.toString(), "--tls-key", key.toString())) {
             URI uri = server.uri();
             expectFailure(Usb3kException.Reason.SERVER_NOT_TRUSTED, uri,

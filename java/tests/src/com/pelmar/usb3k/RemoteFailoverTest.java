@@ -30,7 +30,7 @@ class RemoteFailoverTest {
         AtomicLong progress = new AtomicLong();
         try (ServerProcess first = ServerProcess.start(dir, "EMU30001", "", true);
                 ServerProcess second = ServerProcess.start(dir, "EMU30002", "", true);
-                ServerProcess third = ServerProcess.start(dir, "EMU30003", "");
+                ServerProcess third = ServerProcess.start(dir, "EMU30003", "", false);
                 Usb3kDecoder decoder = Usb3kDecoder.connect(
                         List.of(first.uri(), second.uri(), third.uri()), ServerProcess.TOKEN)) {
             assertEquals("EMU30001", decoder.serialNumber(), "the first of equally busy servers");
@@ -56,14 +56,8 @@ class RemoteFailoverTest {
             assertEquals("EMU30003", decoder.serialNumber());
             assertEquals(0, decoder.framesConcealed());
         }
-        byte[] samples = samplesOfWav(Files.readAllBytes(wav));
-        byte[] expected = expectedSpeechOfAll(vcw, 0);
-        assertEquals(expected.length, samples.length);
-        for (int frame = 0; frame < 3000; frame++) {
-            int from = frame * 320;
-            assertArrayEquals(java.util.Arrays.copyOfRange(expected, from, from + 320),
-                    java.util.Arrays.copyOfRange(samples, from, from + 320), "frame " + frame);
-        }
+        assertArrayEquals(expectedSpeechOfAll(vcw, 0), samplesOfWav(Files.readAllBytes(wav)),
+                "every frame's speech, once, in order");
     }
 
     /** Waits (at most 30 s) until the decode has delivered this many frames; returns how many. */
@@ -78,7 +72,7 @@ class RemoteFailoverTest {
     @Test
     void whenEveryServerFailsTheExceptionNamesEachAndItsReason() throws Exception {
         URI nobody = URI.create("http://127.0.0.1:9");
-        try (ServerProcess server = ServerProcess.start(dir, "EMU30001", "")) {
+        try (ServerProcess server = ServerProcess.start(dir, "EMU30001", "", false)) {
             Usb3kException failure = org.junit.jupiter.api.Assertions.assertThrows(
                     Usb3kException.class,
                     () -> Usb3kDecoder.connect(List.of(server.uri(), nobody), "wrong"));

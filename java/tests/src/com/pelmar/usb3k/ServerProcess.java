@@ -27,7 +27,7 @@ final class ServerProcess implements AutoCloseable {
     private static final Pattern LISTENING = Pattern.compile("listening on 127\\.0\\.0\\.1 port (\\d+)");
 
     private final Process process;
-    private final List<String> log = new ArrayList<>();
+    private final StringBuffer log = new StringBuffer();
     private final int port;
     private final boolean tls;
 
@@ -47,32 +47,19 @@ final class ServerProcess implements AutoCloseable {
         }
         if (found < 0) {
             process.waitFor(5, TimeUnit.SECONDS);
-            throw new IOException("usb3k-server did not start: " + log());
+            throw new IOException("usb3k-server did not start: " + log);
         }
         port = found;
-        Thread reader = new Thread(() -> {
-            try {
-                for (String line; (line = lines.readLine()) != null; ) {
-                    log(line);
-                }
-            } catch (IOException e) {
-                log("read failed: " + e);
-            }
-        });
+        Thread reader = new Thread(() -> lines.lines().forEach(this::log));
         reader.setDaemon(true);
         reader.start();
     }
 
     /**
      * Starts a server in folder {@code dir} with its token file, these USB-3000s, faults ({@code
-     * SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...}, or empty) and options.
+     * SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...}, or empty), paced as real devices or not, and
+     * options.
      */
-    static ServerProcess start(Path dir, String devices, String faults, String... options)
-            throws IOException, InterruptedException {
-        return start(dir, devices, faults, false, options);
-    }
-
-    /** As {@link #start(Path, String, String, String...)}, its devices paced as real ones. */
     static ServerProcess start(
             Path dir, String devices, String faults, boolean paced, String... options)
             throws IOException, InterruptedException {
@@ -110,22 +97,13 @@ final class ServerProcess implements AutoCloseable {
         return URI.create((tls ? "https" : "http") + "://127.0.0.1:" + port);
     }
 
-    int port() {
-        return port;
-    }
-
-    private synchronized void log(String line) {
-        log.add(line);
-    }
-
-    synchronized String log() {
-        return String.join("\n", log);
+    private void log(String line) {
+        log.append(line).append('\n');
     }
 
     /** Kills the server at once, as a crash or a lost host would. */
     void kill() throws InterruptedException {
-        process.destroyForcibly();
-        process.waitFor(10, TimeUnit.SECONDS);
+        process.destroyForcibly().waitFor(10, TimeUnit.SECONDS);
     }
 
     /** SIGTERM: the server drains, then exits. */

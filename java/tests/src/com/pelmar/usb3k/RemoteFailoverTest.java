@@ -5,6 +5,7 @@ import static com.pelmar.base.audio.codec.BridgeFixture.frames;
 import static com.pelmar.base.audio.codec.BridgeFixture.samplesOfWav;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.net.URI;
@@ -73,8 +74,7 @@ class RemoteFailoverTest {
     void whenEveryServerFailsTheExceptionNamesEachAndItsReason() throws Exception {
         URI nobody = URI.create("http://127.0.0.1:9");
         try (ServerProcess server = ServerProcess.start(dir, "EMU30001", "", false)) {
-            Usb3kException failure = org.junit.jupiter.api.Assertions.assertThrows(
-                    Usb3kException.class,
+            Usb3kException failure = assertThrows(Usb3kException.class,
                     () -> Usb3kDecoder.connect(List.of(server.uri(), nobody), "wrong"));
             assertEquals(Usb3kException.Reason.SERVER_UNREACHABLE, failure.reason());
             assertTrue(failure.getMessage().startsWith("no server gave a USB-3000: "

@@ -34,9 +34,8 @@ final class ServerProcess implements AutoCloseable {
     private ServerProcess(Process process, boolean tls) throws IOException, InterruptedException {
         this.process = process;
         this.tls = tls;
-        BufferedReader lines =
-                new BufferedReader(
-                        new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
+        var lines = new BufferedReader(
+                new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
         int found = -1;
         for (String line; found < 0 && (line = lines.readLine()) != null; ) {
             log(line);
@@ -66,11 +65,15 @@ final class ServerProcess implements AutoCloseable {
         Path tokens = dir.resolve("tokens-" + System.nanoTime());
         Files.writeString(tokens, "test:" + TOKEN + "\n");
         Files.setPosixFilePermissions(tokens, PosixFilePermissions.fromString("rw-------"));
+        int port;
+        try (ServerSocket socket = new ServerSocket(0)) {
+            port = socket.getLocalPort();
+        }
         Path config = Files.writeString(dir.resolve("server-" + System.nanoTime() + ".conf"), "");
         List<String> command = new ArrayList<>(List.of(
                 System.getProperty("usb3k.server"),
                 "--config", config.toString(),
-                "--listen", "127.0.0.1:" + freePort(),
+                "--listen", "127.0.0.1:" + port,
                 "--token-file", tokens.toString(),
                 "--drain-timeout", "1"));
         command.addAll(List.of(options));
@@ -85,12 +88,6 @@ final class ServerProcess implements AutoCloseable {
         environment.put("USB3K_TEST_PACED", paced ? "1" : "0");
         boolean tls = command.contains("--tls-cert");
         return new ServerProcess(builder.start(), tls);
-    }
-
-    private static int freePort() throws IOException {
-        try (ServerSocket socket = new ServerSocket(0)) {
-            return socket.getLocalPort();
-        }
     }
 
     URI uri() {

@@ -95,7 +95,6 @@ class RemoteDecoderTest {
         assertEquals(local.concealed(), remote.concealed());
         assertEquals(local.progress(), remote.progress());
         assertEquals(local.heard(), remote.heard(), "the same frames, with the same lines");
-        assertArrayEquals(expected, local.samples());
         assertArrayEquals(expected, remote.samples(), "every frame's speech, or silence");
     }
 

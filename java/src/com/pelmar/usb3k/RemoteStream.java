@@ -6,6 +6,7 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.BlockingQueue;
+import java.util.concurrent.CompletionException;
 import java.util.concurrent.CompletionStage;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
@@ -111,25 +112,35 @@ final class RemoteStream implements WebSocket.Listener {
                     return new Exchange(0, end(end), false);
                 }
             }
+            boolean stopSending = false;
             while (answered < frames) {
-                while (sent < frames && messages.size() < MESSAGES_IN_FLIGHT && !stopAt.stop()) {
+                while (sent < frames && messages.size() < MESSAGES_IN_FLIGHT && !stopAt.stop()
+                        && !stopSending) {
                     int count = Math.min(FRAMES_PER_MESSAGE, frames - sent);
                     int from = vcwOffset + sent * Usb3kDecoder.FRAME_BYTES;
-                    socket.sendBinary(
-                                    ByteBuffer.wrap(vcw, from, count * Usb3kDecoder.FRAME_BYTES),
-                                    true)
-                            .join();
+                    try {
+                        socket.sendBinary(
+                                        ByteBuffer.wrap(
+                                                vcw, from, count * Usb3kDecoder.FRAME_BYTES),
+                                        true)
+                                .join();
+                    } catch (CompletionException | IllegalStateException e) {
+                        // The connection is gone: what arrived before is still taken, in order.
+                        received.add(new Ended(-1, "", e.getCause() != null ? e.getCause() : e));
+                        stopSending = true;
+                        break;
+                    }
                     messages.add(count);
                     sent += count;
                     framesSent += count;
                 }
-                if (messages.isEmpty()) {
+                if (messages.isEmpty() && !stopSending) {
                     break;
                 }
                 Received next = received.take();
                 if (next instanceof Event event) {
                     dispatch(event.json(), first, events);
-                } else if (next instanceof Speech speech) {
+                } else if (next instanceof Speech speech && !messages.isEmpty()) {
                     int expected = messages.remove(0);
                     int count = Math.min(expected, speech.pcm().length / Usb3kDecoder.SPEECH_BYTES);
                     System.arraycopy(
@@ -149,8 +160,8 @@ final class RemoteStream implements WebSocket.Listener {
                         }
                         return new Exchange(answered, end((Ended) last), false);
                     }
-                } else {
-                    return new Exchange(answered, end((Ended) next), false);
+                } else if (next instanceof Ended end) {
+                    return new Exchange(answered, end(end), false);
                 }
             }
         } catch (InterruptedException e) {

@@ -34,6 +34,11 @@ import javax.net.ssl.SSLContext;
  * }
  * }</pre>
  *
+ * <p>{@link #connect(URI, String)} makes the same decoder on a USB-3000 of a usb3k-server, and
+ * {@link #connect(List, String)} one that fails over between several servers: every method then
+ * behaves as a local decoder's, with the network's reasons added ({@link
+ * Usb3kException.Reason#UNAUTHORISED} and those after it).
+ *
  * <p>Speech is {@link #AUDIO_FORMAT}: 8 kHz, 16-bit signed samples, mono, each low byte first, 320
  * bytes a frame.
  *

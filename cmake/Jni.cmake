@@ -50,6 +50,11 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/SpeechInputStream.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/PendingFile.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/FileFailure.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/ChunkDecoder.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/JsonText.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteServer.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteStream.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteDecoding.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/NativeLibrary.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibrarySearch.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibraryCache.java

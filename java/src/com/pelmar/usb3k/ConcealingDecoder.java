@@ -19,7 +19,7 @@ import java.util.List;
  * those of its second attempt: as a failure when its speech is lost, as passed when the second
  * attempt decoded it.
  */
-final class ConcealingDecoder {
+final class ConcealingDecoder implements ChunkDecoder {
     /** How often a stream whose device is gone looks for it again. */
     static final Duration RECONNECT_POLL = Duration.ofMillis(100);
 
@@ -46,11 +46,8 @@ final class ConcealingDecoder {
     /** What a call delivered: speech for {@code frames} frames, then, when not null, a failure. */
     record Outcome(int frames, IOException failure) {}
 
-    /**
-     * Decodes {@code frames} frames of vcw[0..] into pcm[0..], stopping early only when the thread
-     * is interrupted or the device is gone.
-     */
-    Outcome decode(byte[] vcw, int frames, byte[] pcm) {
+    @Override
+    public Outcome decode(byte[] vcw, int frames, byte[] pcm) {
         int done = 0;
         while (done < frames) {
             if (Thread.currentThread().isInterrupted()) {

@@ -58,7 +58,18 @@ public final class FrameNotDecodedException extends Usb3kException {
      */
     public FrameNotDecodedException(
             long frameIndex, Reason reason, String message, List<String> lines, String fix) {
-        super(reason, message, lines, "", fix);
+        this(frameIndex, reason, message, lines, "", fix);
+    }
+
+    /** The exception for one frame, with its likely cause too: a remote decoder's. */
+    FrameNotDecodedException(
+            long frameIndex,
+            Reason reason,
+            String message,
+            List<String> lines,
+            String likelyCause,
+            String fix) {
+        super(reason, message, lines, likelyCause, fix);
         this.frameIndex = frameIndex;
     }
 

@@ -14,7 +14,7 @@ import java.util.function.LongConsumer;
  * read: the speech never just ends short.
  */
 final class SpeechInputStream extends InputStream {
-    private final ConcealingDecoder decoder;
+    private final ChunkDecoder decoder;
     private final InputStream vcw;
     /** Frames the input holds, or -1 when it is read to its end. */
     private final long totalFrames;
@@ -30,7 +30,7 @@ final class SpeechInputStream extends InputStream {
     private IOException failure;
 
     SpeechInputStream(
-            ConcealingDecoder decoder,
+            ChunkDecoder decoder,
             InputStream vcw,
             long totalFrames,
             int framesPerRead,

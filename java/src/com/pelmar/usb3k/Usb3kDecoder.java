@@ -3,6 +3,7 @@ package com.pelmar.usb3k;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.OutputStream;
+import java.net.URI;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.time.Duration;
@@ -18,6 +19,7 @@ import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
+import javax.net.ssl.SSLContext;
 
 /**
  * Decodes VCW frames on one USB-3000, which it holds until it is closed, and says exactly how many
@@ -31,6 +33,11 @@ import javax.sound.sampled.AudioSystem;
  *     decoder.decodeFile(in, out);                             // a glitch costs one frame
  * }
  * }</pre>
+ *
+ * <p>{@link #connect(URI, String)} makes the same decoder on a USB-3000 of a usb3k-server, and
+ * {@link #connect(List, String)} one that fails over between several servers: every method then
+ * behaves as a local decoder's, with the network's reasons added ({@link
+ * Usb3kException.Reason#UNAUTHORISED} and those after it).
  *
  * <p>Speech is {@link #AUDIO_FORMAT}: 8 kHz, 16-bit signed samples, mono, each low byte first, 320
  * bytes a frame.
@@ -142,6 +149,8 @@ public final class Usb3kDecoder implements AutoCloseable {
 
     private final long handle;
     private final String serialNumber;
+    /** For a decoder of {@link #connect}: its stream on usb3k-server; null for a local one. */
+    private final RemoteDecoding remote;
     /**
      * Held for each call into the library and by close. Fair, so that a close or another thread's
      * call waiting for it comes next, not after every call the holding thread makes.
@@ -157,8 +166,173 @@ public final class Usb3kDecoder implements AutoCloseable {
     private long lastReset;
 
     private Usb3kDecoder(long handle, String serialNumber) {
+        this(handle, serialNumber, null);
+    }
+
+    private Usb3kDecoder(long handle, String serialNumber, RemoteDecoding remote) {
         this.handle = handle;
         this.serialNumber = serialNumber;
+        this.remote = remote;
+    }
+
+    /**
+     * The USB-3000s of a usb3k-server ({@code GET /v1/devices}), as {@link #devices()} lists a
+     * host's own.
+     *
+     * @param server the server, {@code https://host:8443} or {@code http://127.0.0.1:8443}
+     * @param token a token of the server's token file
+     * @return the devices; empty when none is attached there
+     * @throws Usb3kException {@link Usb3kException.Reason#UNAUTHORISED}, {@link
+     *     Usb3kException.Reason#SERVER_UNREACHABLE}, {@link Usb3kException.Reason#SERVER_DRAINING}
+     *     or {@link Usb3kException.Reason#SERVER_NOT_TRUSTED}, each with its likely cause and fix
+     */
+    public static List<Usb3kDevice> devices(URI server, String token) throws Usb3kException {
+        return devices(server, token, null);
+    }
+
+    /**
+     * The USB-3000s of a usb3k-server, over TLS with this context's trust.
+     *
+     * @param server the server
+     * @param token a token of the server's token file
+     * @param tls the TLS context whose trust managers decide which certificates are trusted; null
+     *     for the JVM's default (the system's trust store)
+     * @return the devices
+     * @throws Usb3kException as {@link #devices(URI, String)} does
+     */
+    public static List<Usb3kDevice> devices(URI server, String token, SSLContext tls)
+            throws Usb3kException {
+        return new RemoteServer(server, token, tls).devices().stream()
+                .map(RemoteServer.RemoteDevice::device)
+                .toList();
+    }
+
+    /**
+     * A decoder on a free USB-3000 of a usb3k-server: it behaves as a local one in every method,
+     * over a WebSocket stream that holds the device until the decoder is closed. The server sends
+     * a failed frame once more and conceals it when it fails again, as a local stream does, so
+     * {@link #decode} stops at the first frame the server concealed; {@link #setReconnectTimeout}
+     * is the server's to set ({@code reconnect-timeout}).
+     *
+     * <p>The decoder takes the first usable device the server lists as free, or, when none is, the
+     * first usable one, waiting for it up to the server's queue time-out.
+     *
+     * @param server the server, {@code https://host:8443} or {@code http://127.0.0.1:8443}
+     * @param token a token of the server's token file
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException {@link Usb3kException.Reason#UNAUTHORISED}, {@link
+     *     Usb3kException.Reason#SERVER_UNREACHABLE}, {@link Usb3kException.Reason#SERVER_DRAINING},
+     *     {@link Usb3kException.Reason#NO_DEVICE_FREE}, {@link
+     *     Usb3kException.Reason#SERVER_NOT_TRUSTED} or {@link Usb3kException.Reason#NO_DEVICE},
+     *     each with its likely cause and fix
+     */
+    public static Usb3kDecoder connect(URI server, String token) throws Usb3kException {
+        return connect(server, token, null, null);
+    }
+
+    /**
+     * A decoder on the USB-3000 of a usb3k-server with this serial number, waiting for it up to
+     * the server's queue time-out while another holds it.
+     *
+     * @param server the server
+     * @param token a token of the server's token file
+     * @param serialNumber the device's serial number, as the server lists it
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException as {@link #connect(URI, String)} does, and {@link
+     *     Usb3kException.Reason#NO_SUCH_DEVICE} when the server has no such device
+     */
+    public static Usb3kDecoder connect(URI server, String token, String serialNumber)
+            throws Usb3kException {
+        Objects.requireNonNull(serialNumber, "serialNumber");
+        return connect(server, token, serialNumber, null);
+    }
+
+    /**
+     * A decoder on a USB-3000 of a usb3k-server, over TLS with this context's trust.
+     *
+     * @param server the server
+     * @param token a token of the server's token file
+     * @param serialNumber the device's serial number; null for the first free one
+     * @param tls the TLS context; null for the JVM's default (the system's trust store)
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException as {@link #connect(URI, String, String)} does
+     */
+    public static Usb3kDecoder connect(
+            URI server, String token, String serialNumber, SSLContext tls) throws Usb3kException {
+        RemoteServer remote = new RemoteServer(server, token, tls);
+        String serial =
+                serialNumber != null ? serialNumber : chooseDevice(remote, remote.devices());
+        RemoteStream stream = remote.openStream(serial);
+        return new Usb3kDecoder(0, serial, new RemoteDecoding(List.of(remote), stream));
+    }
+
+    /**
+     * A decoder on a free USB-3000 of the least busy of several usb3k-servers (the one that lists
+     * the most free devices; in the order given when equal), that fails over: when its server
+     * goes away (the connection lost, the server draining, its device gone past the server's
+     * reconnect time-out), a call goes on on the least busy of the others, from the first frame
+     * whose speech it has not received, so that every frame's speech is delivered once, in order.
+     * A call fails over at most {@value RemoteDecoding#FAILOVERS_PER_SERVER} times per server;
+     * each attempt takes at most 10 s to connect and the
+     * server's queue time-out to get a device. {@link #serialNumber()} names the device it holds
+     * now.
+     *
+     * @param servers the servers, each as for {@link #connect(URI, String)}; a host name that
+     *     resolves to several addresses is given once per address
+     * @param token a token that every server's token file holds
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException when no server gives a device: the message names each server and
+     *     its reason; the reason is theirs when all failed alike, else {@link
+     *     Usb3kException.Reason#SERVER_UNREACHABLE}
+     */
+    public static Usb3kDecoder connect(List<URI> servers, String token) throws Usb3kException {
+        return connect(servers, token, null);
+    }
+
+    /**
+     * A decoder over several usb3k-servers, as {@link #connect(List, String)} makes one, over TLS
+     * with this context's trust.
+     *
+     * @param servers the servers
+     * @param token a token that every server's token file holds
+     * @param tls the TLS context; null for the JVM's default (the system's trust store)
+     * @return a decoder, to be closed when done
+     * @throws Usb3kException as {@link #connect(List, String)} does
+     */
+    public static Usb3kDecoder connect(List<URI> servers, String token, SSLContext tls)
+            throws Usb3kException {
+        if (servers.isEmpty()) {
+            throw new IllegalArgumentException("no server given");
+        }
+        List<RemoteServer> remotes = new ArrayList<>();
+        for (URI server : servers) {
+            remotes.add(new RemoteServer(server, token, tls));
+        }
+        RemoteStream stream = RemoteDecoding.openLeastBusy(remotes, null);
+        return new Usb3kDecoder(0, stream.serialNumber(), new RemoteDecoding(remotes, stream));
+    }
+
+    /** The first usable device the server lists as free, else its first usable one. */
+    static String chooseDevice(RemoteServer server, List<RemoteServer.RemoteDevice> devices)
+            throws Usb3kException {
+        String busy = null;
+        for (RemoteServer.RemoteDevice listed : devices) {
+            if (listed.device().usable() && listed.state().equals("free")) {
+                return listed.device().serialNumber();
+            }
+            if (listed.device().usable() && busy == null) {
+                busy = listed.device().serialNumber();
+            }
+        }
+        if (busy == null) {
+            throw new Usb3kException(
+                    Usb3kException.Reason.NO_DEVICE,
+                    "no usable USB-3000 is attached to " + server,
+                    List.of(),
+                    "",
+                    "plug a USB-3000 in at the server, or use another server");
+        }
+        return busy;
     }
 
     /**
@@ -264,7 +438,7 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the serial number of the USB-3000 this decoder holds
      */
     public String serialNumber() {
-        return serialNumber;
+        return remote != null ? remote.serialNumber() : serialNumber;
     }
 
     /**
@@ -357,6 +531,10 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     public int decode(byte[] vcw, int vcwOffset, int frames, byte[] pcm, int pcmOffset) {
         checkRegions(vcw, vcwOffset, frames, pcm, pcmOffset);
+        if (remote != null) {
+            checkOpen();
+            return frames == 0 ? 0 : remote.decode(vcw, vcwOffset, frames, pcm, pcmOffset);
+        }
         int decoded = 0;
         while (decoded < frames && !Thread.currentThread().isInterrupted()) {
             int count = Math.min(FRAMES_PER_LIBRARY_CALL, frames - decoded);
@@ -542,10 +720,12 @@ public final class Usb3kDecoder implements AutoCloseable {
             throw new IllegalArgumentException("frames per read out of range: " + framesPerRead);
         }
         long frames = known ? vcwBytes / FRAME_BYTES : -1;
+        ChunkDecoder chunks =
+                remote != null
+                        ? remote.streamDecoder(this, concealed)
+                        : new ConcealingDecoder(this, concealed);
         SpeechInputStream speech =
-                new SpeechInputStream(
-                        new ConcealingDecoder(this, concealed), vcw, frames, framesPerRead,
-                        progress);
+                new SpeechInputStream(chunks, vcw, frames, framesPerRead, progress);
         long length = known ? frames * SAMPLES_PER_FRAME : AudioSystem.NOT_SPECIFIED;
         return new AudioInputStream(speech, AUDIO_FORMAT, length);
     }
@@ -643,6 +823,11 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     @Override
     public void close() {
+        if (remote != null) {
+            closed = true;
+            remote.close();
+            return;
+        }
         device.lock();
         try {
             if (!closed) {

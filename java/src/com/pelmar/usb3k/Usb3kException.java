@@ -49,6 +49,16 @@ public class Usb3kException extends java.io.IOException {
         NOT_RESPONDING,
         /** The USB-3000 is gone: D2XX no longer lists it ({@link FrameNotDecodedException}). */
         DEVICE_GONE,
+        /** usb3k-server refused the token ({@code 401}): it is wrong, or no longer in its list. */
+        UNAUTHORISED,
+        /** usb3k-server could not be reached, or the connection to it was lost. */
+        SERVER_UNREACHABLE,
+        /** usb3k-server is draining (stopping): it takes no new work and ends what it has. */
+        SERVER_DRAINING,
+        /** Every USB-3000 of usb3k-server stayed busy past its queue time-out ({@code 503}). */
+        NO_DEVICE_FREE,
+        /** usb3k-server's TLS certificate is not one this JVM trusts for its address. */
+        SERVER_NOT_TRUSTED,
         /** A failure of no kind above, such as one made with {@code new Usb3kException(message)}. */
         OTHER,
     }

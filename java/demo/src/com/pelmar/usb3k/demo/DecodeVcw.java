@@ -6,6 +6,8 @@ import com.pelmar.usb3k.Usb3kDevice;
 import com.pelmar.usb3k.Usb3kException;
 import java.io.IOException;
 import java.io.PrintStream;
+import java.net.URI;
+import java.net.URISyntaxException;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.FileSystemException;
 import java.nio.file.Files;
@@ -24,7 +26,9 @@ import java.util.function.LongConsumer;
  * <p>Usage: {@code java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav}, or {@code
  * java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER} for several inputs, or {@code
  * java -jar usb3k-demo.jar --watch} to print the USB-3000s arriving and leaving ({@link
- * WatchDevices}). Exit status 0 when every WAV file was written or the watch ended, 1 when
+ * WatchDevices}). {@code --server URI --token-file FILE} decodes one file on a USB-3000 of a
+ * usb3k-server instead (the token is the file's first line; {@code --server} given several times
+ * fails over from one server to another). Exit status 0 when every WAV file was written or the watch ended, 1 when
  * something went wrong (one line on standard error says what, and no partial WAV file is left), 2
  * for wrong usage.
  */
@@ -58,17 +62,40 @@ public final class DecodeVcw {
         }
         List<String> names = new ArrayList<>(List.of(args));
         String serial = null;
-        if (names.size() >= 2 && names.get(0).equals("--device")) {
-            serial = names.get(1);
-            names.subList(0, 2).clear();
+        List<URI> servers = new ArrayList<>();
+        String tokenFile = null;
+        try {
+            while (names.size() >= 2 && names.get(0).startsWith("--")) {
+                switch (names.get(0)) {
+                    case "--device" -> serial = names.get(1);
+                    case "--server" -> servers.add(new URI(names.get(1)));
+                    case "--token-file" -> tokenFile = names.get(1);
+                    default -> throw new URISyntaxException(names.get(0), "unknown option");
+                }
+                names.subList(0, 2).clear();
+            }
+        } catch (URISyntaxException e) {
+            names.add(0, "--");
         }
-        if (names.size() < 2 || names.stream().anyMatch(name -> name.startsWith("--"))) {
+        boolean remote = !servers.isEmpty();
+        if (names.size() < 2
+                || names.stream().anyMatch(name -> name.startsWith("--"))
+                || remote != (tokenFile != null)
+                || (remote && names.size() > 2)) {
             err.println("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav");
             err.println("       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER");
+            err.println("       java -jar usb3k-demo.jar --server URI [--server URI...]"
+                    + " --token-file FILE [--device SERIAL] INPUT.vcw OUTPUT.wav");
             err.println("       java -jar usb3k-demo.jar --watch");
             return 2;
         }
         try {
+            if (remote) {
+                Server server = new Server(servers, token(path(tokenFile)));
+                new DecodeVcw(out).decode(server, serial, path(names.get(0)),
+                        path(names.get(1)));
+                return 0;
+            }
             if (names.size() > 2) {
                 List<Path> inputs = new ArrayList<>();
                 for (String name : names.subList(0, names.size() - 1)) {
@@ -85,14 +112,45 @@ public final class DecodeVcw {
         }
     }
 
+    /** The usb3k-servers to decode on, and the token. */
+    private record Server(List<URI> servers, String token) {
+        Usb3kDecoder connect(String serial) throws DemoFailure {
+            try {
+                if (serial != null) {
+                    return Usb3kDecoder.connect(servers.get(0), token, serial);
+                }
+                return servers.size() == 1
+                        ? Usb3kDecoder.connect(servers.get(0), token)
+                        : Usb3kDecoder.connect(servers, token);
+            } catch (Usb3kException e) {
+                throw new DemoFailure("cannot get a USB-3000 of the server: " + e.getMessage(), e);
+            }
+        }
+    }
+
+    /** The token: the first line of its file. */
+    private static String token(Path file) throws DemoFailure {
+        try {
+            return Files.readAllLines(file).stream().findFirst().orElse("").strip();
+        } catch (IOException e) {
+            throw new DemoFailure("cannot read " + file + ": " + reason(e));
+        }
+    }
+
     private void decode(String serial, Path input, Path output) throws DemoFailure {
+        decode(null, serial, input, output);
+    }
+
+    private void decode(Server server, String serial, Path input, Path output)
+            throws DemoFailure {
         long frames = countFrames(input);
         if (frames * Usb3kDecoder.SPEECH_BYTES > MAX_SPEECH_BYTES) {
             throw new DemoFailure(
                     input + " is too long for one WAV file: " + frames + " frames");
         }
-        Usb3kDevice device = listed(serial);
-        try (Usb3kDecoder decoder = openDecoder(serial)) {
+        Usb3kDevice device = server == null ? listed(serial) : null;
+        try (Usb3kDecoder decoder =
+                server == null ? openDecoder(serial) : server.connect(serial)) {
             describe(decoder, device, input, frames);
             long started = System.nanoTime();
             decodeFile(decoder, input, output, new Progress(out, frames)::decoded, out);

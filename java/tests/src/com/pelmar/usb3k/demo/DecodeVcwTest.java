@@ -314,6 +314,8 @@ class DecodeVcwTest {
         assertEquals(2, result.exit());
         assertEquals(List.of("usage: java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw OUTPUT.wav",
                 "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER",
+                "       java -jar usb3k-demo.jar --server URI [--server URI...] --token-file FILE"
+                        + " [--device SERIAL] INPUT.vcw OUTPUT.wav",
                 "       java -jar usb3k-demo.jar --watch"),
                 result.err());
     }

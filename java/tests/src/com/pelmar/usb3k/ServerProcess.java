@@ -1,0 +1,123 @@
+package com.pelmar.usb3k;
+
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.net.ServerSocket;
+import java.net.URI;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+
+/**
+ * A usb3k-server started by a test on loopback over the emulator: the built program (system
+ * property {@code usb3k.server}) with the emulator's D2XX, set up before it starts by the library
+ * of {@code usb3k.server.faults} (its devices and their faults, from the environment).
+ */
+final class ServerProcess implements AutoCloseable {
+    static final String TOKEN = "remote-test-token";
+
+    private static final Pattern LISTENING = Pattern.compile("listening on 127\\.0\\.0\\.1 port (\\d+)");
+
+    private final Process process;
+    private final StringBuffer log = new StringBuffer();
+    private final int port;
+    private final boolean tls;
+
+    private ServerProcess(Process process, boolean tls) throws IOException, InterruptedException {
+        this.process = process;
+        this.tls = tls;
+        var lines = new BufferedReader(
+                new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
+        int found = -1;
+        for (String line; found < 0 && (line = lines.readLine()) != null; ) {
+            log(line);
+            Matcher matcher = LISTENING.matcher(line);
+            if (matcher.find()) {
+                found = Integer.parseInt(matcher.group(1));
+            }
+        }
+        if (found < 0) {
+            process.waitFor(5, TimeUnit.SECONDS);
+            throw new IOException("usb3k-server did not start: " + log);
+        }
+        port = found;
+        Thread reader = new Thread(() -> lines.lines().forEach(this::log));
+        reader.setDaemon(true);
+        reader.start();
+    }
+
+    /**
+     * Starts a server in folder {@code dir} with its token file, these USB-3000s, faults ({@code
+     * SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...}, or empty), paced as real devices or not, and
+     * options.
+     */
+    static ServerProcess start(
+            Path dir, String devices, String faults, boolean paced, String... options)
+            throws IOException, InterruptedException {
+        Path tokens = dir.resolve("tokens-" + System.nanoTime());
+        Files.writeString(tokens, "test:" + TOKEN + "\n");
+        Files.setPosixFilePermissions(tokens, PosixFilePermissions.fromString("rw-------"));
+        int port;
+        try (ServerSocket socket = new ServerSocket(0)) {
+            port = socket.getLocalPort();
+        }
+        Path config = Files.writeString(dir.resolve("server-" + System.nanoTime() + ".conf"), "");
+        List<String> command = new ArrayList<>(List.of(
+                System.getProperty("usb3k.server"),
+                "--config", config.toString(),
+                "--listen", "127.0.0.1:" + port,
+                "--token-file", tokens.toString(),
+                "--drain-timeout", "1"));
+        command.addAll(List.of(options));
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        Map<String, String> environment = builder.environment();
+        String preload = environment.get("LD_PRELOAD");
+        String faultsLibrary = System.getProperty("usb3k.server.faults");
+        environment.put("LD_PRELOAD",
+                preload == null || preload.isEmpty() ? faultsLibrary : preload + ":" + faultsLibrary);
+        environment.put("USB3K_TEST_DEVICES", devices);
+        environment.put("USB3K_TEST_FAULTS", faults);
+        environment.put("USB3K_TEST_PACED", paced ? "1" : "0");
+        boolean tls = command.contains("--tls-cert");
+        return new ServerProcess(builder.start(), tls);
+    }
+
+    URI uri() {
+        return URI.create((tls ? "https" : "http") + "://127.0.0.1:" + port);
+    }
+
+    private void log(String line) {
+        log.append(line).append('\n');
+    }
+
+    /** Kills the server at once, as a crash or a lost host would. */
+    void kill() throws InterruptedException {
+        process.destroyForcibly().waitFor(10, TimeUnit.SECONDS);
+    }
+
+    /** SIGTERM: the server drains, then exits. */
+    void drain() {
+        process.destroy();
+    }
+
+    @Override
+    public void close() {
+        process.destroy();
+        try {
+            if (!process.waitFor(10, TimeUnit.SECONDS)) {
+                process.destroyForcibly();
+            }
+        } catch (InterruptedException e) {
+            process.destroyForcibly();
+            Thread.currentThread().interrupt();
+        }
+    }
+}

@@ -14,6 +14,19 @@
 
 enum class DeviceState { Free, Busy, Away };
 
+// The state's name in GET /v1/devices and /metrics.
+inline const char* deviceStateName(DeviceState state) {
+    switch (state) {
+        case DeviceState::Free:
+            return "free";
+        case DeviceState::Busy:
+            return "busy";
+        case DeviceState::Away:
+            break;
+    }
+    return "away";
+}
+
 // One row of GET /v1/devices, and the device's counters for /metrics.
 struct PooledDevice {
     std::string serialNumber;

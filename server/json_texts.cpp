@@ -5,21 +5,7 @@
 
 namespace json = boost::json;
 
-namespace {
-
-const char* stateName(DeviceState state) {
-    switch (state) {
-        case DeviceState::Free:
-            return "free";
-        case DeviceState::Busy:
-            return "busy";
-        case DeviceState::Away:
-            break;
-    }
-    return "away";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string devicesJson(const std::vector<PooledDevice>& devices) {
     json::array list;
@@ -31,7 +17,7 @@ std::string devicesJson(const std::vector<PooledDevice>& devices) {
             {"productId", device.productId},
             {"version", device.version},
             {"reason", device.reason},
-            {"state", stateName(device.state)},
+            {"state", deviceStateName(device.state)},
         });
     }
     return json::serialize(list);

@@ -18,18 +18,6 @@ const prometheus::Histogram::BucketBoundaries kFrameBuckets{0.001, 0.002, 0.005,
 const prometheus::Histogram::BucketBoundaries kQueueWaitBuckets{0.001, 0.01, 0.1, 0.5, 1,
                                                                 2.5,   5,    10,  30,  60};
 
-const char* stateName(DeviceState state) {
-    switch (state) {
-        case DeviceState::Free:
-            return "free";
-        case DeviceState::Busy:
-            return "busy";
-        case DeviceState::Away:
-            return "away";
-    }
-    return "away";
-}
-
 prometheus::MetricFamily family(const char* name, const char* help, prometheus::MetricType type) {
     prometheus::MetricFamily result;
     result.name = name;
@@ -133,7 +121,7 @@ std::string ServerMetrics::render(const std::vector<PooledDevice>& devices,
         concealed.metric.push_back(counter(device.serialNumber, device.framesConcealed));
         for (DeviceState state : {DeviceState::Free, DeviceState::Busy, DeviceState::Away}) {
             prometheus::ClientMetric metric;
-            metric.label = {{"device", device.serialNumber}, {"state", stateName(state)}};
+            metric.label = {{"device", device.serialNumber}, {"state", deviceStateName(state)}};
             metric.gauge.value = state == device.state ? 1 : 0;
             states.metric.push_back(std::move(metric));
         }

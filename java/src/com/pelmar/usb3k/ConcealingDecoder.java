@@ -292,9 +292,14 @@ final class ConcealingDecoder implements ChunkDecoder {
     }
 
     private InterruptedIOException interrupted(int done) {
+        return interruptedAfter(nextFrame, done);
+    }
+
+    /** A stream interrupted after {@code frames} frames, {@code done} of them delivered now. */
+    static InterruptedIOException interruptedAfter(long frames, int done) {
         InterruptedIOException interrupted =
                 new InterruptedIOException(
-                        "interrupted after " + nextFrame + " frames of the VCW stream");
+                        "interrupted after " + frames + " frames of the VCW stream");
         interrupted.bytesTransferred = done * Usb3kDecoder.SPEECH_BYTES;
         return interrupted;
     }

@@ -295,11 +295,7 @@ final class RemoteDecoding {
         }
 
         private InterruptedIOException interrupted(int done) {
-            InterruptedIOException interrupted =
-                    new InterruptedIOException(
-                            "interrupted after " + nextFrame + " frames of the VCW stream");
-            interrupted.bytesTransferred = done * Usb3kDecoder.SPEECH_BYTES;
-            return interrupted;
+            return ConcealingDecoder.interruptedAfter(nextFrame, done);
         }
     }
 

@@ -269,6 +269,8 @@ TEST(ServerProcessTest, DrainsOnSigtermAndExitsZero) {
     auto signalled = Clock::now();
     server.signal(SIGTERM);
     EXPECT_TRUE(within(seconds(2), [&] { return server.readyz() == 503; }));
+    EXPECT_EQ(Connection(server.port).send(http::verb::get, "/readyz", "", "").body(),
+              "draining\n");
     Response refused = Connection(server.port).send(http::verb::post, "/v1/decode", frames(1));
     EXPECT_EQ(refused.result_int(), 503);
     EXPECT_EQ(refused.body(), "server draining\n");

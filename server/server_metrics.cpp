@@ -47,6 +47,17 @@ struct ServerMetrics::Registry {
                                             .Help("Decode requests in progress")
                                             .Register(registry)
                                             .Add({});
+    prometheus::Gauge& streamMessagesHeld =
+        prometheus::BuildGauge()
+            .Name("usb3k_stream_messages_held")
+            .Help("Messages streams have read and not yet answered, and answers not yet written")
+            .Register(registry)
+            .Add({});
+    prometheus::Gauge& streamBytesHeld = prometheus::BuildGauge()
+                                             .Name("usb3k_stream_bytes_held")
+                                             .Help("Bytes of those messages and answers")
+                                             .Register(registry)
+                                             .Add({});
     prometheus::Gauge& queueLength = prometheus::BuildGauge()
                                          .Name("usb3k_queue_length")
                                          .Help("Requests and streams waiting for a device")
@@ -83,6 +94,11 @@ void ServerMetrics::streamStarted() {
 
 void ServerMetrics::streamEnded() {
     registry_->streamsActive.Decrement();
+}
+
+void ServerMetrics::streamHeld(double messages, double bytes) {
+    registry_->streamMessagesHeld.Increment(messages);
+    registry_->streamBytesHeld.Increment(bytes);
 }
 
 void ServerMetrics::observeQueueWait(double seconds) {

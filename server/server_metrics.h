@@ -20,6 +20,9 @@ class ServerMetrics {
     void requestEnded();
     void streamStarted();
     void streamEnded();
+    // What streams hold of their clients' messages and the answers not yet written: `messages`
+    // and `bytes` more (or fewer, when negative).
+    void streamHeld(double messages, double bytes);
     // How long a request or stream waited for its device.
     void observeQueueWait(double seconds);
     // How long one frame took on its device, for a call that decoded `frames` frames in `seconds`.

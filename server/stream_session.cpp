@@ -24,6 +24,16 @@ constexpr uint16_t CLOSE_NOT_RESPONDING = 4002;
 // A close frame's reason holds at most 123 bytes.
 constexpr std::size_t MAX_CLOSE_REASON = 123;
 
+// A reason that fits a close frame: a longer one ends at its last whole word, followed by "...",
+// so that no word (nor a character of several bytes) is cut.
+std::string closeReasonText(std::string reason) {
+    if (reason.size() <= MAX_CLOSE_REASON)
+        return reason;
+    std::size_t cut = reason.rfind(' ', MAX_CLOSE_REASON - 3);
+    reason.resize(cut == std::string::npos ? MAX_CLOSE_REASON - 3 : cut);
+    return reason + "...";
+}
+
 template <class Stream>
 class StreamSession : public WorkItem, public std::enable_shared_from_this<StreamSession<Stream>> {
   public:
@@ -37,6 +47,8 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
 
     ~StreamSession() override {
         context_.giveBack(std::move(lease_));
+        context_.metrics.streamHeld(-static_cast<double>(heldMessages_),
+                                    -static_cast<double>(heldBytes_));
         context_.remove(this);
         start_.log.frames = frames_;
         start_.log.write(outcome_);
@@ -138,6 +150,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         ++inFlight_;
         armIdle();
         decodeNext();
+        account();
         if (inFlight_ < context_.options.maxInFlight)
             doRead();
     }
@@ -149,6 +162,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         auto self = this->shared_from_this();
         auto vcw = std::make_shared<std::vector<uint8_t>>(std::move(inbox_.front()));
         inbox_.pop_front();
+        decodingBytes_ = vcw->size() + vcw->size() / VCW_FRAME_SIZE * SPEECH_BLOCK_SIZE;
         context_.workers->post([self, vcw] {
             std::size_t frames = vcw->size() / VCW_FRAME_SIZE;
             std::vector<uint8_t> pcm(frames * SPEECH_BLOCK_SIZE);
@@ -167,6 +181,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
 
     void decoded(std::vector<uint8_t> pcm, const StreamOutcome& outcome) {
         decoding_ = false;
+        decodingBytes_ = 0;
         frames_ += outcome.frames;
         if (!pcm.empty() && !stopped_) {
             queue(false, std::move(pcm), true);
@@ -185,6 +200,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         }
         decodeNext();
         resumeReading();
+        account();
     }
 
     void queue(bool text, std::vector<uint8_t> data, bool answer) {
@@ -195,6 +211,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     }
 
     void writeNext() {
+        account();
         if (writing_ || stopped_)
             return;
         if (outbox_.empty()) {
@@ -238,8 +255,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         if (closing_ || stopped_)
             return;
         closing_ = true;
-        if (reason.size() > MAX_CLOSE_REASON)
-            reason.resize(MAX_CLOSE_REASON);
+        reason = closeReasonText(std::move(reason));
         closeCode_ = code;
         closeReason_ = reason;
         outcome_ = std::to_string(code) + " " + reason;
@@ -275,6 +291,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         writeTimer_.cancel();
         outbox_.clear();
         inbox_.clear();
+        account();
         if (decoding_) {
             lease_->cancel();
         } else {
@@ -286,6 +303,20 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
             beast::error_code ignored;
             beast::get_lowest_layer(ws_).socket().close(ignored);
         }
+    }
+
+    // Tells the metrics what the stream holds now: the messages read and not yet decoded, the one
+    // being decoded with its speech, and what waits to be written. The in-flight limit bounds it.
+    void account() {
+        std::size_t messages = inbox_.size() + outbox_.size() + (decodingBytes_ > 0 ? 1 : 0);
+        std::size_t bytes = readBuffer_.size() + decodingBytes_;
+        for (const auto& message : inbox_) bytes += message.size();
+        for (const Outgoing& message : outbox_) bytes += message.data.size();
+        context_.metrics.streamHeld(
+            static_cast<double>(messages) - static_cast<double>(heldMessages_),
+            static_cast<double>(bytes) - static_cast<double>(heldBytes_));
+        heldMessages_ = messages;
+        heldBytes_ = bytes;
     }
 
     void releaseLease() {
@@ -331,6 +362,9 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     std::deque<std::vector<uint8_t>> inbox_;
     std::deque<Outgoing> outbox_;
     std::size_t inFlight_ = 0;
+    std::size_t decodingBytes_ = 0;
+    std::size_t heldMessages_ = 0;
+    std::size_t heldBytes_ = 0;
     uint64_t frames_ = 0;
     bool reading_ = false;
     bool decoding_ = false;

@@ -10,6 +10,9 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
     metrics.requestStarted();
     metrics.requestEnded();
     metrics.streamStarted();
+    // A stream holds two messages of 10 frames, then answers one of them.
+    metrics.streamHeld(2, 140);
+    metrics.streamHeld(-1, -70);
     // 50 frames at 4 ms, one call whose 2 frames took 60 ms each, and a call with none.
     metrics.observeFrames(50, 0.2);
     metrics.observeFrames(2, 0.12);
@@ -40,6 +43,13 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
               "# HELP usb3k_requests_active Decode requests in progress\n"
               "# TYPE usb3k_requests_active gauge\n"
               "usb3k_requests_active 1\n"
+              "# HELP usb3k_stream_messages_held Messages streams have read and not yet "
+              "answered, and answers not yet written\n"
+              "# TYPE usb3k_stream_messages_held gauge\n"
+              "usb3k_stream_messages_held 1\n"
+              "# HELP usb3k_stream_bytes_held Bytes of those messages and answers\n"
+              "# TYPE usb3k_stream_bytes_held gauge\n"
+              "usb3k_stream_bytes_held 70\n"
               "# HELP usb3k_queue_length Requests and streams waiting for a device\n"
               "# TYPE usb3k_queue_length gauge\n"
               "usb3k_queue_length 3\n"

@@ -3,6 +3,7 @@ package com.pelmar.usb3k;
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
+import java.io.UncheckedIOException;
 import java.net.ServerSocket;
 import java.net.URI;
 import java.nio.charset.StandardCharsets;
@@ -55,7 +56,13 @@ public final class ServerProcess implements AutoCloseable {
         }
         address = at;
         port = found;
-        Thread reader = new Thread(() -> lines.lines().forEach(this::log));
+        Thread reader = new Thread(() -> {
+            try {
+                lines.lines().forEach(this::log);
+            } catch (UncheckedIOException e) {
+                // Stopping the server closes its output under the reader: the log ends there.
+            }
+        });
         reader.setDaemon(true);
         reader.start();
     }

@@ -35,8 +35,10 @@ class RemoteHostsTest {
         URI pool = URI.create("http://usb3k-pool:" + port);
         byte[] vcw = frames(100, 4);
         byte[] pcm = new byte[100 * SPEECH];
-        try (ServerProcess one = ServerProcess.startAt("127.0.0.1", port, dir, "EMU30001", "", false);
-                ServerProcess two = ServerProcess.startAt("127.0.0.2", port, dir, "EMU30002", "", false);
+        try (ServerProcess one =
+                        ServerProcess.startAt("127.0.0.1", port, dir, "EMU30001", "", false);
+                ServerProcess two =
+                        ServerProcess.startAt("127.0.0.2", port, dir, "EMU30002", "", false);
                 Usb3kDecoder first = Usb3kDecoder.connect(pool, ServerProcess.TOKEN)) {
             try (Usb3kDecoder second = Usb3kDecoder.connect(List.of(pool), ServerProcess.TOKEN)) {
                 assertEquals(Set.of("EMU30001", "EMU30002"),
@@ -46,8 +48,10 @@ class RemoteHostsTest {
             assertEquals(50, first.decode(vcw, 0, 50, pcm, 0));
             boolean onOne = first.serialNumber().equals("EMU30001");
             (onOne ? one : two).kill();
-            assertEquals(50, first.decode(vcw, 50 * Usb3kDecoder.FRAME_BYTES, 50, pcm, 50 * SPEECH));
-            assertEquals(onOne ? "EMU30002" : "EMU30001", first.serialNumber(), "the other address");
+            assertEquals(50,
+                    first.decode(vcw, 50 * Usb3kDecoder.FRAME_BYTES, 50, pcm, 50 * SPEECH));
+            assertEquals(onOne ? "EMU30002" : "EMU30001", first.serialNumber(),
+                    "on the other address");
         }
         assertArrayEquals(expectedSpeechOfAll(vcw, 0), pcm, "every frame's speech, in order");
     }

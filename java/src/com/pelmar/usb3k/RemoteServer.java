@@ -2,7 +2,11 @@ package com.pelmar.usb3k;
 
 import java.io.IOException;
 import java.net.ConnectException;
+import java.net.Inet6Address;
+import java.net.InetAddress;
 import java.net.URI;
+import java.net.URISyntaxException;
+import java.net.UnknownHostException;
 import java.net.http.HttpClient;
 import java.net.http.HttpRequest;
 import java.net.http.HttpResponse;
@@ -54,6 +58,51 @@ final class RemoteServer {
 
     URI uri() {
         return base;
+    }
+
+    /**
+     * The servers behind this address: for an {@code http://} host name that resolves to several
+     * addresses (a Kubernetes headless Service's), one server per address, in the resolver's
+     * order; else the server itself. An {@code https://} name stays one server, since the JDK's
+     * HttpClient verifies the certificate against the host it connects to and cannot be told to
+     * connect to an address while verifying a name.
+     */
+    static List<RemoteServer> ofEachAddress(URI server, String token, SSLContext tls) {
+        RemoteServer named = new RemoteServer(server, token, tls);
+        String host = named.base.getHost();
+        if (!"http".equals(named.base.getScheme()) || host == null || isAddress(host)) {
+            return List.of(named);
+        }
+        InetAddress[] addresses;
+        try {
+            addresses = InetAddress.getAllByName(host);
+        } catch (UnknownHostException e) {
+            return List.of(named);
+        }
+        if (addresses.length < 2) {
+            return List.of(named);
+        }
+        List<RemoteServer> servers = new ArrayList<>();
+        for (InetAddress address : addresses) {
+            String literal = address.getHostAddress();
+            if (address instanceof Inet6Address) {
+                literal = "[" + literal.replaceFirst("%.*", "") + "]";
+            }
+            try {
+                URI base = named.base;
+                servers.add(new RemoteServer(
+                        new URI(base.getScheme(), base.getUserInfo(), literal, base.getPort(),
+                                base.getPath(), base.getQuery(), base.getFragment()),
+                        token, tls));
+            } catch (URISyntaxException e) {
+                return List.of(named);
+            }
+        }
+        return servers;
+    }
+
+    private static boolean isAddress(String host) {
+        return host.startsWith("[") || host.matches("[0-9.]+");
     }
 
     /** The server's devices, with their states. */

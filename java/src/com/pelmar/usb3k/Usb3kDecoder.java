@@ -215,7 +215,11 @@ public final class Usb3kDecoder implements AutoCloseable {
      * is the server's to set ({@code reconnect-timeout}).
      *
      * <p>The decoder takes the first usable device the server lists as free, or, when none is, the
-     * first usable one, waiting for it up to the server's queue time-out.
+     * first usable one, waiting for it up to the server's queue time-out. An {@code http://} host
+     * name that resolves to several addresses (a Kubernetes headless Service's) is several
+     * servers, one at each address, as {@link #connect(List, String)} takes them; an {@code
+     * https://} one is one server, since the JDK verifies the certificate against the host it
+     * connects to.
      *
      * @param server the server, {@code https://host:8443} or {@code http://127.0.0.1:8443}
      * @param token a token of the server's token file
@@ -259,6 +263,12 @@ public final class Usb3kDecoder implements AutoCloseable {
      */
     public static Usb3kDecoder connect(
             URI server, String token, String serialNumber, SSLContext tls) throws Usb3kException {
+        if (serialNumber == null) {
+            List<RemoteServer> remotes = RemoteServer.ofEachAddress(server, token, tls);
+            if (remotes.size() > 1) {
+                return connectAny(remotes);
+            }
+        }
         RemoteServer remote = new RemoteServer(server, token, tls);
         String serial =
                 serialNumber != null ? serialNumber : chooseDevice(remote, remote.devices());
@@ -277,8 +287,9 @@ public final class Usb3kDecoder implements AutoCloseable {
      * server's queue time-out to get a device. {@link #serialNumber()} names the device it holds
      * now.
      *
-     * @param servers the servers, each as for {@link #connect(URI, String)}; a host name that
-     *     resolves to several addresses is given once per address
+     * @param servers the servers, each as for {@link #connect(URI, String)}; an {@code http://}
+     *     host name that resolves to several addresses (a Kubernetes headless Service's) is a
+     *     server at each address; an {@code https://} one is one server
      * @param token a token that every server's token file holds
      * @return a decoder, to be closed when done
      * @throws Usb3kException when no server gives a device: the message names each server and
@@ -306,8 +317,13 @@ public final class Usb3kDecoder implements AutoCloseable {
         }
         List<RemoteServer> remotes = new ArrayList<>();
         for (URI server : servers) {
-            remotes.add(new RemoteServer(server, token, tls));
+            remotes.addAll(RemoteServer.ofEachAddress(server, token, tls));
         }
+        return connectAny(remotes);
+    }
+
+    /** A decoder on the least busy of these servers that fails over to the others. */
+    private static Usb3kDecoder connectAny(List<RemoteServer> remotes) throws Usb3kException {
         RemoteStream stream = RemoteDecoding.openLeastBusy(remotes, null);
         return new Usb3kDecoder(0, stream.serialNumber(), new RemoteDecoding(remotes, stream));
     }

@@ -46,12 +46,10 @@ std::string endText(const StreamOutcome& outcome) {
 
 }  // namespace
 
-template <class Stream>
-DecodeResponse<Stream>::DecodeResponse(ServerContext& context, Stream& stream,
-                                       std::shared_ptr<void> owner,
-                                       std::unique_ptr<DeviceLease> lease, std::string body,
-                                       bool wav, unsigned httpVersion, bool keepAlive,
-                                       std::function<void(DecodeResult)> done)
+DecodeResponse::DecodeResponse(ServerContext& context, Transport& stream,
+                               std::shared_ptr<void> owner, std::unique_ptr<DeviceLease> lease,
+                               std::string body, bool wav, unsigned httpVersion, bool keepAlive,
+                               std::function<void(DecodeResult)> done)
     : context_(context),
       stream_(stream),
       owner_(std::move(owner)),
@@ -68,13 +66,12 @@ DecodeResponse<Stream>::DecodeResponse(ServerContext& context, Stream& stream,
     header_.chunked(true);
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::start() {
+void DecodeResponse::start() {
     std::size_t frames = body_.size() / VCW_FRAME_SIZE;
     if (wav_)
         blocks_.push_back(wavHeader(frames * SPEECH_BLOCK_SIZE));
     auto self = this->shared_from_this();
-    beast::get_lowest_layer(stream_).expires_after(context_.options.writeTimeout);
+    stream_.tcp().expires_after(context_.options.writeTimeout);
     writingNow_ = true;
     http::async_write_header(stream_, serializer_, [self](beast::error_code ec, std::size_t) {
         self->headerWritten_ = true;
@@ -83,8 +80,7 @@ void DecodeResponse<Stream>::start() {
     decodeNext();
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::decodeNext() {
+void DecodeResponse::decodeNext() {
     std::size_t total = body_.size() / VCW_FRAME_SIZE;
     if (decoding_ || gone_ || !error_.empty() || nextFrame_ >= total ||
         blocks_.size() >= MAX_WAITING_BLOCKS) {
@@ -111,8 +107,7 @@ void DecodeResponse<Stream>::decodeNext() {
     });
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::blockDecoded(std::vector<uint8_t> pcm, StreamOutcome outcome) {
+void DecodeResponse::blockDecoded(std::vector<uint8_t> pcm, StreamOutcome outcome) {
     decoding_ = false;
     framesDone_ += outcome.frames;
     if (gone_) {
@@ -128,13 +123,12 @@ void DecodeResponse<Stream>::blockDecoded(std::vector<uint8_t> pcm, StreamOutcom
     decodeNext();
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::writeNext() {
+void DecodeResponse::writeNext() {
     if (!headerWritten_ || writingNow_ || gone_ || lastWritten_)
         return;
     auto self = this->shared_from_this();
     auto handler = [self](beast::error_code ec, std::size_t) { self->written(ec); };
-    beast::get_lowest_layer(stream_).expires_after(context_.options.writeTimeout);
+    stream_.tcp().expires_after(context_.options.writeTimeout);
     if (!blocks_.empty()) {
         writing_ = std::move(blocks_.front());
         blocks_.pop_front();
@@ -154,8 +148,7 @@ void DecodeResponse<Stream>::writeNext() {
     net::async_write(stream_, http::make_chunk_last(trailer_), handler);
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::written(beast::error_code ec) {
+void DecodeResponse::written(beast::error_code ec) {
     writingNow_ = false;
     if (ec) {
         // The client left or read nothing for the write time-out.
@@ -180,8 +173,7 @@ void DecodeResponse<Stream>::written(beast::error_code ec) {
     writeNext();
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::clientGone() {
+void DecodeResponse::clientGone() {
     if (gone_ || finished_)
         return;
     gone_ = true;
@@ -190,8 +182,7 @@ void DecodeResponse<Stream>::clientGone() {
         finish("client gone", false);
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::drainExpired() {
+void DecodeResponse::drainExpired() {
     if (gone_ || finished_ || lastWritten_)
         return;
     if (error_.empty())
@@ -200,8 +191,7 @@ void DecodeResponse<Stream>::drainExpired() {
     writeNext();
 }
 
-template <class Stream>
-void DecodeResponse<Stream>::finish(const std::string& outcome, bool keepAlive) {
+void DecodeResponse::finish(const std::string& outcome, bool keepAlive) {
     if (finished_)
         return;
     finished_ = true;
@@ -216,6 +206,3 @@ void DecodeResponse<Stream>::finish(const std::string& outcome, bool keepAlive) 
     auto owner = std::move(owner_);
     done(std::move(result));
 }
-
-template class DecodeResponse<PlainStream>;
-template class DecodeResponse<TlsStream>;

@@ -16,6 +16,7 @@
 
 #include "server/device_pool.h"
 #include "server/net_types.h"
+#include "server/transport.h"
 
 class ServerContext;
 
@@ -28,12 +29,11 @@ struct DecodeResult {
     bool keepAlive = false;
 };
 
-template <class Stream>
-class DecodeResponse : public std::enable_shared_from_this<DecodeResponse<Stream>> {
+class DecodeResponse : public std::enable_shared_from_this<DecodeResponse> {
   public:
     // `stream` belongs to `owner`, which this keeps alive; `done` is called once, on the stream's
     // strand, when the answer is written or abandoned.
-    DecodeResponse(ServerContext& context, Stream& stream, std::shared_ptr<void> owner,
+    DecodeResponse(ServerContext& context, Transport& stream, std::shared_ptr<void> owner,
                    std::unique_ptr<DeviceLease> lease, std::string body, bool wav,
                    unsigned httpVersion, bool keepAlive, std::function<void(DecodeResult)> done);
 
@@ -51,7 +51,7 @@ class DecodeResponse : public std::enable_shared_from_this<DecodeResponse<Stream
     void finish(const std::string& outcome, bool keepAlive);
 
     ServerContext& context_;
-    Stream& stream_;
+    Transport& stream_;
     std::shared_ptr<void> owner_;
     std::shared_ptr<DeviceLease> lease_;
     std::string body_;

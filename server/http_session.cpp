@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <optional>
-#include <type_traits>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -28,11 +27,12 @@ namespace {
 // While a request waits for its device or is decoded, the connection is still read, so that a
 // client that leaves is seen at once; what a pipelining client sends meanwhile is kept, up to this.
 constexpr std::size_t WATCH_READ_BYTES = 1024;
+// How long a TLS client has to answer the server's close_notify.
+constexpr std::chrono::seconds TLS_CLOSE_GRACE{1};
 
-template <class Stream>
-class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession<Stream>> {
+class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession> {
   public:
-    HttpSession(ServerContext& context, Stream&& stream, beast::flat_buffer&& buffer,
+    HttpSession(ServerContext& context, Transport&& stream, beast::flat_buffer&& buffer,
                 std::unique_ptr<ConnectionLimits::Slot> slot, std::string client)
         : context_(context),
           stream_(std::move(stream)),
@@ -52,7 +52,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         net::post(stream_.get_executor(), [self = this->shared_from_this()] {
             // Between requests, the connection closes; work in progress goes on.
             if (self->phase_ == Phase::Reading)
-                lowest(self->stream_).cancel();
+                self->stream_.tcp().cancel();
         });
     }
 
@@ -72,8 +72,6 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     enum class Phase { Reading, Replying, Waiting, Working, Done };
     enum class Work { Decode, WebSocket };
 
-    static beast::tcp_stream& lowest(Stream& stream) { return beast::get_lowest_layer(stream); }
-
     void doRead() {
         // While draining, a new connection is answered once (503 for new work), and kept alive no
         // longer.
@@ -84,7 +82,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(context_.options.maxHeaderBytes));
         parser_->body_limit(context_.options.maxBodyBytes);
-        lowest(stream_).expires_after(context_.options.readTimeout);
+        stream_.tcp().expires_after(context_.options.readTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                              self->onRead(ec);
@@ -272,7 +270,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
         phase_ = Phase::Working;
         bool keepAlive = request_.keep_alive() && !context_.draining();
-        decode_ = std::make_shared<DecodeResponse<Stream>>(
+        decode_ = std::make_shared<DecodeResponse>(
             context_, stream_, this->shared_from_this(), std::move(result.lease),
             std::move(request_.body()), wav_, request_.version(), keepAlive,
             [self = this->shared_from_this()](DecodeResult done) { self->decoded(done); });
@@ -304,7 +302,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     // Reads the connection while the request is served, to see the client leave.
     void startWatch() {
-        lowest(stream_).expires_never();
+        stream_.tcp().expires_never();
         watching_ = true;
         stream_.async_read_some(buffer_.prepare(WATCH_READ_BYTES),
                                 [self = this->shared_from_this()](
@@ -345,7 +343,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     void nextRequest() {
         if (watching_) {
             watchStopping_ = true;
-            lowest(stream_).cancel();
+            stream_.tcp().cancel();
             return;
         }
         doRead();
@@ -376,7 +374,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         response->prepare_payload();
         if (logIt)
             log_.write(std::to_string(answer.status));
-        lowest(stream_).expires_after(context_.options.writeTimeout);
+        stream_.tcp().expires_after(context_.options.writeTimeout);
         http::async_write(stream_, *response,
                           [self = this->shared_from_this(), response, keepAlive](
                               beast::error_code ec, std::size_t) {
@@ -388,17 +386,11 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     void close() {
         phase_ = Phase::Done;
-        beast::error_code ignored;
-        if constexpr (std::is_same<Stream, TlsStream>::value) {
-            lowest(stream_).expires_after(std::chrono::seconds(1));
-            stream_.async_shutdown([self = this->shared_from_this()](beast::error_code) {});
-        } else {
-            stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
-        }
+        stream_.shutdown(TLS_CLOSE_GRACE, [self = this->shared_from_this()](beast::error_code) {});
     }
 
     ServerContext& context_;
-    Stream stream_;
+    Transport stream_;
     beast::flat_buffer buffer_;
     std::unique_ptr<ConnectionLimits::Slot> slot_;
     std::string client_;
@@ -419,25 +411,14 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     bool watchStopping_ = false;
     bool clientGone_ = false;
     uint64_t served_ = 0;
-    std::shared_ptr<DecodeResponse<Stream>> decode_;
+    std::shared_ptr<DecodeResponse> decode_;
 };
-
-template <class Stream>
-void run(ServerContext& context, Stream&& stream, beast::flat_buffer&& buffer,
-         std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
-    std::make_shared<HttpSession<Stream>>(context, std::move(stream), std::move(buffer),
-                                          std::move(slot), std::move(client))
-        ->run();
-}
 
 }  // namespace
 
-void runHttpSession(ServerContext& context, PlainStream&& stream, beast::flat_buffer&& buffer,
+void runHttpSession(ServerContext& context, Transport&& stream, beast::flat_buffer&& buffer,
                     std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
-    run(context, std::move(stream), std::move(buffer), std::move(slot), std::move(client));
-}
-
-void runHttpSession(ServerContext& context, TlsStream&& stream, beast::flat_buffer&& buffer,
-                    std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
-    run(context, std::move(stream), std::move(buffer), std::move(slot), std::move(client));
+    std::make_shared<HttpSession>(context, std::move(stream), std::move(buffer), std::move(slot),
+                                  std::move(client))
+        ->run();
 }

@@ -8,11 +8,10 @@
 
 #include "server/connection_limits.h"
 #include "server/net_types.h"
+#include "server/transport.h"
 
 class ServerContext;
 
 // `buffer` holds what was read of the connection already; `slot` counts it until it closes.
-void runHttpSession(ServerContext& context, PlainStream&& stream, beast::flat_buffer&& buffer,
-                    std::unique_ptr<ConnectionLimits::Slot> slot, std::string client);
-void runHttpSession(ServerContext& context, TlsStream&& stream, beast::flat_buffer&& buffer,
+void runHttpSession(ServerContext& context, Transport&& stream, beast::flat_buffer&& buffer,
                     std::unique_ptr<ConnectionLimits::Slot> slot, std::string client);

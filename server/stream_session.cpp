@@ -7,7 +7,6 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/websocket.hpp>
-#include <boost/beast/websocket/ssl.hpp>
 
 #include "device/frame_packing.h"
 #include "packet/packet_constants.h"
@@ -34,10 +33,9 @@ std::string closeReasonText(std::string reason) {
     return reason + "...";
 }
 
-template <class Stream>
-class StreamSession : public WorkItem, public std::enable_shared_from_this<StreamSession<Stream>> {
+class StreamSession : public WorkItem, public std::enable_shared_from_this<StreamSession> {
   public:
-    StreamSession(ServerContext& context, Stream&& stream, StreamStart start)
+    StreamSession(ServerContext& context, Transport&& stream, StreamStart start)
         : context_(context),
           ws_(std::move(stream)),
           start_(std::move(start)),
@@ -56,7 +54,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
 
     void run() {
         context_.add(this->shared_from_this());
-        beast::get_lowest_layer(ws_).expires_never();
+        ws_.next_layer().tcp().expires_never();
         websocket::stream_base::timeout timeouts{};
         timeouts.handshake_timeout = context_.options.readTimeout;
         timeouts.idle_timeout = websocket::stream_base::none();
@@ -301,7 +299,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         // ends with the teardown of its close handshake.
         if (abort) {
             beast::error_code ignored;
-            beast::get_lowest_layer(ws_).socket().close(ignored);
+            ws_.next_layer().tcp().socket().close(ignored);
         }
     }
 
@@ -352,7 +350,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     }
 
     ServerContext& context_;
-    websocket::stream<Stream> ws_;
+    websocket::stream<Transport> ws_;
     StreamStart start_;
     std::shared_ptr<DeviceLease> lease_;
     net::steady_timer idleTimer_;
@@ -377,17 +375,8 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     std::string outcome_ = "1000 closed";
 };
 
-template <class Stream>
-void run(ServerContext& context, Stream&& stream, StreamStart start) {
-    std::make_shared<StreamSession<Stream>>(context, std::move(stream), std::move(start))->run();
-}
-
 }  // namespace
 
-void runStreamSession(ServerContext& context, PlainStream&& stream, StreamStart start) {
-    run(context, std::move(stream), std::move(start));
-}
-
-void runStreamSession(ServerContext& context, TlsStream&& stream, StreamStart start) {
-    run(context, std::move(stream), std::move(start));
+void runStreamSession(ServerContext& context, Transport&& stream, StreamStart start) {
+    std::make_shared<StreamSession>(context, std::move(stream), std::move(start))->run();
 }

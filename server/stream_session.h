@@ -18,6 +18,7 @@
 #include "server/device_pool.h"
 #include "server/net_types.h"
 #include "server/request_log.h"
+#include "server/transport.h"
 
 class ServerContext;
 class ActiveWork;
@@ -30,5 +31,4 @@ struct StreamStart {
     RequestLog log;
 };
 
-void runStreamSession(ServerContext& context, PlainStream&& stream, StreamStart start);
-void runStreamSession(ServerContext& context, TlsStream&& stream, StreamStart start);
+void runStreamSession(ServerContext& context, Transport&& stream, StreamStart start);

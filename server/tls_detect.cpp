@@ -46,7 +46,7 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
                     return;
                 }
                 self->buffer_.consume(used);
-                runHttpSession(self->context_, std::move(*self->tlsStream_),
+                runHttpSession(self->context_, Transport(std::move(self->tlsStream_)),
                                std::move(self->buffer_), std::move(self->slot_), self->client_);
             });
     }
@@ -82,8 +82,8 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
 void serveConnection(ServerContext& context, net::ip::tcp::socket socket, net::ssl::context* tls,
                      std::unique_ptr<ConnectionLimits::Slot> slot, std::string client) {
     if (tls == nullptr) {
-        return runHttpSession(context, PlainStream(std::move(socket)), beast::flat_buffer(),
-                              std::move(slot), std::move(client));
+        return runHttpSession(context, Transport(PlainStream(std::move(socket))),
+                              beast::flat_buffer(), std::move(slot), std::move(client));
     }
     std::make_shared<TlsDetector>(context, std::move(socket), *tls, std::move(slot),
                                   std::move(client))

@@ -16,6 +16,10 @@
 #include <future>
 #include <sstream>
 
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+
 #include "server/registry_device_pool.h"
 #include "tests/server/server_test_support.h"
 #include "tests/server/temp_folder.h"
@@ -79,27 +83,13 @@ TEST_F(ServerTest, StopsReadingAClientThatReadsNothingAtTheInFlightLimit) {
     options_.writeTimeout = seconds(30);
     start();
     // The client's socket buffers small, so that the speech and the frames wait in the server.
-    net::io_context io;
-    websocket::stream<beast::tcp_stream> ws(io);
-    tcp::socket& socket = ws.next_layer().socket();
-    socket.open(tcp::v4());
-    socket.set_option(net::socket_base::receive_buffer_size(4096));
-    socket.set_option(net::socket_base::send_buffer_size(4096));
-    socket.connect(loopback(port_));
-    ws.set_option(websocket::stream_base::decorator(
-        [](websocket::request_type& r) { r.set(http::field::authorization, "Bearer " + TOKEN); }));
-    ws.handshake("localhost", "/v1/stream");
-    ws.binary(true);
+    Stream stream(port_, TOKEN, "/v1/stream", 4096);
+    tcp::socket& socket = stream.socket();
     // 400 messages of 250 frames, 100,000 frames: far more speech than any socket buffer holds.
     std::string message = frames(250);
     std::atomic<int> sent{0};
     std::thread writer([&] {
-        beast::error_code ec;
-        for (int i = 0; i < 400 && !ec; ++i) {
-            ws.write(net::buffer(message), ec);
-            if (!ec)
-                ++sent;
-        }
+        for (int i = 0; i < 400 && stream.trySend(message); ++i) ++sent;
     });
     // Until decoding has stopped for half a second (bounded: 10 s).
     uint64_t decoded = 0;
@@ -302,10 +292,8 @@ TEST(ServerProcessTest, AClientOfAKilledServerSeesTheConnectionEnd) {
     server.signal(SIGKILL);
     EXPECT_EQ(server.exitWithin(seconds(5)), 128 + SIGKILL);
     auto begin = Clock::now();
-    beast::get_lowest_layer(stream.ws()).expires_after(seconds(5));
-    beast::error_code ec;
+    beast::error_code ec = stream.readError();
     beast::flat_buffer buffer;
-    stream.ws().read(buffer, ec);
     EXPECT_TRUE(ec == net::error::eof || ec == net::error::connection_reset) << ec.message();
     post.stream().expires_after(seconds(5));
     beast::error_code written;
@@ -402,18 +390,7 @@ TEST_F(EmulatedServerTest, RefusesBadAccessAndInputWithItsStatusOrCloseCodeAndRe
     EXPECT_EQ(channelRequests(), 0) << "nothing decoded for the unauthenticated";
 
     const std::string bob = "secret-of-bob";
-    auto handshake = [&](const std::string& target) {
-        net::io_context io;
-        websocket::stream<beast::tcp_stream> ws(io);
-        ws.next_layer().connect(loopback(port_));
-        ws.set_option(websocket::stream_base::decorator([&](websocket::request_type& r) {
-            r.set(http::field::authorization, "Bearer " + bob);
-        }));
-        websocket::response_type response;
-        beast::error_code ec;
-        ws.handshake(response, "localhost", target, ec);
-        return response;
-    };
+    auto handshake = [&](const std::string& target) { return streamHandshake(port_, bob, target); };
     Response unknown = handshake("/v1/stream?device=NOPE");
     EXPECT_EQ(unknown.result_int(), 404);
     EXPECT_EQ(unknown.body(), "no USB-3000 with serial number NOPE is attached\n");

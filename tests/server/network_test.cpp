@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/ssl/host_name_verification.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
-#include <boost/beast/websocket.hpp>
 
 #include <csignal>
 #include <fstream>
@@ -135,8 +132,7 @@ TEST_F(ServerTest, StreamsOverAWebSocketInOrderWithEventsAndClosesOnBadInput) {
     EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
 
     Stream textual(port_);
-    textual.ws().text(true);
-    textual.send("{}");
+    textual.sendText("{}");
     reason = textual.readClose();
     EXPECT_EQ(reason.code, 1003);
     EXPECT_EQ(reason.reason, "only binary messages of VCW frames are read");
@@ -165,7 +161,7 @@ TEST_F(ServerTest, ClosesAStreamWhoseDeviceIsGoneAndFreesTheDeviceOfAClientThatL
     stream.send(frames(250));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(pool_->devices()[0].state, DeviceState::Busy);
-    beast::get_lowest_layer(stream.ws()).close();
+    stream.socket().close();
     EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
     EXPECT_LT(pool_->framesDecoded, 12u + 250u);
 }

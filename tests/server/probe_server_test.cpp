@@ -1,0 +1,183 @@
+// usb3k-probe --server against the real usb3k-server in process, over the emulator, through
+// runProbe only: the report's exact lines and the exit status for a good decode, a refused token,
+// a serial number the server lacks, a server that is not there, and TLS with and without the
+// server's certificate trusted.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server/registry_device_pool.h"
+#include "server/server.h"
+#include "server/token_list.h"
+#include "tests/server/temp_folder.h"
+#include "tests/server/test_certificate.h"
+#include "tests/sim_test_support.h"
+#include "tools/probe.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string VERSION_LINE = std::string("usb3k-probe ") + USB3K_VERSION;
+const char* const TOKEN = "secret-of-the-probe";
+
+// A socket listening on a loopback port the system chooses, handed to the server as systemd
+// hands it its own; `port` is that port.
+int loopbackListener(uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+class ServerProbeTest : public SimTest {
+  protected:
+    void serve() {
+        pool_ = std::make_unique<RegistryDevicePool>(options_);
+        auto tokens = std::make_shared<TokenList>(std::vector<TokenList::Token>{{"probe", TOKEN}});
+        server_ = std::make_unique<Server>(options_, *pool_, metrics_, tokens);
+        uint16_t port = 0;
+        const int listener = loopbackListener(port);
+        ASSERT_GE(listener, 0);
+        std::string error;
+        ASSERT_TRUE(server_->open({listener}, error)) << error;
+        server_->start(2);
+        address_ = "127.0.0.1:" + std::to_string(server_->port());
+        // A comment, a blank line and spaces around the token, which the probe skips.
+        tokenFile_ = folder_.write("token", std::string("# the probe's\n\n  ") + TOKEN + " \n");
+    }
+
+    struct Run {
+        int status = -1;
+        Lines out;
+    };
+
+    Run probe(const Lines& args) {
+        Run run;
+        std::ostringstream out;
+        run.status = runProbe(args, out);
+        run.out = splitLines(out.str());
+        return run;
+    }
+
+    // The decode section's lines but its time, which is checked for its form.
+    static Lines withoutTime(Lines lines) {
+        for (auto line = lines.begin(); line != lines.end(); ++line) {
+            double milliseconds = -1;
+            long long perSecond = -1;
+            if (line->rfind("  time: ", 0) == 0) {
+                EXPECT_EQ(std::sscanf(line->c_str(), "  time: %lf ms, %lld frames/s", &milliseconds,
+                                      &perSecond),
+                          2)
+                    << *line;
+                EXPECT_TRUE(milliseconds > 0 && perSecond > 0) << *line;
+                lines.erase(line);
+                break;
+            }
+        }
+        return lines;
+    }
+
+    Lines goodReport(const std::string& scheme) const {
+        return {VERSION_LINE,
+                "server: " + scheme + "://" + address_ + "/",
+                "",
+                "USB-3000s: 1",
+                "  #  state  usable  serial            product ID  version     description",
+                "  0  free   yes     EMU30001          USB-3000    2.7.1-emu   USB-3000 (emulated)",
+                "",
+                "decode: POST /v1/decode?format=pcm, 5 frames",
+                "  answer: 200, 1600 bytes of speech, 0 frames concealed",
+                "  result: ok"};
+    }
+
+    TempFolder folder_;
+    ServerOptions options_;
+    ServerMetrics metrics_;
+    std::unique_ptr<RegistryDevicePool> pool_;
+    std::unique_ptr<Server> server_;
+    std::string address_;
+    std::string tokenFile_;
+};
+
+TEST_F(ServerProbeTest, ListsTheDevicesTimesADecodeAndNamesEachFailureWithItsStatus) {
+    serve();
+    const std::string uri = "http://" + address_;
+    Run run = probe({"--server", uri, "--token-file", tokenFile_, "--frames", "5"});
+    EXPECT_EQ(run.status, PROBE_OK);
+    EXPECT_EQ(withoutTime(run.out), goodReport("http"));
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 5);
+
+    const std::string wrongToken = folder_.write("wrong", "not-the-token\n");
+    run = probe({"--server", uri, "--token-file", wrongToken});
+    EXPECT_EQ(run.status, PROBE_SERVER_FAILED);
+    EXPECT_EQ(Lines(run.out.begin() + 3, run.out.end()),
+              (Lines{uri + "/ refused the token (401)",
+                     "likely cause: the token is wrong, or was removed from the server's token "
+                     "file",
+                     "to fix: use a token from the server's token file (its administrator adds a "
+                     "line name:token and runs systemctl reload usb3k-server)"}));
+
+    run = probe({"--server", uri, "--token-file", tokenFile_, "--serial", "NOPE"});
+    EXPECT_EQ(run.status, PROBE_NO_USB3000);
+    EXPECT_EQ(run.out.back(), "no USB-3000 with serial number NOPE");
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 5);
+
+    uint16_t closedPort = 0;
+    close(loopbackListener(closedPort));
+    const std::string nowhere = "http://127.0.0.1:" + std::to_string(closedPort);
+    run = probe({"--server", nowhere, "--token-file", tokenFile_});
+    EXPECT_EQ(run.status, PROBE_SERVER_FAILED);
+    EXPECT_EQ(Lines(run.out.begin() + 3, run.out.begin() + 5),
+              (Lines{nowhere + "/ could not be reached: Connection refused",
+                     "likely cause: usb3k-server is not running there, the address or port is "
+                     "wrong, or a firewall is in the way"}));
+
+    EXPECT_EQ(probe({"--server", uri, "--token-file", folder_.file("none")}).out,
+              (Lines{"usb3k-probe: cannot read the token file " + folder_.file("none"),
+                     "usage: usb3k-probe [--serial S] [--frames N] [--trace] [-h | --help] "
+                     "[--version]"}));
+    EXPECT_EQ(probe({"--server", "ftp://host", "--token-file", tokenFile_}).status, PROBE_USAGE);
+    EXPECT_EQ(probe({"--server", uri}).out.front(),
+              "usb3k-probe: --server needs --token-file FILE");
+}
+
+TEST_F(ServerProbeTest, VerifiesTheServersCertificateAgainstTheCaFileGiven) {
+    options_.tlsCert = folder_.file("server.crt");
+    options_.tlsKey = folder_.file("server.key");
+    makeCertificate(options_.tlsCert, options_.tlsKey, "IP:127.0.0.1");
+    serve();
+    const std::string uri = "https://" + address_;
+    Run run = probe(
+        {"--server", uri, "--token-file", tokenFile_, "--ca-file", options_.tlsCert, "--frames=5"});
+    EXPECT_EQ(run.status, PROBE_OK);
+    EXPECT_EQ(withoutTime(run.out), goodReport("https"));
+
+    run = probe({"--server", uri, "--token-file", tokenFile_});
+    EXPECT_EQ(run.status, PROBE_SERVER_FAILED);
+    EXPECT_EQ(Lines(run.out.begin() + 3, run.out.end()),
+              (Lines{uri + "/ could not be trusted: certificate verify failed: self-signed "
+                           "certificate",
+                     "likely cause: its certificate is not signed by an authority this machine "
+                     "trusts, or does not name the address used",
+                     "to fix: add the server's certificate authority to the system's trust "
+                     "store, or name it with --ca-file"}));
+}
+
+}  // namespace

@@ -21,6 +21,7 @@
 #include "tests/server/test_certificate.h"
 #include "tests/sim_test_support.h"
 #include "tools/probe.h"
+#include "tools/server_uri.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ class ServerProbeTest : public SimTest {
                 "  0  free   yes     EMU30001          USB-3000    2.7.1-emu   USB-3000 (emulated)",
                 "",
                 "decode: POST /v1/decode?format=pcm, 5 frames",
-                "  answer: 200, 1600 bytes of speech, 0 frames concealed",
+                "  answer: 200, 1600 bytes of speech, 0 of 5 frames concealed",
                 "  result: ok"};
     }
 
@@ -124,6 +125,16 @@ TEST_F(ServerProbeTest, ListsTheDevicesTimesADecodeAndNamesEachFailureWithItsSta
     EXPECT_EQ(withoutTime(run.out), goodReport("http"));
     EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 5);
 
+    // The second frame fails on both of its attempts: the server conceals it, the probe fails.
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL, 7, SIM_ANSWER_NONE, 0);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL, 8, SIM_ANSWER_NONE, 0);
+    run = probe({"--server", uri, "--token-file", tokenFile_, "--frames=3"});
+    EXPECT_EQ(run.status, PROBE_DEVICE_FAILED);
+    EXPECT_EQ(
+        Lines(run.out.begin() + 7, run.out.end()),
+        (Lines{"decode: POST /v1/decode?format=pcm, 3 frames",
+               "  answer: 200, 960 bytes of speech, 1 of 3 frames concealed", "  result: failed"}));
+
     const std::string wrongToken = folder_.write("wrong", "not-the-token\n");
     run = probe({"--server", uri, "--token-file", wrongToken});
     EXPECT_EQ(run.status, PROBE_SERVER_FAILED);
@@ -137,7 +148,7 @@ TEST_F(ServerProbeTest, ListsTheDevicesTimesADecodeAndNamesEachFailureWithItsSta
     run = probe({"--server", uri, "--token-file", tokenFile_, "--serial", "NOPE"});
     EXPECT_EQ(run.status, PROBE_NO_USB3000);
     EXPECT_EQ(run.out.back(), "no USB-3000 with serial number NOPE");
-    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 5);
+    EXPECT_EQ(sim_request_count(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL), 9);
 
     uint16_t closedPort = 0;
     close(loopbackListener(closedPort));
@@ -178,6 +189,26 @@ TEST_F(ServerProbeTest, VerifiesTheServersCertificateAgainstTheCaFileGiven) {
                      "trusts, or does not name the address used",
                      "to fix: add the server's certificate authority to the system's trust "
                      "store, or name it with --ca-file"}));
+}
+
+TEST(ServerUriTest, ReadsHostPortAndBasePathAndRefusesWhatIsNoServer) {
+    ServerUri uri;
+    std::string error;
+    ASSERT_TRUE(parseServerUri("https://[::1]:8443/usb3k", uri, error)) << error;
+    EXPECT_TRUE(uri.tls);
+    EXPECT_EQ(uri.host, "::1");
+    EXPECT_EQ(uri.port, "8443");
+    EXPECT_EQ(uri.basePath, "/usb3k/");
+    EXPECT_EQ(uri.text, "https://[::1]:8443/usb3k/");
+    ASSERT_TRUE(parseServerUri("http://board", uri, error));
+    EXPECT_EQ(uri.port, "80");
+    EXPECT_EQ(uri.basePath, "/");
+    for (const char* wrong :
+         {"board:8443", "ftp://board", "http://", "http://:80", "http://a@b", "http://b:0",
+          "http://b:65536", "http://b:x", "http://b/?q", "http://[::1"}) {
+        EXPECT_FALSE(parseServerUri(wrong, uri, error)) << wrong;
+    }
+    EXPECT_EQ(error, "the server is http://HOST[:PORT] or https://HOST[:PORT], not 'http://[::1'");
 }
 
 }  // namespace

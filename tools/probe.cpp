@@ -11,9 +11,7 @@
 #include "tools/open_failure.h"
 #include "tools/probe_options.h"
 #include "tools/report_line.h"
-#ifdef USB3K_PROBE_SERVER
 #include "tools/server_probe.h"
-#endif
 
 namespace {
 

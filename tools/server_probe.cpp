@@ -25,12 +25,11 @@ constexpr std::size_t SPEECH_BYTES_PER_FRAME = 320;
 // Why the server, rather than a device, failed; each with the likely cause and the fix that the
 // Java client gives for the same failure.
 enum class ServerTrouble {
-    Unreachable,
-    ConnectionFailed,
+    Unreachable,  // or the connection broke
     NotTrusted,
     Unauthorised,
     Draining,
-    Other
+    NoDeviceList,  // the answer to GET /v1/devices is no device list
 };
 
 struct TroubleText {
@@ -41,7 +40,6 @@ struct TroubleText {
 TroubleText troubleText(ServerTrouble trouble) {
     switch (trouble) {
         case ServerTrouble::Unreachable:
-        case ServerTrouble::ConnectionFailed:
             return {
                 "usb3k-server is not running there, the address or port is wrong, or a "
                 "firewall is in the way",
@@ -59,7 +57,7 @@ TroubleText troubleText(ServerTrouble trouble) {
                     "name:token and runs systemctl reload usb3k-server)"};
         case ServerTrouble::Draining:
             return {"the server is stopping or restarting", "probe again shortly"};
-        case ServerTrouble::Other:
+        case ServerTrouble::NoDeviceList:
             break;
     }
     return {"it is not usb3k-server, or one of another version",
@@ -97,7 +95,7 @@ bool reportServerFailure(std::ostream& out, const std::string& indent, const Ser
             return true;
         case ServerAnswer::Outcome::Failed:
             reportTrouble(out, indent, "the connection to " + server + " failed: " + answer.error,
-                          ServerTrouble::ConnectionFailed);
+                          ServerTrouble::Unreachable);
             return true;
         case ServerAnswer::Outcome::BadCaFile:
         case ServerAnswer::Outcome::Answered:
@@ -269,17 +267,16 @@ int probeServer(const ServerProbe& probe, std::ostream& out) {
     std::vector<ServerDevice> devices;
     std::string error;
     if (answer.status != 200) {
-        reportTrouble(out, "",
-                      probe.uri.text + " answered GET " + probe.uri.basePath + request.target +
-                          " with " + statusText(answer),
-                      ServerTrouble::Other);
+        // The server's text says what is wrong.
+        reportLine(out, probe.uri.text + " answered GET " + probe.uri.basePath + request.target +
+                            " with " + statusText(answer));
         return PROBE_SERVER_FAILED;
     }
     if (!parseServerDevices(answer.body, devices, error)) {
         reportTrouble(out, "",
                       probe.uri.text + " answered GET " + probe.uri.basePath + request.target +
                           " with no device list: " + error,
-                      ServerTrouble::Other);
+                      ServerTrouble::NoDeviceList);
         return PROBE_SERVER_FAILED;
     }
     writeDeviceTable(devices, out);

@@ -1,7 +1,8 @@
 // usb3k-probe --server against the real usb3k-server in process, over the emulator, through
-// runProbe only: the report's exact lines and the exit status for a good decode, a refused token,
-// a serial number the server lacks, a server that is not there, and TLS with and without the
-// server's certificate trusted.
+// runProbe only: the report's exact lines and the exit status for a good decode, a concealed
+// frame, a refused token, a serial number the server lacks, a server that is not there, a device
+// that is not usable, a decode that ends early, and TLS with and without the server's certificate
+// trusted; and the server URIs the probe reads.
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -189,6 +190,33 @@ TEST_F(ServerProbeTest, VerifiesTheServersCertificateAgainstTheCaFileGiven) {
                      "trusts, or does not name the address used",
                      "to fix: add the server's certificate authority to the system's trust "
                      "store, or name it with --ca-file"}));
+}
+
+TEST_F(ServerProbeTest, ShowsWhyADeviceIsNotUsableAndFailsADecodeThatEndsEarly) {
+    // The second device does not identify itself: listed, not usable, with the library's reason.
+    sim_add_device(SIM_USB3000_ID, "EMU30002", "USB-3000 (emulated)");
+    sim_fault_answer("EMU30002", SIM_REQ_VERSION, 0, SIM_ANSWER_NONE, 0);
+    // Unplugged as the third frame reaches it, and not back within the reconnect time-out.
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL, 3, SIM_DEVICE_UNPLUGGED, 0);
+    options_.reconnectTimeout = std::chrono::seconds(1);
+    serve();
+    Run run = probe({"--server", "http://" + address_, "--token-file", tokenFile_, "--serial",
+                     "EMU30001", "--frames", "4"});
+    EXPECT_EQ(run.status, PROBE_DEVICE_FAILED);
+    EXPECT_EQ(
+        Lines(run.out.begin() + 3, run.out.end()),
+        (Lines{"USB-3000s: 2",
+               "  #  state  usable  serial            product ID  version     description",
+               "  0  free   yes     EMU30001          USB-3000    2.7.1-emu   USB-3000 (emulated)",
+               "  1  free   no      EMU30002                                  USB-3000 (emulated)",
+               "     not usable: USB3K::receivePacket - failed to read packet header: wanted 4, "
+               "got 0; USB3K::USB3K - did not receive version response; Usb3kDecoder::devices - "
+               "USB-3000 device EMU30002 is not ready",
+               "", "decode: POST /v1/decode?format=pcm&device=EMU30001, 4 frames",
+               "  answer: 200, 640 bytes of speech, not 1280, 0 of 4 frames concealed",
+               "  error: device gone: USB-3000 EMU30001 was not attached again within 1 s (check "
+               "its cable and its USB hub): frame 3 of the VCW stream not decoded",
+               "  result: failed"}));
 }
 
 TEST(ServerUriTest, ReadsHostPortAndBasePathAndRefusesWhatIsNoServer) {

@@ -1,32 +1,30 @@
 // The probe's only translation unit with Boost.Beast, Boost.Asio and OpenSSL. Synchronous calls
-// only, which compile far faster than asynchronous ones, and TLS on OpenSSL's own calls rather
-// than Asio's templates over them; a watchdog thread bounds each blocking call by shutting the
-// socket down, since a blocking socket call has no time-out of its own.
+// only, which compile far faster than asynchronous ones; a watchdog thread bounds each blocking
+// call by shutting the socket down, since a blocking socket call of Asio has no time-out of its
+// own.
 #include "tools/server_client.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
-#include <cstring>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace net = boost::asio;
+namespace ssl = net::ssl;
 namespace http = boost::beast::http;
 using tcp = net::ip::tcp;
 using boost::system::error_code;
@@ -191,128 +189,35 @@ class Connection {
         return count;
     }
 
-    // Why the call that failed with `ec` failed, as one line.
-    virtual std::string describe(const error_code& ec) const { return ec.message(); }
-
   private:
     virtual std::size_t readSome(net::mutable_buffer buffer, error_code& ec) = 0;
     virtual std::size_t writeSome(net::const_buffer buffer, error_code& ec) = 0;
 };
 
-class PlainConnection final : public Connection {
+template <class Stream>
+class ConnectionOn final : public Connection {
   public:
-    explicit PlainConnection(tcp::socket& socket) : socket_(socket) {}
+    explicit ConnectionOn(Stream& stream) : stream_(stream) {}
 
   private:
     std::size_t readSome(net::mutable_buffer buffer, error_code& ec) override {
-        return socket_.read_some(buffer, ec);
+        return stream_.read_some(buffer, ec);
     }
     std::size_t writeSome(net::const_buffer buffer, error_code& ec) override {
-        return socket_.write_some(buffer, ec);
+        return stream_.write_some(buffer, ec);
     }
 
-    tcp::socket& socket_;
+    Stream& stream_;
 };
 
-// OpenSSL's objects, each freed with its owner.
-struct SslContextFree {
-    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
-struct SslFree {
-    void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-struct BioMethodFree {
-    void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
-};
-
-// The oldest error OpenSSL queued on this thread, or else the system's, as one line; the queue is
-// emptied.
-std::string openSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) {
-        return errno != 0 ? std::strerror(errno) : "the connection was closed";
+// Why a handshake failed: OpenSSL's verdict on the certificate when it refused it.
+std::string handshakeError(ssl::stream<tcp::socket>& stream, const error_code& ec) {
+    const long verdict = SSL_get_verify_result(stream.native_handle());
+    if (verdict != X509_V_OK) {
+        return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verdict);
     }
-    const char* reason = ERR_reason_error_string(code);
-    if (reason != nullptr) {
-        return reason;
-    }
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
+    return "the TLS handshake failed: " + ec.message();
 }
-
-// TLS's bytes go through the socket with MSG_NOSIGNAL, so that a connection the server closed
-// fails a write instead of raising SIGPIPE. The BIO's data is the socket.
-int socketOf(BIO* bio) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
-}
-int sendBytes(BIO* bio, const char* data, std::size_t size, std::size_t* sent) {
-    ssize_t count;
-    do {
-        count = ::send(socketOf(bio), data, size, MSG_NOSIGNAL);
-    } while (count < 0 && errno == EINTR);
-    *sent = count > 0 ? static_cast<std::size_t>(count) : 0;
-    return count > 0 ? 1 : 0;
-}
-int receiveBytes(BIO* bio, char* data, std::size_t size, std::size_t* received) {
-    ssize_t count;
-    do {
-        count = ::recv(socketOf(bio), data, size, 0);
-    } while (count < 0 && errno == EINTR);
-    *received = count > 0 ? static_cast<std::size_t>(count) : 0;
-    return count > 0 ? 1 : 0;
-}
-long controlSocket(BIO*, int command, long, void*) {
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
-}
-
-std::unique_ptr<BIO_METHOD, BioMethodFree> socketMethod() {
-    std::unique_ptr<BIO_METHOD, BioMethodFree> method(
-        BIO_meth_new(BIO_TYPE_SOURCE_SINK | BIO_get_new_index(), "usb3k-probe socket"));
-    if (method != nullptr) {
-        BIO_meth_set_write_ex(method.get(), sendBytes);
-        BIO_meth_set_read_ex(method.get(), receiveBytes);
-        BIO_meth_set_ctrl(method.get(), controlSocket);
-    }
-    return method;
-}
-
-class TlsConnection final : public Connection {
-  public:
-    explicit TlsConnection(SSL* ssl) : ssl_(ssl) {}
-
-    std::string describe(const error_code& ec) const override {
-        return error_.empty() ? ec.message() : error_;
-    }
-
-  private:
-    std::size_t readSome(net::mutable_buffer buffer, error_code& ec) override {
-        std::size_t count = 0;
-        return done(SSL_read_ex(ssl_, buffer.data(), buffer.size(), &count), ec) ? count : 0;
-    }
-    std::size_t writeSome(net::const_buffer buffer, error_code& ec) override {
-        std::size_t count = 0;
-        return done(SSL_write_ex(ssl_, buffer.data(), buffer.size(), &count), ec) ? count : 0;
-    }
-    // `result` of a call: true when it succeeded; else `ec` and the error say why.
-    bool done(int result, error_code& ec) {
-        if (result == 1) {
-            ec = {};
-            return true;
-        }
-        if (SSL_get_error(ssl_, result) == SSL_ERROR_ZERO_RETURN) {
-            ec = net::error::eof;
-        } else {
-            ec = net::error::connection_aborted;
-            error_ = openSslError();
-        }
-        return false;
-    }
-
-    SSL* ssl_;
-    std::string error_;
-};
 
 // The request on an open connection, and its answer read in pieces, each within the read
 // time-out.
@@ -344,7 +249,7 @@ ServerAnswer exchange(Connection& stream, int fd, Watchdog& watchdog, const Serv
     if (ec) {
         return failure(ServerAnswer::Outcome::Failed,
                        watchdog.expired() ? "no answer within " + seconds(READ_TIMEOUT_SECONDS)
-                                          : stream.describe(ec));
+                                          : ec.message());
     }
     const http::response<http::string_body>& response = parser.get();
     ServerAnswer answer;
@@ -357,63 +262,44 @@ ServerAnswer exchange(Connection& stream, int fd, Watchdog& watchdog, const Serv
     return answer;
 }
 
-// Opens a TLS connection on `socket` and exchanges the request on it.
 ServerAnswer askOverTls(const ServerUri& uri, const std::string& token, const std::string& caFile,
-                        const ServerRequest& request, tcp::socket& socket, Watchdog& watchdog) {
-    ERR_clear_error();
-    const std::unique_ptr<SSL_CTX, SslContextFree> context(SSL_CTX_new(TLS_client_method()));
-    if (context == nullptr) {
-        return failure(ServerAnswer::Outcome::Failed, openSslError());
-    }
+                        const ServerRequest& request, net::io_context& io, Watchdog& watchdog) {
+    ssl::context trust(ssl::context::tls_client);
+    error_code ec;
     // A system without a trust store still trusts the --ca-file.
-    SSL_CTX_set_default_verify_paths(context.get());
-    ERR_clear_error();
-    if (!caFile.empty() &&
-        SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
+    error_code noStore;
+    trust.set_default_verify_paths(noStore);
+    if (!caFile.empty()) {
+        trust.load_verify_file(caFile, ec);
+    }
+    if (ec) {
         return failure(ServerAnswer::Outcome::BadCaFile,
-                       "cannot load " + caFile + ": " + openSslError());
+                       "cannot load " + caFile + ": " + ec.message());
     }
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-    ServerAnswer failed;
-    if (!connect(uri, socket, watchdog, failed)) {
-        return failed;
-    }
-    const int fd = socket.native_handle();
-    const std::unique_ptr<BIO_METHOD, BioMethodFree> method = socketMethod();
-    const std::unique_ptr<SSL, SslFree> ssl(method ? SSL_new(context.get()) : nullptr);
-    BIO* bio = ssl ? BIO_new(method.get()) : nullptr;
-    if (bio == nullptr) {
-        return failure(ServerAnswer::Outcome::Failed, openSslError());
-    }
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
-    BIO_set_init(bio, 1);
-    SSL_set_bio(ssl.get(), bio, bio);
-    // The certificate must name the host; a name is also sent for a server that serves several
-    // (SNI), an address never.
+    trust.set_verify_mode(ssl::verify_peer);
+    ssl::stream<tcp::socket> stream(io, trust);
+    stream.set_verify_callback(ssl::host_name_verification(uri.host));
+    // The server name for a server that serves several (SNI); an address is never sent as one.
     error_code notAnAddress;
     net::ip::make_address(uri.host, notAnAddress);
     if (notAnAddress) {
-        SSL_set_tlsext_host_name(ssl.get(), uri.host.c_str());
-        SSL_set1_host(ssl.get(), uri.host.c_str());
-    } else {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), uri.host.c_str());
+        SSL_set_tlsext_host_name(stream.native_handle(), uri.host.c_str());
     }
+    ServerAnswer failed;
+    if (!connect(uri, stream.next_layer(), watchdog, failed)) {
+        return failed;
+    }
+    const int fd = stream.next_layer().native_handle();
     watchdog.arm(fd, std::chrono::seconds(READ_TIMEOUT_SECONDS));
-    errno = 0;
-    const int shaken = SSL_connect(ssl.get());
+    stream.handshake(ssl::stream_base::client, ec);
     watchdog.disarm();
-    if (shaken != 1) {
-        if (watchdog.expired()) {
-            return failure(ServerAnswer::Outcome::Failed,
-                           "no TLS handshake within " + seconds(READ_TIMEOUT_SECONDS));
-        }
-        const long verdict = SSL_get_verify_result(ssl.get());
-        return failure(ServerAnswer::Outcome::NotTrusted,
-                       verdict != X509_V_OK ? std::string("certificate verify failed: ") +
-                                                  X509_verify_cert_error_string(verdict)
-                                            : "the TLS handshake failed: " + openSslError());
+    if (ec) {
+        return watchdog.expired()
+                   ? failure(ServerAnswer::Outcome::Failed,
+                             "no TLS handshake within " + seconds(READ_TIMEOUT_SECONDS))
+                   : failure(ServerAnswer::Outcome::NotTrusted, handshakeError(stream, ec));
     }
-    TlsConnection connection(ssl.get());
+    ConnectionOn<ssl::stream<tcp::socket>> connection(stream);
     return exchange(connection, fd, watchdog, uri, token, request);
 }
 
@@ -422,16 +308,16 @@ ServerAnswer askOverTls(const ServerUri& uri, const std::string& token, const st
 ServerAnswer askServer(const ServerUri& uri, const std::string& token, const std::string& caFile,
                        const ServerRequest& request) {
     net::io_context io;
-    tcp::socket socket(io);
-    // Every path disarms it before the socket closes.
+    // Every path disarms it before its socket closes.
     Watchdog watchdog;
     if (uri.tls) {
-        return askOverTls(uri, token, caFile, request, socket, watchdog);
+        return askOverTls(uri, token, caFile, request, io, watchdog);
     }
+    tcp::socket socket(io);
     ServerAnswer failed;
     if (!connect(uri, socket, watchdog, failed)) {
         return failed;
     }
-    PlainConnection connection(socket);
+    ConnectionOn<tcp::socket> connection(socket);
     return exchange(connection, socket.native_handle(), watchdog, uri, token, request);
 }

@@ -257,7 +257,8 @@ must be installed separately.")
     set(CPACK_DEBIAN_TOOLS_DESCRIPTION
         "USB-3000 voice decoding for Java: probe and demo
 usb3k-probe lists the FTDI devices and checks each USB-3000 the way the
-library uses it; its report is meant for bug reports. The demo program
+library uses it, or checks a usb3k-server's (--server); its report is
+meant for bug reports. The demo program
 /usr/share/usb3k-tools/usb3k-demo.jar decodes a VCW file into a WAV file.")
 
     set(CPACK_DEBIAN_EMULATOR_PACKAGE_NAME usb3k-emulator)

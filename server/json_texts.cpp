@@ -1,7 +1,9 @@
 #include "server/json_texts.h"
 
-// Boost.JSON's implementation, compiled here and nowhere else.
-#include <boost/json/src.hpp>
+#include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/string.hpp>
 
 namespace json = boost::json;
 

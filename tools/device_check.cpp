@@ -16,12 +16,10 @@
 #include "packet/packet_constants.h"
 #include "tools/d2xx_status_text.h"
 #include "tools/open_failure.h"
+#include "tools/probe_frame.h"
 #include "tools/report_line.h"
 
 namespace {
-
-// The frame every timed decode sends: any codeword decodes, and the speech is not judged.
-constexpr uint8_t PROBE_FRAME[VCW_FRAME_SIZE] = {};
 
 struct Command {
     const char* name;

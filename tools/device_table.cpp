@@ -1,6 +1,5 @@
 #include "tools/device_table.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -8,13 +7,14 @@
 #include "device/device_flags.h"
 #include "tools/d2xx_status_text.h"
 #include "tools/report_line.h"
+#include "tools/table_row.h"
 
 namespace {
 
 // The columns' widths, the space before the next column included: #, USB-3000, flags, type, ID,
 // location, serial number. The description comes last and is not padded.
 constexpr std::size_t WIDTHS[] = {3, 10, 26, 6, 12, 12, 18};
-constexpr std::size_t COLUMNS = sizeof WIDTHS / sizeof WIDTHS[0] + 1;
+constexpr std::size_t WIDTH_COUNT = sizeof WIDTHS / sizeof WIDTHS[0];
 
 std::string hex(unsigned long value, int digits) {
     char text[24];
@@ -32,16 +32,6 @@ std::string flagsText(ULONG flags) {
         names += names.empty() ? "high-speed" : ", high-speed";
     }
     return hex(flags, 1) + (names.empty() ? "" : " (" + names + ")");
-}
-
-std::string row(const std::array<std::string, COLUMNS>& cells) {
-    std::string text = "  ";
-    for (std::size_t i = 0; i + 1 < COLUMNS; ++i) {
-        text += cells[i];
-        // A text wider than its column still gets one space.
-        text.append(cells[i].size() < WIDTHS[i] ? WIDTHS[i] - cells[i].size() : 1, ' ');
-    }
-    return text + cells.back();
 }
 
 }  // namespace
@@ -63,12 +53,15 @@ void writeDeviceTable(const DeviceListReading& list, std::ostream& out) {
             break;
     }
     reportLine(out, "FTDI devices: " + std::to_string(list.entries.size()));
-    reportLine(out,
-               row({"#", "USB-3000", "flags", "type", "ID", "location", "serial", "description"}));
+    reportLine(
+        out, tableRow({"#", "USB-3000", "flags", "type", "ID", "location", "serial", "description"},
+                      WIDTHS, WIDTH_COUNT));
     for (std::size_t i = 0; i < list.entries.size(); ++i) {
         const FT_DEVICE_LIST_INFO_NODE& entry = list.entries[i];
-        reportLine(out, row({std::to_string(i), isUsb3000(entry) ? "yes" : "no",
+        reportLine(out,
+                   tableRow({std::to_string(i), isUsb3000(entry) ? "yes" : "no",
                              flagsText(entry.Flags), std::to_string(entry.Type), hex(entry.ID, 8),
-                             hex(entry.LocId, 1), serialNumberOf(entry), descriptionOf(entry)}));
+                             hex(entry.LocId, 1), serialNumberOf(entry), descriptionOf(entry)},
+                            WIDTHS, WIDTH_COUNT));
     }
 }

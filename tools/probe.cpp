@@ -11,6 +11,7 @@
 #include "tools/open_failure.h"
 #include "tools/probe_options.h"
 #include "tools/report_line.h"
+#include "tools/server_probe.h"
 
 namespace {
 
@@ -34,6 +35,29 @@ std::vector<const FT_DEVICE_LIST_INFO_NODE*> chosenUsb3000s(const DeviceListRead
         }
     }
     return chosen;
+}
+
+int usageError(const std::string& error, std::ostream& out) {
+    reportLine(out, "usb3k-probe: " + error);
+    reportLine(out, probeSynopsis());
+    return PROBE_USAGE;
+}
+
+// A usb3k-server instead of this machine's devices, where this build has the server's network
+// side.
+int probeServerOrRefuse(const ProbeOptions& options, std::ostream& out) {
+#ifdef USB3K_PROBE_SERVER
+    ServerProbe server;
+    std::string error;
+    if (!prepareServerProbe(options, server, error)) {
+        return usageError(error, out);
+    }
+    reportLine(out, VERSION_LINE);
+    return probeServer(server, out);
+#else
+    (void)options;
+    return usageError("this build has no server support (--server)", out);
+#endif
 }
 
 int probe(const ProbeOptions& options, std::ostream& out) {
@@ -86,11 +110,9 @@ int runProbe(const std::vector<std::string>& args, std::ostream& out) {
             reportLine(out, VERSION_LINE);
             return PROBE_OK;
         case ProbeOptions::Action::UsageError:
-            reportLine(out, "usb3k-probe: " + options.error);
-            reportLine(out, probeSynopsis());
-            return PROBE_USAGE;
+            return usageError(options.error, out);
         case ProbeOptions::Action::Probe:
             break;
     }
-    return probe(options, out);
+    return options.server.empty() ? probe(options, out) : probeServerOrRefuse(options, out);
 }

@@ -14,6 +14,7 @@ enum ProbeStatus : int {
     PROBE_USAGE = 2,          // wrong arguments
     PROBE_NO_D2XX = 3,        // no D2XX library could be loaded
     PROBE_NO_USB3000 = 4,     // no USB-3000 found, or none with the serial number asked for
+    PROBE_SERVER_FAILED = 5,  // --server: not reached, not trusted, the token refused, or draining
 };
 
 // Runs the probe with the arguments that follow the program's name, writes the report to `out`

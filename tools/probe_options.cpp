@@ -6,6 +6,8 @@ constexpr unsigned MAX_FRAMES = 10000;
 
 constexpr const char* SYNOPSIS =
     "usage: usb3k-probe [--serial S] [--frames N] [--trace] [-h | --help] [--version]";
+constexpr const char* SERVER_SYNOPSIS =
+    "       usb3k-probe --server URI --token-file FILE [--ca-file FILE] [--serial S] [--frames N]";
 
 // What follows the synopsis in the --help text.
 constexpr const char* USAGE_BODY =
@@ -23,8 +25,18 @@ constexpr const char* USAGE_BODY =
     "  --version    print the program's version\n"
     "Options that take a value accept it as the next argument or after '=' (--frames=5).\n"
     "\n"
+    "\n"
+    "A usb3k-server instead (Linux builds): lists its USB-3000s and times one decode of N\n"
+    "frames there, on the USB-3000 --serial names or on any free one.\n"
+    "  --server URI       the server: http://HOST[:PORT] or https://HOST[:PORT]\n"
+    "  --token-file FILE  the file holding the token: its first line that is neither blank nor\n"
+    "                     a # comment\n"
+    "  --ca-file FILE     over https://, trust this certificate or authority (PEM) besides the\n"
+    "                     system's\n"
+    "\n"
     "Exit status: 0 every USB-3000 probed fine, 1 a USB-3000 failed, 2 wrong usage,\n"
-    "3 no D2XX library could be loaded, 4 no USB-3000 found.\n";
+    "3 no D2XX library could be loaded, 4 no USB-3000 found, 5 the server failed (not\n"
+    "reached, not trusted, the token refused, or draining).\n";
 
 // A whole number from 1 to MAX_FRAMES, in decimal digits only.
 bool parseFrames(const std::string& text, unsigned& frames) {
@@ -43,6 +55,17 @@ bool parseFrames(const std::string& text, unsigned& frames) {
     }
     frames = value;
     return true;
+}
+
+// What each option that takes a value is missing when its value is empty.
+const char* missingValue(const std::string& name) {
+    if (name == "--serial") {
+        return "--serial needs a serial number";
+    }
+    if (name == "--server") {
+        return "--server needs a URI";
+    }
+    return name == "--token-file" ? "--token-file needs a file" : "--ca-file needs a file";
 }
 
 ProbeOptions usageError(const std::string& error) {
@@ -75,7 +98,8 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& args,
         const std::string name = arg.substr(0, equals);
         if (arg == "--trace") {
             options.trace = true;
-        } else if (name == "--serial" || name == "--frames") {
+        } else if (name == "--serial" || name == "--frames" || name == "--server" ||
+                   name == "--token-file" || name == "--ca-file") {
             std::string value;
             if (equals != arg.npos) {
                 value = arg.substr(equals + 1);
@@ -84,25 +108,48 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& args,
             } else {
                 value = args[++i];
             }
-            if (name == "--serial") {
-                if (value.empty()) {
-                    return usageError("--serial needs a serial number");
+            if (name == "--frames") {
+                if (!parseFrames(value, options.frames)) {
+                    return usageError("--frames wants a number from 1 to " +
+                                      std::to_string(MAX_FRAMES) + ", not '" + value + "'");
                 }
+            } else if (value.empty()) {
+                return usageError(missingValue(name));
+            } else if (name == "--serial") {
                 options.serialNumber = value;
                 options.serialFromEnvironment = false;
-            } else if (!parseFrames(value, options.frames)) {
-                return usageError("--frames wants a number from 1 to " +
-                                  std::to_string(MAX_FRAMES) + ", not '" + value + "'");
+            } else if (name == "--server") {
+                options.server = value;
+            } else if (name == "--token-file") {
+                options.tokenFile = value;
+            } else {
+                options.caFile = value;
             }
         } else {
             return usageError("unknown argument '" + arg + "'");
         }
     }
+    if (options.server.empty()) {
+        if (!options.tokenFile.empty() || !options.caFile.empty()) {
+            return usageError("--token-file and --ca-file go with --server");
+        }
+        return options;
+    }
+    if (options.tokenFile.empty()) {
+        return usageError("--server needs --token-file FILE");
+    }
+    if (options.trace) {
+        return usageError("--trace shows this machine's packets; it does not go with --server");
+    }
+    if (options.serialFromEnvironment) {
+        options.serialNumber.clear();
+        options.serialFromEnvironment = false;
+    }
     return options;
 }
 
 std::string probeUsage() {
-    return std::string(SYNOPSIS) + "\n" + USAGE_BODY;
+    return std::string(SYNOPSIS) + "\n" + SERVER_SYNOPSIS + "\n" + USAGE_BODY;
 }
 
 const char* probeSynopsis() {

@@ -1,0 +1,2 @@
+// Boost.JSON's implementation, compiled here and nowhere else.
+#include <boost/json/src.hpp>

@@ -94,7 +94,7 @@ StreamOutcome ConcealingStream::decode(const uint8_t* vcw, std::size_t frames, u
         Recovery recovery =
             attempt.outcome.failure == HandleFailure::DeviceGone && reconnectTimeout_.count() > 0
                 ? awaitDevice(vcw, done, pcm, attempt, listener)
-                : recover(vcw, done, pcm, attempt, listener);
+                : recover(vcw, done, pcm, attempt, listener, true);
         if (recovery.delivered) {
             ++done;
             ++nextFrame_;
@@ -126,7 +126,7 @@ ConcealingStream::Attempt ConcealingStream::decodeAt(const uint8_t* vcw, std::si
 
 ConcealingStream::Recovery ConcealingStream::recover(const uint8_t* vcw, std::size_t frame,
                                                      uint8_t* pcm, const Attempt& first,
-                                                     StreamListener& listener) {
+                                                     StreamListener& listener, bool mayAwait) {
     std::vector<std::string> lines = first.lines;
     Attempt again;
     const Attempt* last = &first;
@@ -141,6 +141,9 @@ ConcealingStream::Recovery ConcealingStream::recover(const uint8_t* vcw, std::si
         lines.insert(lines.end(), again.lines.begin(), again.lines.end());
     }
     if (last->outcome.failure == HandleFailure::DeviceGone) {
+        if (last == &again && mayAwait && reconnectTimeout_.count() > 0) {
+            return awaitDevice(vcw, frame, pcm, again, listener);
+        }
         return {false, ended(StreamEnd::DeviceGone, messageOf(last->lines) + notDecoded(nextFrame_),
                              std::move(lines), last->outcome.advice.fix)};
     }
@@ -191,7 +194,7 @@ ConcealingStream::Recovery ConcealingStream::awaitDevice(const uint8_t* vcw, std
         const HandleFailure failure = last.outcome.failure;
         if (failure != HandleFailure::DeviceGone && failure != HandleFailure::NotReady) {
             listener.deviceBack(serialNumber_, nextFrame_);
-            return recover(vcw, frame, pcm, last, listener);
+            return recover(vcw, frame, pcm, last, listener, false);
         }
     }
     std::vector<std::string> lines = first.lines;

@@ -65,8 +65,10 @@ class ConcealingStream {
     };
 
     Attempt decodeAt(const uint8_t* vcw, std::size_t frame, std::size_t count, uint8_t* pcm);
+    // `mayAwait`: a device unplugged while the frame is sent again is waited for, as one
+    // unplugged on the first try is; false once the stream has waited for it.
     Recovery recover(const uint8_t* vcw, std::size_t frame, uint8_t* pcm, const Attempt& first,
-                     StreamListener& listener);
+                     StreamListener& listener, bool mayAwait);
     Recovery awaitDevice(const uint8_t* vcw, std::size_t frame, uint8_t* pcm, const Attempt& first,
                          StreamListener& listener);
     // Resets the device unless it was reset less than SECONDS_BETWEEN_RESETS ago; whether it did.

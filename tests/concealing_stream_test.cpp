@@ -174,6 +174,26 @@ TEST_F(ConcealingStreamTest, AnUnpluggedDeviceIsAwaitedAndEveryFrameIsItsOwnSpee
     EXPECT_EQ(stream_->framesConcealed(), 0u);
 }
 
+TEST_F(ConcealingStreamTest, ADeviceUnpluggedWhileAFailedFrameIsSentAgainIsAwaitedToo) {
+    sim_set_removed_handle_status(4);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL, 51, SIM_ANSWER_NONE, 0);
+    sim_fault_answer(SIM_DEFAULT_SERIAL, SIM_REQ_CHANNEL, 52, SIM_DEVICE_UNPLUGGED, 0);
+    open();
+    heard_.onAway = [] {
+        sim_clear_faults();
+        sim_replug_at_list_call(SIM_DEFAULT_SERIAL, 2);
+    };
+    const std::vector<uint8_t> vcw = testFrames(100, 46);
+    std::vector<uint8_t> pcm;
+    Lines lines;
+    const StreamOutcome outcome = decode(vcw, pcm, lines);
+    EXPECT_EQ(outcome.end, StreamEnd::None) << outcome.message;
+    EXPECT_EQ(outcome.frames, 100u);
+    EXPECT_EQ(heard_.events, (Lines{"away EMU30001 50", "back EMU30001 50"}));
+    EXPECT_EQ(pcm, expectedSpeech(vcw));
+    EXPECT_EQ(stream_->framesConcealed(), 0u);
+}
+
 TEST_F(ConcealingStreamTest, PastTheReconnectTimeOutTheStreamEndsBeforeTheLostFrame) {
     unplugAtFrame50();
     open(std::chrono::milliseconds(300));

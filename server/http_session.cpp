@@ -50,15 +50,23 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     void drainStarted() override {
         net::post(stream_.get_executor(), [self = this->shared_from_this()] {
-            // Between requests, the connection closes; work in progress goes on.
-            if (self->phase_ == Phase::Reading)
+            // Between requests, the connection closes; work in progress goes on, and so does a
+            // request that has begun to arrive (a decode's body still uploading, say).
+            if (self->phase_ != Phase::Reading)
+                return;
+            if (self->requestHasBegun())
+                self->admitDuringDrain_ = true;
+            else
                 self->stream_.tcp().cancel();
         });
     }
 
     void drainExpired() override {
         net::post(stream_.get_executor(), [self = this->shared_from_this()] {
-            if (self->phase_ == Phase::Waiting && self->context_.pool.withdraw(self->ticket_)) {
+            if (self->phase_ == Phase::Reading) {
+                self->stream_.tcp().cancel();
+            } else if (self->phase_ == Phase::Waiting &&
+                       self->context_.pool.withdraw(self->ticket_)) {
                 self->queueTimer_.cancel();
                 self->reply(unavailableReply("server draining", retryAfterSeconds(self->context_)),
                             true);
@@ -71,6 +79,9 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
   private:
     enum class Phase { Reading, Replying, Waiting, Working, Done };
     enum class Work { Decode, WebSocket };
+
+    // Bytes of the next request have arrived: buffered, or already taken by the parser.
+    bool requestHasBegun() const { return buffer_.size() > 0 || (parser_ && parser_->got_some()); }
 
     void doRead() {
         // While draining, a new connection is answered once (503 for new work), and kept alive no
@@ -150,7 +161,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
                                    std::to_string(context_.options.maxConnectionsPerToken) + ")"),
                 true);
         }
-        if (context_.draining()) {
+        if (context_.draining() && !admitDuringDrain_) {
             return reply(unavailableReply("server draining", retryAfterSeconds(context_)), true);
         }
         if (path == "/v1/devices") {
@@ -411,6 +422,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     bool watchStopping_ = false;
     bool clientGone_ = false;
     uint64_t served_ = 0;
+    // The drain began while this connection's request was arriving: it is served, not refused.
+    bool admitDuringDrain_ = false;
     std::shared_ptr<DecodeResponse> decode_;
 };
 

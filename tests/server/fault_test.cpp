@@ -285,9 +285,8 @@ TEST(ServerProcessTest, AClientOfAKilledServerSeesTheConnectionEnd) {
     // A POST whose body is half sent.
     Connection post(server.port);
     std::string body = frames(100);
-    std::string head = "POST /v1/decode HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer " +
-                       TOKEN + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-    net::write(post.stream(), net::buffer(head + body.substr(0, 350)));
+    net::write(post.stream(),
+               net::buffer(postHead("/v1/decode", body.size()) + body.substr(0, 350)));
 
     server.signal(SIGKILL);
     EXPECT_EQ(server.exitWithin(seconds(5)), 128 + SIGKILL);

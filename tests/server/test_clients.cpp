@@ -50,6 +50,11 @@ Response exchange(beast::ssl_stream<beast::tcp_stream>& stream, beast::flat_buff
     return exchangeOn(stream, buffer, verb, target, body, token);
 }
 
+std::string postHead(const std::string& target, std::size_t bodyBytes) {
+    return "POST " + target + " HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer " + TOKEN +
+           "\r\nContent-Length: " + std::to_string(bodyBytes) + "\r\n\r\n";
+}
+
 Connection::Connection(uint16_t port) {
     stream_.connect(loopback(port));
 }

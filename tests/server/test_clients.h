@@ -27,6 +27,10 @@ inline const std::string TOKEN = "secret-of-alice";
 
 tcp::endpoint loopback(uint16_t port);
 
+// The head of a POST to `target` with the test's token, for a body of `bodyBytes` that a test
+// sends in parts of its own.
+std::string postHead(const std::string& target, std::size_t bodyBytes);
+
 // One request and its answer, on a plain or TLS connection; no token: no Authorization header.
 Response exchange(beast::tcp_stream& stream, beast::flat_buffer& buffer, http::verb verb,
                   const std::string& target, const std::string& body, const std::string& token);

@@ -70,8 +70,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
                 self->queueTimer_.cancel();
                 self->reply(unavailableReply("server draining", retryAfterSeconds(self->context_)),
                             true);
-            } else if (self->decode_) {
-                self->decode_->drainExpired();
+            } else if (auto decode = self->decode_.lock()) {
+                decode->drainExpired();
             }
         });
     }
@@ -281,11 +281,12 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
         phase_ = Phase::Working;
         bool keepAlive = request_.keep_alive() && !context_.draining();
-        decode_ = std::make_shared<DecodeResponse>(
+        auto decode = std::make_shared<DecodeResponse>(
             context_, stream_, this->shared_from_this(), std::move(result.lease),
             std::move(request_.body()), wav_, request_.version(), keepAlive,
             [self = this->shared_from_this()](DecodeResult done) { self->decoded(done); });
-        decode_->start();
+        decode_ = decode;
+        decode->start();
     }
 
     void decoded(const DecodeResult& result) {
@@ -339,8 +340,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         clientGone_ = true;
         if (phase_ == Phase::Waiting && ticket_ != 0 && context_.pool.withdraw(ticket_)) {
             abandonWait();
-        } else if (decode_) {
-            decode_->clientGone();
+        } else if (auto decode = decode_.lock()) {
+            decode->clientGone();
         }
     }
 
@@ -424,7 +425,9 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     uint64_t served_ = 0;
     // The drain began while this connection's request was arriving: it is served, not refused.
     bool admitDuringDrain_ = false;
-    std::shared_ptr<DecodeResponse> decode_;
+    // The decode being answered keeps this session alive while it writes to the connection; this
+    // only observes it, so that no cycle outlives a server stopped mid-answer.
+    std::weak_ptr<DecodeResponse> decode_;
 };
 
 }  // namespace

@@ -79,6 +79,20 @@ TEST_F(ServerTest, FreesTheDeviceOfAPostWhoseClientLeavesMidStream) {
     EXPECT_LT(pool_->framesDecoded, 250u);
 }
 
+TEST_F(ServerTest, AServerStoppedMidDecodeLetsGoOfItsDevice) {
+    start();
+    pool_->perFrame = milliseconds(20);
+    Connection client(port_);
+    std::string body = frames(250);
+    net::write(client.stream(), net::buffer(postHead("/v1/decode", body.size()) + body));
+    http::response_parser<http::string_body> parser;
+    beast::flat_buffer buffer;
+    http::read_header(client.stream(), buffer, parser);
+    ASSERT_EQ(pool_->devices()[0].state, DeviceState::Busy);
+    server_.reset();
+    EXPECT_EQ(pool_->devices()[0].state, DeviceState::Free);
+}
+
 TEST_F(ServerTest, StopsReadingAClientThatReadsNothingAtTheInFlightLimit) {
     options_.writeTimeout = seconds(30);
     start();

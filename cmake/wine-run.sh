@@ -44,4 +44,25 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 wineserver -p30 </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
-exec wine "$@"
+# Now and then wine fails to start a program at all: its loader falls back to its own launcher,
+# which writes "Application could not be started, ..." to standard output and exits 1 before the
+# program has run. That failure is wine's, not the program's, and a build that lists a test
+# program's tests would fail on it, so it alone is tried again, a bounded number of times. The
+# program's output passes through as it is written; a copy is kept only to recognise the launcher's
+# message at its start. wine runs as this script's child, so it is made to die with the script:
+# CTest kills only the process it started when a test times out.
+readonly launch_attempts=3
+launch_output=$(mktemp)
+trap 'rm -f -- "$launch_output"' EXIT
+for ((attempt = 1; ; attempt++)); do
+    set +e
+    setpriv --pdeathsig KILL wine "$@" | tee -- "$launch_output"
+    status=${PIPESTATUS[0]}
+    set -e
+    if ((status != 1 || attempt == launch_attempts)) ||
+        ! head -n 1 -- "$launch_output" | grep -q '^Application could not be started'; then
+        exit "$status"
+    fi
+    echo "wine-run.sh: wine could not start $1; trying again ($((attempt + 1)) of $launch_attempts)" >&2
+    sleep 1
+done

@@ -251,8 +251,8 @@ TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
     Connection decoding(port_);
     Response finished;
     std::thread post([&] { finished = decoding.send(http::verb::post, "/v1/decode", vcw); });
-    // A decode whose body is still arriving, and a connection that has sent nothing yet.
-    Connection uploading(port_), silent(port_);
+    // A decode whose body is still arriving.
+    Connection uploading(port_);
     std::string body = frames(20);
     net::write(uploading.stream(),
                net::buffer(postHead("/v1/decode?format=pcm", body.size()) + body.substr(0, 70)));
@@ -267,9 +267,6 @@ TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
     http::read(uploading.stream(), buffer, uploaded, ec);
     EXPECT_EQ(uploaded.result_int(), 200) << ec.message() << uploaded.body();
     EXPECT_EQ(uploaded.body().size(), 20u * 320);
-    uploading.stream().close();
-    http::read(silent.stream(), buffer, uploaded, ec);
-    EXPECT_EQ(ec, http::error::end_of_stream);
 
     Connection late(port_);
     EXPECT_EQ(late.send(http::verb::get, "/readyz", "", "").result_int(), 503);

@@ -263,7 +263,10 @@ meant for bug reports. The demo program
 
     set(CPACK_DEBIAN_EMULATOR_PACKAGE_NAME usb3k-emulator)
     set(CPACK_DEBIAN_EMULATOR_PACKAGE_SECTION devel)
-    set(CPACK_DEBIAN_EMULATOR_PACKAGE_DEPENDS
+    # The emulated D2XX alone serves a trial of usb3k-server or usb3k-probe, so the package
+    # installs alone from its .deb; its Java kit needs the Java API of the same release.
+    set(CPACK_DEBIAN_EMULATOR_PACKAGE_DEPENDS "${usb3k_shlibs}")
+    set(CPACK_DEBIAN_EMULATOR_PACKAGE_RECOMMENDS
         "libusb3k-java ${usb3k_same}, libusb3k-jni ${usb3k_same}")
     set(CPACK_DEBIAN_SERVER_PACKAGE_NAME usb3k-server)
     set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
@@ -285,7 +288,7 @@ It runs as a systemd service, with socket activation on port 8443.
 FTDI's D2XX driver (libftd2xx.so) must be installed separately.")
 
     if(usb3k_shlibs)
-        foreach(component TOOLS EMULATOR SERVER)
+        foreach(component TOOLS SERVER)
             string(PREPEND CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${usb3k_shlibs}, ")
         endforeach()
     endif()

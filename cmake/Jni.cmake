@@ -55,6 +55,7 @@ add_jar(usb3k_java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteServer.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteStream.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/RemoteDecoding.java
+        ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/TokenFile.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/NativeLibrary.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibrarySearch.java
         ${PROJECT_SOURCE_DIR}/java/src/com/pelmar/usb3k/internal/LibraryCache.java

@@ -30,7 +30,7 @@ constexpr const char* USAGE_BODY =
     "frames there, on the USB-3000 --serial names or on any free one.\n"
     "  --server URI       the server: http://HOST[:PORT] or https://HOST[:PORT]\n"
     "  --token-file FILE  the file holding the token: its first line that is neither blank nor\n"
-    "                     a # comment\n"
+    "                     a # comment, the token alone (not the server's name:token)\n"
     "  --ca-file FILE     over https://, trust this certificate or authority (PEM) besides the\n"
     "                     system's\n"
     "\n"

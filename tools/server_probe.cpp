@@ -3,7 +3,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <vector>
 
 #include "tools/probe.h"
@@ -12,6 +11,7 @@
 #include "tools/server_client.h"
 #include "tools/server_devices.h"
 #include "tools/table_row.h"
+#include "tools/token_file.h"
 
 namespace {
 
@@ -119,27 +119,6 @@ int reportBadCaFile(std::ostream& out, const ServerAnswer& answer) {
     return PROBE_USAGE;
 }
 
-// The token: the file's first line that is neither blank nor a # comment, without the spaces
-// around it.
-bool readToken(const std::string& path, std::string& token, std::string& error) {
-    std::ifstream file(path);
-    if (!file) {
-        error = "cannot read the token file " + path;
-        return false;
-    }
-    std::string line;
-    while (std::getline(file, line)) {
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (first == line.npos || line[first] == '#') {
-            continue;
-        }
-        token = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-        return true;
-    }
-    error = "the token file " + path + " holds no token";
-    return false;
-}
-
 // A query value with every byte but letters, digits and -._~ %-escaped.
 std::string escaped(const std::string& value) {
     std::string text;
@@ -243,7 +222,7 @@ bool prepareServerProbe(const ProbeOptions& options, ServerProbe& probe, std::st
     if (!parseServerUri(options.server, probe.uri, error)) {
         return false;
     }
-    if (!readToken(options.tokenFile, probe.token, error)) {
+    if (!readTokenFile(options.tokenFile, probe.token, error)) {
         return false;
     }
     probe.caFile = options.caFile;

@@ -2,7 +2,7 @@
 // runProbe only: the report's exact lines and the exit status for a good decode, a concealed
 // frame, a refused token, a serial number the server lacks, a server that is not there, a device
 // that is not usable, a decode that ends early, and TLS with and without the server's certificate
-// trusted; and the server URIs the probe reads.
+// trusted; the server URIs and the token files the probe reads.
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "tests/sim_test_support.h"
 #include "tools/probe.h"
 #include "tools/server_uri.h"
+#include "tools/token_file.h"
 
 namespace {
 
@@ -162,9 +165,16 @@ TEST_F(ServerProbeTest, ListsTheDevicesTimesADecodeAndNamesEachFailureWithItsSta
                      "wrong, or a firewall is in the way"}));
 
     EXPECT_EQ(probe({"--server", uri, "--token-file", folder_.file("none")}).out,
-              (Lines{"usb3k-probe: cannot read the token file " + folder_.file("none"),
+              (Lines{"usb3k-probe: cannot read the token file " + folder_.file("none") +
+                         ": no such file or directory",
                      "usage: usb3k-probe [--serial S] [--frames N] [--trace] [-h | --help] "
                      "[--version]"}));
+    const std::string namedToken = folder_.write("named", std::string("probe:") + TOKEN + "\n");
+    run = probe({"--server", uri, "--token-file", namedToken});
+    EXPECT_EQ(run.status, PROBE_USAGE);
+    EXPECT_EQ(run.out.front(), "usb3k-probe: the token file " + namedToken +
+                                   " holds a line name:token, as the server's own token file "
+                                   "does: leave out \"name:\" and keep only the token");
     EXPECT_EQ(probe({"--server", "ftp://host", "--token-file", tokenFile_}).status, PROBE_USAGE);
     EXPECT_EQ(probe({"--server", uri}).out.front(),
               "usb3k-probe: --server needs --token-file FILE");
@@ -217,6 +227,55 @@ TEST_F(ServerProbeTest, ShowsWhyADeviceIsNotUsableAndFailsADecodeThatEndsEarly) 
                "  error: device gone: USB-3000 EMU30001 was not attached again within 1 s (check "
                "its cable and its USB hub): frame 3 of the VCW stream not decoded",
                "  result: failed"}));
+}
+
+// The same files and words as the Java client's token file test: the token, or the refusal that
+// names the file and never quotes its line.
+TEST(TokenFileTest, TakesTheFirstLineNeitherBlankNorACommentAndRefusesWhatIsNoToken) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.file("folder"));
+    const std::string secret = "s3cret-Token";
+    const std::string noToken =
+        "the token file FILE holds no token: its first line that is neither blank nor a # "
+        "comment is the token";
+    const std::string nameAndToken =
+        "the token file FILE holds a line name:token, as the server's own token file does: leave "
+        "out \"name:\" and keep only the token";
+    const std::string badCharacter =
+        "the token file FILE holds a token with a character a token cannot have (a space, a "
+        "control character or one outside ASCII)";
+    struct Case {
+        const char* file;
+        std::optional<std::string> text;  // none: the file is not written
+        std::string token;
+        std::string error;  // FILE stands for the file's path
+    };
+    const Case cases[] = {
+        {"comments", "# for the monitor\n  # indented\n" + secret + "\nsecond\n", secret, ""},
+        {"blank", "\n \t\n\t " + secret + " \t\n", secret, ""},
+        {"crlf", "# the probe's\r\n\r\n" + secret + "\r\n", secret, ""},
+        {"unended", secret, secret, ""},
+        {"named", "# copied\nmonitor:" + secret + "\n", "", nameAndToken},
+        {"comments-only", "# one\n\n  # two\n", "", noToken},
+        {"empty", "", "", noToken},
+        {"space", "s3cret Token\n", "", badCharacter},
+        {"control", secret + "\x01\n", "", badCharacter},
+        {"non-ascii", "s3cret-T\xc3\xb6ken\n", "", badCharacter},
+        {"missing", std::nullopt, "", "cannot read the token file FILE: no such file or directory"},
+        {"folder", std::nullopt, "", "cannot read the token file FILE: it is a directory"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = c.text ? folder.write(c.file, *c.text) : folder.file(c.file);
+        std::string expected = c.error;
+        if (const std::size_t at = expected.find("FILE"); at != expected.npos) {
+            expected.replace(at, 4, path);
+        }
+        std::string token;
+        std::string error;
+        EXPECT_EQ(readTokenFile(path, token, error), c.error.empty()) << c.file;
+        EXPECT_EQ(token, c.token) << c.file;
+        EXPECT_EQ(error, expected) << c.file;
+    }
 }
 
 TEST(ServerUriTest, ReadsHostPortAndBasePathAndRefusesWhatIsNoServer) {

@@ -42,7 +42,7 @@ final class FileFailure extends FileSystemException {
     }
 
     /** The system's reason without the name of the file it was about. */
-    private static String reason(IOException e) {
+    static String reason(IOException e) {
         if (e instanceof NoSuchFileException) {
             return "no such file or directory";
         }

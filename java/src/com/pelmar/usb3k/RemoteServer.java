@@ -39,9 +39,9 @@ final class RemoteServer {
     private final String token;
     private final HttpClient client;
 
-    RemoteServer(URI server, String token, SSLContext tls) {
+    RemoteServer(URI server, String token, SSLContext tls) throws Usb3kException {
         Objects.requireNonNull(server, "server");
-        Objects.requireNonNull(token, "token");
+        TokenFile.checkToken(Objects.requireNonNull(token, "token"));
         String text = server.toString();
         this.base = URI.create(text.endsWith("/") ? text : text + "/");
         String scheme = base.getScheme();
@@ -67,7 +67,8 @@ final class RemoteServer {
      * HttpClient verifies the certificate against the host it connects to and cannot be told to
      * connect to an address while verifying a name.
      */
-    static List<RemoteServer> ofEachAddress(URI server, String token, SSLContext tls) {
+    static List<RemoteServer> ofEachAddress(URI server, String token, SSLContext tls)
+            throws Usb3kException {
         RemoteServer named = new RemoteServer(server, token, tls);
         String host = named.base.getHost();
         if (!"http".equals(named.base.getScheme()) || host == null || isAddress(host)) {

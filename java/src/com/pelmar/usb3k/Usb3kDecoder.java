@@ -176,6 +176,24 @@ public final class Usb3kDecoder implements AutoCloseable {
     }
 
     /**
+     * The token of a client's token file, for {@link #connect(URI, String)} and {@link
+     * #devices(URI, String)}: the file's first line that is neither blank nor a {@code #} comment,
+     * without the spaces, tabs and carriage return around it, as {@code usb3k-probe --token-file}
+     * reads it. That line is the token alone: a line {@code name:token} copied from the server's
+     * own token file is refused, and so is a token with a space, a control character or a
+     * character outside ASCII. No message quotes the line.
+     *
+     * @param tokenFile the file, its lines ending in LF or CRLF
+     * @return the token
+     * @throws Usb3kException of reason {@link Usb3kException.Reason#OTHER} when the file cannot be
+     *     read, holds no such line, or its line is no token; the message names the file and says
+     *     which, as {@code usb3k-probe} does
+     */
+    public static String readToken(Path tokenFile) throws Usb3kException {
+        return TokenFile.read(Objects.requireNonNull(tokenFile, "tokenFile"));
+    }
+
+    /**
      * The USB-3000s of a usb3k-server ({@code GET /v1/devices}), as {@link #devices()} lists a
      * host's own.
      *
@@ -184,7 +202,9 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return the devices; empty when none is attached there
      * @throws Usb3kException {@link Usb3kException.Reason#UNAUTHORISED}, {@link
      *     Usb3kException.Reason#SERVER_UNREACHABLE}, {@link Usb3kException.Reason#SERVER_DRAINING}
-     *     or {@link Usb3kException.Reason#SERVER_NOT_TRUSTED}, each with its likely cause and fix
+     *     or {@link Usb3kException.Reason#SERVER_NOT_TRUSTED}, each with its likely cause and fix;
+     *     {@link Usb3kException.Reason#OTHER}, before any request, for a token with a character
+     *     outside visible ASCII (a line break, a space), which no message quotes
      */
     public static List<Usb3kDevice> devices(URI server, String token) throws Usb3kException {
         return devices(server, token, null);
@@ -228,7 +248,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      *     Usb3kException.Reason#SERVER_UNREACHABLE}, {@link Usb3kException.Reason#SERVER_DRAINING},
      *     {@link Usb3kException.Reason#NO_DEVICE_FREE}, {@link
      *     Usb3kException.Reason#SERVER_NOT_TRUSTED} or {@link Usb3kException.Reason#NO_DEVICE},
-     *     each with its likely cause and fix
+     *     each with its likely cause and fix; {@link Usb3kException.Reason#OTHER} for a token
+     *     {@link #devices(URI, String)} refuses
      */
     public static Usb3kDecoder connect(URI server, String token) throws Usb3kException {
         return connect(server, token, null, null);
@@ -294,7 +315,8 @@ public final class Usb3kDecoder implements AutoCloseable {
      * @return a decoder, to be closed when done
      * @throws Usb3kException when no server gives a device: the message names each server and
      *     its reason; the reason is theirs when all failed alike, else {@link
-     *     Usb3kException.Reason#SERVER_UNREACHABLE}
+     *     Usb3kException.Reason#SERVER_UNREACHABLE}; {@link Usb3kException.Reason#OTHER} for a
+     *     token {@link #devices(URI, String)} refuses
      */
     public static Usb3kDecoder connect(List<URI> servers, String token) throws Usb3kException {
         return connect(servers, token, null);

@@ -27,10 +27,11 @@ import java.util.function.LongConsumer;
  * java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER} for several inputs, or {@code
  * java -jar usb3k-demo.jar --watch} to print the USB-3000s arriving and leaving ({@link
  * WatchDevices}). {@code --server URI --token-file FILE} decodes one file on a USB-3000 of a
- * usb3k-server instead (the token is the file's first line; {@code --server} given several times
- * fails over from one server to another). Exit status 0 when every WAV file was written or the watch ended, 1 when
- * something went wrong (one line on standard error says what, and no partial WAV file is left), 2
- * for wrong usage.
+ * usb3k-server instead (the token is the file's first line that is neither blank nor a {@code #}
+ * comment, as {@link Usb3kDecoder#readToken} reads it; {@code --server} given several times fails
+ * over from one server to another). Exit status 0 when every WAV file was written or the watch
+ * ended, 1 when something went wrong (one line on standard error says what, and no partial WAV file
+ * is left), 2 for wrong usage.
  */
 public final class DecodeVcw {
     static final int FRAMES_PER_CALL = 50;
@@ -128,12 +129,12 @@ public final class DecodeVcw {
         }
     }
 
-    /** The token: the first line of its file. */
+    /** The token, as {@link Usb3kDecoder#readToken} reads it from its file. */
     private static String token(Path file) throws DemoFailure {
         try {
-            return Files.readAllLines(file).stream().findFirst().orElse("").strip();
-        } catch (IOException e) {
-            throw new DemoFailure("cannot read " + file + ": " + reason(e));
+            return Usb3kDecoder.readToken(file);
+        } catch (Usb3kException e) {
+            throw new DemoFailure(e.getMessage(), e);
         }
     }
 

@@ -308,6 +308,19 @@ class DecodeVcwTest {
         assertEquals(List.of(), result.err());
     }
 
+    /** The library's refusal of a token file, as the demo prints any failure. */
+    @Test
+    void aTokenFileOfTheServersFormIsRefusedWithoutQuotingTheToken() throws IOException {
+        Path tokens = Files.writeString(dir.resolve("token"), "# the monitor's\nmonitor:s3cret\n");
+        ChildJvm.Result result = demo("--server", "http://127.0.0.1:1", "--token-file",
+                tokens.toString(), SAMPLE.toString(), dir.resolve("out.wav").toString());
+        assertEquals(1, result.exit());
+        assertEquals(List.of("error: the token file " + tokens + " holds a line name:token, as the"
+                        + " server's own token file does: leave out \"name:\" and keep only the"
+                        + " token"),
+                result.err());
+    }
+
     @Test
     void wrongUsage() {
         ChildJvm.Result result = demo("only-one-argument");

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
                 std::cerr << "usb3k-server: " << command.error << "\n";
                 return 1;
             }
-            return checkServerOptions(command.options, std::cout) ? 0 : 1;
+            return checkServerOptions(command.options, readD2xxState(), std::cout) ? 0 : 1;
         case ServerCommand::Action::Serve:
             break;
     }

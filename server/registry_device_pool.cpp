@@ -7,6 +7,7 @@
 
 #include "decoders/concealing_stream.h"
 #include "decoders/decoder_handles.h"
+#include "decoders/usb3000_list.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -28,6 +29,13 @@ D2xxState stateOf(const HandleOutcome& outcome, const DiagnosticCapture& lines,
 }
 
 }  // namespace
+
+D2xxState readD2xxState() {
+    std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
+    DiagnosticCapture quiet(false);
+    const HandleOutcome outcome = readUsb3000s("usb3k-server --check-config", usb3000s);
+    return stateOf(outcome, quiet, usb3000s.size());
+}
 
 // Passes a stream's events on, and marks the lease's device away while the stream waits for it.
 class RegistryDevicePool::Relay final : public StreamListener {

@@ -89,3 +89,6 @@ class RegistryDevicePool final : public DevicePool {
     std::map<std::string, Known> known_;
     D2xxState d2xx_;
 };
+
+// What D2XX says as a listing finds it, without opening any device: for --check-config.
+D2xxState readD2xxState();

@@ -13,16 +13,6 @@
 
 namespace {
 
-// The last line without the operation's name in front: what failed, in the library's words.
-std::string messageOf(const std::vector<std::string>& lines) {
-    if (lines.empty()) {
-        return "the usb3k library failed and wrote no line";
-    }
-    const std::string& last = lines.back();
-    const std::size_t separator = last.find(" - ");
-    return separator == std::string::npos ? last : last.substr(separator + 3);
-}
-
 StreamOutcome ended(StreamEnd end, std::string message, std::vector<std::string> lines,
                     std::string fix) {
     StreamOutcome outcome;
@@ -144,8 +134,9 @@ ConcealingStream::Recovery ConcealingStream::recover(const uint8_t* vcw, std::si
         if (last == &again && mayAwait && reconnectTimeout_.count() > 0) {
             return awaitDevice(vcw, frame, pcm, again, listener);
         }
-        return {false, ended(StreamEnd::DeviceGone, messageOf(last->lines) + notDecoded(nextFrame_),
-                             std::move(lines), last->outcome.advice.fix)};
+        return {false,
+                ended(StreamEnd::DeviceGone, failureMessage(last->lines) + notDecoded(nextFrame_),
+                      std::move(lines), last->outcome.advice.fix)};
     }
     std::memset(pcm + frame * SPEECH_BLOCK_SIZE, 0, SPEECH_BLOCK_SIZE);
     concealed_.fetch_add(1);

@@ -41,3 +41,12 @@ void writeDiagnostic(const char* where, const std::string& message) {
 void writeTraceLine(const std::string& line) {
     DiagnosticCapture::keepAndWrite(line);
 }
+
+std::string failureMessage(const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        return "the usb3k library failed and wrote no line";
+    }
+    const std::string& last = lines.back();
+    const std::size_t separator = last.find(" - ");
+    return separator == std::string::npos ? last : last.substr(separator + 3);
+}

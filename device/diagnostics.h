@@ -12,6 +12,10 @@ void writeDiagnostic(const char* where, const std::string& message);
 // diagnostic line is.
 void writeTraceLine(const std::string& line);
 
+// The last of an operation's lines without the operation's name in front: what failed, in the
+// library's words.
+std::string failureMessage(const std::vector<std::string>& lines);
+
 // Keeps the lines this thread writes while it lives, in order, so that a caller can hand the
 // reasons of one operation back with its result. Captures nest: each one keeps every line written
 // while it lives. A capture may keep its lines off standard error; a nested one does as the

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "server/d2xx_state.h"
 #include "server/listen_address.h"
 #include "server/option_table.h"
 #include "server/server_config.h"
@@ -115,7 +116,7 @@ bool servingAllowed(const ServerOptions& options, const std::string& host, std::
     return true;
 }
 
-bool checkServerOptions(const ServerOptions& options, std::ostream& report) {
+bool checkServerOptions(const ServerOptions& options, const D2xxState& d2xx, std::ostream& report) {
     bool ok = true;
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
@@ -168,6 +169,13 @@ bool checkServerOptions(const ServerOptions& options, std::ostream& report) {
         if (name != "listen" && name != "token-file" && name != "tls-cert" && name != "tls-key") {
             row(report, name, option.show(options));
         }
+    }
+    // The server starts without D2XX and finds it once it is installed: no reason to refuse.
+    row(report, "d2xx", d2xxSummary(d2xx));
+    if (!d2xx.failure.empty()) {
+        warnings.push_back("d2xx: the server would start but use no USB-3000" +
+                           (d2xx.cause.empty() ? "" : "; likely cause: " + d2xx.cause) +
+                           "; to fix: " + d2xx.fix);
     }
     for (const std::string& line : warnings) {
         report << "warning: " << line << "\n";

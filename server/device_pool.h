@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decoders/stream_outcome.h"
+#include "server/d2xx_state.h"
 
 enum class DeviceState { Free, Busy, Away };
 
@@ -95,4 +96,6 @@ class DevicePool {
     virtual std::size_t queueLength() const = 0;
     // Whether at least one USB-3000 is attached and usable.
     virtual bool anyReady() = 0;
+    // What D2XX said at the last listing (devices(), anyReady()).
+    virtual D2xxState d2xxState() const = 0;
 };

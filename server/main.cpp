@@ -21,6 +21,16 @@ std::size_t networkThreads() {
     return cores > 4 ? 4 : cores;
 }
 
+// What a listing found D2XX to be, when that changed: the failure and its fix, or D2XX working
+// again.
+void logD2xx(const D2xxState& d2xx) {
+    if (d2xx.failure.empty()) {
+        logServer("D2XX " + d2xxSummary(d2xx));
+        return;
+    }
+    for (const std::string& line : d2xxTroubleLines(d2xx)) logServer(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,7 +48,7 @@ int main(int argc, char** argv) {
                 std::cerr << "usb3k-server: " << command.error << "\n";
                 return 1;
             }
-            return checkServerOptions(command.options, std::cout) ? 0 : 1;
+            return checkServerOptions(command.options, readD2xxState(), std::cout) ? 0 : 1;
         case ServerCommand::Action::Serve:
             break;
     }
@@ -57,7 +67,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    RegistryDevicePool pool(options);
+    RegistryDevicePool pool(options, logD2xx);
     ServerMetrics metrics;
     Server server(options, pool, metrics, tokens);
     std::string error;
@@ -67,6 +77,9 @@ int main(int argc, char** argv) {
     }
     Signals signals(server);
     server.start(networkThreads());
+    // A listing now says at once when D2XX leaves the server no USB-3000; later ones, which try to
+    // load D2XX again until it loads, say only what changed.
+    pool.devices();
     notifySystemd("READY=1");
     server.wait();
     logServer("drained, exiting");

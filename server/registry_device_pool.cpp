@@ -7,7 +7,35 @@
 
 #include "decoders/concealing_stream.h"
 #include "decoders/decoder_handles.h"
+#include "decoders/usb3000_list.h"
 #include "device/diagnostics.h"
+
+namespace {
+
+// What a listing's outcome says of D2XX: a failure to load it or to list, with the listing's last
+// line and its advice, or how many USB-3000s it listed.
+D2xxState stateOf(const HandleOutcome& outcome, const DiagnosticCapture& lines,
+                  std::size_t usb3000s) {
+    D2xxState state;
+    if (outcome.failure == HandleFailure::NoD2xxLibrary ||
+        outcome.failure == HandleFailure::DeviceListFailed) {
+        state.failure = failureMessage(lines.lines());
+        state.cause = outcome.advice.cause;
+        state.fix = outcome.advice.fix;
+    } else {
+        state.usb3000s = usb3000s;
+    }
+    return state;
+}
+
+}  // namespace
+
+D2xxState readD2xxState() {
+    std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
+    DiagnosticCapture quiet(false);
+    const HandleOutcome outcome = readUsb3000s("usb3k-server --check-config", usb3000s);
+    return stateOf(outcome, quiet, usb3000s.size());
+}
 
 // Passes a stream's events on, and marks the lease's device away while the stream waits for it.
 class RegistryDevicePool::Relay final : public StreamListener {
@@ -70,15 +98,29 @@ class RegistryDevicePool::Lease final : public DeviceLease {
     ConcealingStream stream_;
 };
 
-RegistryDevicePool::RegistryDevicePool(const ServerOptions& options)
-    : reconnectTimeout_(options.reconnectTimeout), maxQueued_(options.maxQueued) {}
+RegistryDevicePool::RegistryDevicePool(const ServerOptions& options, D2xxChanged d2xxChanged)
+    : reconnectTimeout_(options.reconnectTimeout),
+      maxQueued_(options.maxQueued),
+      d2xxChanged_(std::move(d2xxChanged)) {}
 
 std::vector<PooledDevice> RegistryDevicePool::devices() {
     std::vector<AttachedUsb3000> attached;
+    D2xxState d2xx;
     {
-        // A failed listing shows as no device; its lines are of no use to the caller.
+        // A failed listing shows as no device and as the pool's D2XX state; its lines stay off
+        // standard error, which probes that list every few seconds would fill.
         DiagnosticCapture quiet(false);
-        listUsb3000s(attached);
+        const HandleOutcome listed = listUsb3000s(attached);
+        d2xx = stateOf(listed, quiet, attached.size());
+    }
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        changed = d2xx.failure != d2xx_.failure;
+        d2xx_ = d2xx;
+    }
+    if (changed && d2xxChanged_) {
+        d2xxChanged_(d2xx);
     }
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<PooledDevice> rows;
@@ -136,6 +178,11 @@ bool RegistryDevicePool::anyReady() {
     return std::any_of(rows.begin(), rows.end(), [](const PooledDevice& row) {
         return row.usable && row.state != DeviceState::Away;
     });
+}
+
+D2xxState RegistryDevicePool::d2xxState() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return d2xx_;
 }
 
 RegistryDevicePool::Attempt RegistryDevicePool::open(const std::string& serialNumber,

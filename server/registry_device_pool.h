@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,9 +19,13 @@
 
 class RegistryDevicePool final : public DevicePool {
   public:
+    // Told, outside the pool's lock, when a listing finds D2XX failing otherwise than the listing
+    // before it did, or working again; a pool starts out as if D2XX worked.
+    using D2xxChanged = std::function<void(const D2xxState&)>;
+
     // Takes the queue's bound and the leases' reconnect time-out from the options. The pool must
     // outlive its leases.
-    explicit RegistryDevicePool(const ServerOptions& options);
+    explicit RegistryDevicePool(const ServerOptions& options, D2xxChanged d2xxChanged = {});
 
     std::vector<PooledDevice> devices() override;
     Ticket acquire(const std::string& serialNumber, const std::string& tokenName,
@@ -28,6 +33,7 @@ class RegistryDevicePool final : public DevicePool {
     bool withdraw(Ticket ticket) override;
     std::size_t queueLength() const override;
     bool anyReady() override;
+    D2xxState d2xxState() const override;
 
   private:
     class Lease;
@@ -68,6 +74,7 @@ class RegistryDevicePool final : public DevicePool {
 
     const std::chrono::milliseconds reconnectTimeout_;
     const std::size_t maxQueued_;
+    const D2xxChanged d2xxChanged_;
 
     mutable std::mutex lock_;
     Ticket lastTicket_ = 0;
@@ -80,4 +87,8 @@ class RegistryDevicePool final : public DevicePool {
     // The serial numbers of the leases, each with whether its device is unplugged.
     std::map<std::string, bool> leased_;
     std::map<std::string, Known> known_;
+    D2xxState d2xx_;
 };
+
+// What D2XX says as a listing finds it, without opening any device: for --check-config.
+D2xxState readD2xxState();

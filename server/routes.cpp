@@ -17,8 +17,15 @@ Reply healthReply() {
 Reply readyReply(ServerContext& context) {
     if (context.draining())
         return textReply(503, "draining");
-    if (!context.pool.anyReady())
-        return textReply(503, "no usable USB-3000 is attached");
+    if (!context.pool.anyReady()) {
+        const D2xxState d2xx = context.pool.d2xxState();
+        if (d2xx.failure.empty())
+            return textReply(503, "no usable USB-3000 is attached");
+        std::string text;
+        for (const std::string& line : d2xxTroubleLines(d2xx))
+            text += (text.empty() ? "" : "\n") + line;
+        return textReply(503, text);
+    }
     return textReply(200, "ready");
 }
 

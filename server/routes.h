@@ -22,7 +22,8 @@ struct Reply {
 Reply textReply(unsigned status, const std::string& text);
 
 Reply healthReply();
-// 200 when a device is ready and the server is not draining, else 503.
+// 200 when a device is ready and the server is not draining, else 503: when D2XX failed, with
+// the reason and its fix.
 Reply readyReply(ServerContext& context);
 Reply metricsReply(ServerContext& context);
 Reply devicesReply(ServerContext& context);

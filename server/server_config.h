@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "server/d2xx_state.h"
 #include "server/server_options.h"
 
 // Read when --config names no other file; a missing default file means no settings.
@@ -38,5 +39,6 @@ bool servingAllowed(const ServerOptions& options, const std::string& host, std::
 
 // --check-config: checks everything a start would (the address, the token file's permissions and
 // tokens, the certificate and key and that they belong together, the rule above) and writes to
-// `report` what would be served and each problem found. True when it would start.
-bool checkServerOptions(const ServerOptions& options, std::ostream& report);
+// `report` what would be served and each problem found, then what D2XX says (`d2xx`): a D2XX
+// that fails is a warning. True when it would start.
+bool checkServerOptions(const ServerOptions& options, const D2xxState& d2xx, std::ostream& report);

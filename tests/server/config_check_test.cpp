@@ -15,8 +15,10 @@ using testing::HasSubstr;
 TEST(CheckConfig, ReportsWhatWouldBeServedAndEveryProblem) {
     ServerOptions options;
     options.queueTimeout = std::chrono::seconds(120);
+    D2xxState d2xx;
+    d2xx.usb3000s = 2;
     std::ostringstream report;
-    EXPECT_TRUE(checkServerOptions(options, report));
+    EXPECT_TRUE(checkServerOptions(options, d2xx, report));
     EXPECT_THAT(report.str(),
                 testing::StartsWith("usb3k-server would serve:\n"
                                     "  listen                     127.0.0.1:8443 (loopback); a "
@@ -26,6 +28,8 @@ TEST(CheckConfig, ReportsWhatWouldBeServedAndEveryProblem) {
                                     "  insecure                   false\n"
                                     "  queue-timeout              120s\n"));
     EXPECT_THAT(report.str(), testing::EndsWith("\n  max-queued                 64\n"
+                                                "  d2xx                       loaded, 2 USB-3000s "
+                                                "attached\n"
                                                 "configuration ok\n"));
 
     TempFolder folder;
@@ -35,16 +39,23 @@ TEST(CheckConfig, ReportsWhatWouldBeServedAndEveryProblem) {
     options.tlsCert = folder.file("server.pem");
     options.tlsKey = folder.file("server.key");
     options.tokenFile = folder.write("tokens", "live:s3cret\n");
+    // A D2XX that fails is only a warning: the server starts without it.
+    d2xx = {"FT_CreateDeviceInfoList failed: 4", "a cause", "a fix", 0};
     report.str("");
-    EXPECT_TRUE(checkServerOptions(options, report)) << report.str();
+    EXPECT_TRUE(checkServerOptions(options, d2xx, report)) << report.str();
     EXPECT_THAT(report.str(), HasSubstr("\n  tls                        " + options.tlsCert +
                                         " (/CN=usb3k-test, valid until "));
+    EXPECT_THAT(
+        report.str(),
+        testing::EndsWith("\n  d2xx                       FT_CreateDeviceInfoList failed: 4\n"
+                          "warning: d2xx: the server would start but use no USB-3000; "
+                          "likely cause: a cause; to fix: a fix\nconfiguration ok\n"));
 
     // Another certificate's key, and a token file others may read.
     options.tlsKey = folder.file("other.key");
     options.tokenFile = folder.write("shared-tokens", "live:s3cret\n", 0644);
     report.str("");
-    EXPECT_FALSE(checkServerOptions(options, report));
+    EXPECT_FALSE(checkServerOptions(options, d2xx, report));
     EXPECT_THAT(report.str(), HasSubstr("\nerror: tls: " + options.tlsKey +
                                         ": not a PEM private key for this certificate: "));
     EXPECT_THAT(report.str(), HasSubstr("\nerror: token-file: token file " + options.tokenFile +

@@ -94,6 +94,7 @@ class FakeDevicePool : public DevicePool {
     }
 
     bool anyReady() override { return !held_.empty(); }
+    D2xxState d2xxState() const override { return {}; }
 
     static std::string serialOf(std::size_t index) { return "FAKE" + std::to_string(index); }
 

@@ -2,6 +2,7 @@
 // their headers a byte at a time; the program itself stopped by SIGTERM and killed by SIGKILL; a
 // device unplugged mid-stream; and bad input and access over the emulator, which shows that the
 // unauthenticated reach no device.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,7 +12,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -182,11 +185,12 @@ TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeade
     EXPECT_LT(Clock::now() - begin, seconds(5));
 }
 
-// The built usb3k-server with the emulator as its D2XX library, on a free loopback port, with a
-// token file; its standard error in a file.
+// The built usb3k-server with the D2XX library of `libraryFolder` (the emulator's), on a free
+// loopback port, with a token file; its standard error in a file.
 class ServerProcess {
   public:
-    explicit ServerProcess(const std::vector<std::string>& extra = {}) {
+    explicit ServerProcess(const std::vector<std::string>& extra = {},
+                           const std::string& libraryFolder = USB3K_SIM_LIBRARY_DIR) {
         {
             net::io_context io;
             tcp::acceptor probe(io, loopback(0));
@@ -199,7 +203,7 @@ class ServerProcess {
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        std::vector<std::string> env{std::string("LD_LIBRARY_PATH=") + USB3K_SIM_LIBRARY_DIR};
+        std::vector<std::string> env{"LD_LIBRARY_PATH=" + libraryFolder};
         for (char** at = environ; *at != nullptr; ++at) {
             if (std::strncmp(*at, "LD_LIBRARY_PATH=", 16) != 0)
                 env.emplace_back(*at);
@@ -316,6 +320,53 @@ TEST(ServerProcessTest, AClientOfAKilledServerSeesTheConnectionEnd) {
     EXPECT_TRUE(written || ec == http::error::end_of_stream || ec == net::error::connection_reset)
         << ec.message();
     EXPECT_LT(Clock::now() - begin, seconds(1));
+}
+
+// Without a D2XX library to load (the loader's path is an empty folder; the machines that run the
+// tests have no D2XX of their own), the server starts and says why it has no device: once in its
+// log, in /readyz and in --check-config. A library put there later is found by the next listing.
+TEST(ServerProcessTest, SaysWhyD2xxCannotBeUsedAndFindsItOnceInstalled) {
+    TempFolder libraries;
+    const std::string reason =
+        "cannot load the D2XX library: libftd2xx.so: cannot open shared object file: No such file "
+        "or directory";
+    const std::string fix =
+        "install FTDI's D2XX driver: copy libftd2xx.so from FTDI's D2XX download for this "
+        "machine's architecture into /usr/local/lib and run ldconfig (or name its folder in "
+        "LD_LIBRARY_PATH)";
+    const std::string troubleLog = "usb3k-server: no USB-3000 can be used: " + reason +
+                                   "\nusb3k-server: to fix: " + fix + "\n";
+
+    ServerProcess server({}, libraries.path());
+    ASSERT_TRUE(within(seconds(10), [&] { return server.readyz() == 503; })) << server.log();
+    for (int probe = 0; probe < 3; ++probe) {
+        Response ready = Connection(server.port).send(http::verb::get, "/readyz", "", "");
+        EXPECT_EQ(ready.result_int(), 503);
+        EXPECT_EQ(ready.body(), "no USB-3000 can be used: " + reason + "\nto fix: " + fix + "\n");
+    }
+    const std::string startLog = "usb3k-server: listening on 127.0.0.1 port " +
+                                 std::to_string(server.port) + " (plain HTTP)\n" + troubleLog;
+    // The start's listing may write its lines just after a probe's listing has answered.
+    within(seconds(5), [&] { return server.log() == startLog; });
+    EXPECT_EQ(server.log(), startLog);
+
+    const std::string check = "LD_LIBRARY_PATH=" + libraries.path() + " " + USB3K_SERVER_BINARY +
+                              " --check-config --config /dev/null";
+    std::string report;
+    FILE* output = popen(check.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    for (int c = std::fgetc(output); c != EOF; c = std::fgetc(output))
+        report += static_cast<char>(c);
+    EXPECT_EQ(pclose(output), 0) << "a D2XX that fails is no reason to refuse the settings";
+    EXPECT_THAT(report, testing::EndsWith("\n  d2xx                       " + reason +
+                                          "\nwarning: d2xx: the server would start but use no "
+                                          "USB-3000; to fix: " +
+                                          fix + "\nconfiguration ok\n"));
+
+    std::filesystem::copy_file(std::string(USB3K_SIM_LIBRARY_DIR) + "/libftd2xx.so",
+                               libraries.file("libftd2xx.so"));
+    EXPECT_TRUE(within(seconds(10), [&] { return server.readyz() == 200; }));
+    EXPECT_EQ(server.log(), startLog + "usb3k-server: D2XX loaded, 1 USB-3000 attached\n");
 }
 
 // The real server and device pool over the emulator, with or without tokens.

@@ -11,6 +11,7 @@ class TempFolder {
   public:
     ~TempFolder() { std::filesystem::remove_all(path_); }
 
+    const std::string& path() const { return path_; }
     // The path of `name` in the folder; with `text`, the file written with permissions `mode`.
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     std::string write(const std::string& name, const std::string& text, mode_t mode = 0600) {

@@ -8,10 +8,14 @@ import java.util.function.LongConsumer;
 
 /**
  * The speech of a stream of VCW frames, decoded a chunk of frames at a time as it is read: it holds
- * one chunk's frames and speech, never the whole input. A frame the device fails twice is silence
- * ({@link ConcealingDecoder}). A failure (the device gone, an interrupt, an input that ends early
- * or in a part frame) is thrown once the speech before it has been read, and again by every later
- * read: the speech never just ends short.
+ * one chunk's frames and speech, never the whole input. A chunk is what has arrived: a read waits
+ * for one whole frame, then takes every byte the input has ready without blocking, up to the
+ * chunk's size, and decodes its whole frames, keeping a part frame for the next read. So a live
+ * source's speech is readable one device exchange after its frame arrives, and a file, which has
+ * everything ready, is decoded in whole chunks. A frame the device fails twice is silence ({@link
+ * ConcealingDecoder}). A failure (the device gone, an interrupt, an input that ends early or in a
+ * part frame) is thrown once the speech before it has been read, and again by every later read: the
+ * speech never just ends short.
  */
 final class SpeechInputStream extends InputStream {
     private final ChunkDecoder decoder;
@@ -25,6 +29,10 @@ final class SpeechInputStream extends InputStream {
     /** speech[position..limit) is decoded and not yet read. */
     private int position;
     private int limit;
+    /** frames[0..carried) is the start of a frame read with the chunk before. */
+    private int carried;
+    /** Whether the last read of the input met its end. */
+    private boolean inputEnded;
     private long framesDecoded;
     /** Thrown once the speech before it has been read. */
     private IOException failure;
@@ -83,9 +91,9 @@ final class SpeechInputStream extends InputStream {
         if (totalFrames >= 0) {
             wanted = (int) Math.min(wanted, totalFrames - framesDecoded);
         }
-        int bytes = vcw.readNBytes(frames, 0, wanted * Usb3kDecoder.FRAME_BYTES);
+        int bytes = readArrived(wanted * Usb3kDecoder.FRAME_BYTES);
         int count = bytes / Usb3kDecoder.FRAME_BYTES;
-        IOException end = endFailure(bytes, count, wanted);
+        IOException end = inputEnded ? endFailure(bytes, count, wanted) : null;
 
         ConcealingDecoder.Outcome outcome = decoder.decode(frames, count, speech);
         int decoded = outcome.frames();
@@ -93,6 +101,8 @@ final class SpeechInputStream extends InputStream {
         if (decoded > 0 && progress != null) {
             progress.accept(framesDecoded);
         }
+        carried = bytes - count * Usb3kDecoder.FRAME_BYTES;
+        System.arraycopy(frames, count * Usb3kDecoder.FRAME_BYTES, frames, 0, carried);
         failure = outcome.failure() != null ? outcome.failure() : end;
         position = 0;
         limit = decoded * Usb3kDecoder.SPEECH_BYTES;
@@ -102,7 +112,31 @@ final class SpeechInputStream extends InputStream {
         return limit > 0;
     }
 
-    /** What a read that gave these bytes of the wanted frames means, once its frames are read. */
+    /**
+     * Fills frames[0..wantedBytes) as far as the input allows without waiting once it holds a whole
+     * frame, and tells whether the input ended meanwhile: the bytes it holds then, the part frame
+     * carried over included.
+     */
+    private int readArrived(int wantedBytes) throws IOException {
+        int bytes = carried;
+        inputEnded = false;
+        while (bytes < wantedBytes) {
+            // Until a whole frame is here the read may wait; after it, only what is ready.
+            int ready = bytes < Usb3kDecoder.FRAME_BYTES ? wantedBytes - bytes : vcw.available();
+            if (ready <= 0) {
+                break;
+            }
+            int got = vcw.read(frames, bytes, Math.min(ready, wantedBytes - bytes));
+            if (got < 0) {
+                inputEnded = true;
+                break;
+            }
+            bytes += got;
+        }
+        return bytes;
+    }
+
+    /** What an input that ended with these bytes of the wanted frames means. */
     private IOException endFailure(int bytes, int count, int wanted) {
         int partBytes = bytes - count * Usb3kDecoder.FRAME_BYTES;
         if (totalFrames >= 0 && count < wanted) {

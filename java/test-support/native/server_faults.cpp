@@ -1,8 +1,9 @@
-// Loaded ahead of usb3k-server (LD_PRELOAD) by the Java tests of remote decoders: sets up the
-// emulated D2XX the server will use, before the server starts, from the environment:
-//   USB3K_TEST_DEVICES=SERIAL,SERIAL...   the USB-3000s attached, in place of the default one
+// Loaded ahead of usb3k-server (LD_PRELOAD) by the Java tests of remote decoders: makes answers of
+// the emulated D2XX the server will use fail, before the server starts, from the environment:
 //   USB3K_TEST_FAULTS=SERIAL:REQUEST:OCCURRENCE:FAULT:VALUE;...   answers to fail
-//   USB3K_TEST_PACED=1   the devices take a real device's time for each frame
+// The emulator itself reads which USB-3000s are attached and whether they are paced
+// (USB3K_EMULATOR_DEVICES, USB3K_EMULATOR_PACED), once it is loaded, before this library's
+// constructor runs.
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -10,13 +11,6 @@
 #include "sim/usb3k_sim.h"
 
 namespace {
-
-void attachDevices(const char* list) {
-    sim_clear_devices();
-    std::istringstream serials(list);
-    for (std::string serial; std::getline(serials, serial, ',');)
-        sim_add_device(SIM_USB3000_ID, serial.c_str(), SIM_DEFAULT_DESCRIPTION);
-}
 
 void addFaults(const char* list) {
     std::istringstream faults(list);
@@ -32,12 +26,8 @@ void addFaults(const char* list) {
 }
 
 __attribute__((constructor)) void setUpEmulator() {
-    if (const char* devices = std::getenv("USB3K_TEST_DEVICES"))
-        attachDevices(devices);
     if (const char* faults = std::getenv("USB3K_TEST_FAULTS"))
         addFaults(faults);
-    if (const char* paced = std::getenv("USB3K_TEST_PACED"))
-        sim_set_paced(std::atoi(paced));
 }
 
 }  // namespace

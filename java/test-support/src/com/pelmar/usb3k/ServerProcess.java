@@ -123,9 +123,9 @@ public final class ServerProcess implements AutoCloseable {
         String faultsLibrary = System.getProperty("usb3k.server.faults");
         environment.put("LD_PRELOAD",
                 preload == null || preload.isEmpty() ? faultsLibrary : preload + ":" + faultsLibrary);
-        environment.put("USB3K_TEST_DEVICES", devices);
+        environment.put("USB3K_EMULATOR_DEVICES", devices);
         environment.put("USB3K_TEST_FAULTS", faults);
-        environment.put("USB3K_TEST_PACED", paced ? "1" : "0");
+        environment.put("USB3K_EMULATOR_PACED", paced ? "1" : "0");
         boolean tls = command.contains("--tls-cert");
         return new ServerProcess(builder.start(), tls);
     }

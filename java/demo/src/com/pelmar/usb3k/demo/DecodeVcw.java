@@ -5,6 +5,7 @@ import com.pelmar.usb3k.Usb3kDecoder;
 import com.pelmar.usb3k.Usb3kDevice;
 import com.pelmar.usb3k.Usb3kException;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.PrintStream;
 import java.net.URI;
 import java.net.URISyntaxException;
@@ -29,7 +30,9 @@ import java.util.function.LongConsumer;
  * WatchDevices}). {@code --server URI --token-file FILE} decodes one file on a USB-3000 of a
  * usb3k-server instead (the token is the file's first line that is neither blank nor a {@code #}
  * comment, as {@link Usb3kDecoder#readToken} reads it; {@code --server} given several times fails
- * over from one server to another). Exit status 0 when every WAV file was written or the watch
+ * over from one server to another). {@code --live [FRAMES]} decodes a live source, standard input
+ * or the named pipe or file named, as its frames arrive, into raw speech on standard output
+ * ({@link LiveSpeech}). Exit status 0 when every WAV file was written or the watch
  * ended, 1 when something went wrong (one line on standard error says what, and no partial WAV file
  * is left), 2 for wrong usage.
  */
@@ -65,8 +68,17 @@ public final class DecodeVcw {
         String serial = null;
         List<URI> servers = new ArrayList<>();
         String tokenFile = null;
+        boolean live = false;
         try {
-            while (names.size() >= 2 && names.get(0).startsWith("--")) {
+            while (!names.isEmpty() && names.get(0).startsWith("--")) {
+                if (names.get(0).equals("--live")) {
+                    live = true;
+                    names.remove(0);
+                    continue;
+                }
+                if (names.size() < 2) {
+                    break;
+                }
                 switch (names.get(0)) {
                     case "--device" -> serial = names.get(1);
                     case "--server" -> servers.add(new URI(names.get(1)));
@@ -79,7 +91,7 @@ public final class DecodeVcw {
             names.add(0, "--");
         }
         boolean remote = !servers.isEmpty();
-        if (names.size() < 2
+        if ((live ? names.size() > 1 : names.size() < 2)
                 || names.stream().anyMatch(name -> name.startsWith("--"))
                 || remote != (tokenFile != null)
                 || (remote && names.size() > 2)) {
@@ -87,10 +99,23 @@ public final class DecodeVcw {
             err.println("       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER");
             err.println("       java -jar usb3k-demo.jar --server URI [--server URI...]"
                     + " --token-file FILE [--device SERIAL] INPUT.vcw OUTPUT.wav");
+            err.println("       java -jar usb3k-demo.jar [--server URI... --token-file FILE]"
+                    + " [--device SERIAL] --live [FRAMES] >SPEECH");
             err.println("       java -jar usb3k-demo.jar --watch");
             return 2;
         }
         try {
+            if (live) {
+                Server server = remote ? new Server(servers, token(path(tokenFile))) : null;
+                try (Usb3kDecoder decoder =
+                                remote ? server.connect(serial) : openDecoder(serial);
+                        InputStream frames = liveInput(names)) {
+                    LiveSpeech.play(decoder, frames, out, err);
+                } catch (IOException e) {
+                    throw new DemoFailure("cannot read the frames: " + reason(e));
+                }
+                return 0;
+            }
             if (remote) {
                 Server server = new Server(servers, token(path(tokenFile)));
                 new DecodeVcw(out).decode(server, serial, path(names.get(0)),
@@ -126,6 +151,19 @@ public final class DecodeVcw {
             } catch (Usb3kException e) {
                 throw new DemoFailure("cannot get a USB-3000 of the server: " + e.getMessage(), e);
             }
+        }
+    }
+
+    /** The live frames: standard input, or the file or named pipe named. */
+    private static InputStream liveInput(List<String> names) throws DemoFailure {
+        if (names.isEmpty()) {
+            return System.in;
+        }
+        Path input = path(names.get(0));
+        try {
+            return Files.newInputStream(input);
+        } catch (IOException e) {
+            throw new DemoFailure("cannot read " + input + ": " + reason(e));
         }
     }
 

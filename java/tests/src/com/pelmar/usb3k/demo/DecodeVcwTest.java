@@ -8,6 +8,8 @@ import com.pelmar.base.audio.codec.BridgeFixture;
 import com.pelmar.base.audio.codec.ChildJvm;
 import com.pelmar.usb3k.emulator.Emulator;
 import java.io.IOException;
+import java.io.OutputStream;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
@@ -308,6 +310,33 @@ class DecodeVcwTest {
         assertEquals(List.of(), result.err());
     }
 
+    /**
+     * --live: the speech of each frame from standard input is on standard output before the next
+     * frame is sent, and all of it is each frame's own speech.
+     */
+    @Test
+    void liveWritesEachFramesSpeechAsItArrives() throws Exception {
+        byte[] vcw = Files.readAllBytes(SAMPLE);
+        ChildJvm.Started child = ChildJvm.start(DecodeVcw.class, null, Map.of(), "--live");
+        OutputStream frames = child.process().getOutputStream();
+        frames.write(vcw, 0, 7);
+        frames.flush();
+        for (int i = 0; i < 600 && Files.size(child.out()) < 320; i++) {
+            Thread.sleep(50);
+        }
+        assertEquals(320, Files.size(child.out()), "the first frame's speech, before the others");
+        frames.write(vcw, 7, vcw.length - 7);
+        frames.close();
+        ChildJvm.Result result = ChildJvm.finish(child);
+        assertEquals(0, result.exit(), result.err().toString());
+        assertArrayEquals(expectedSpeech(vcw), result.out().getBytes(StandardCharsets.ISO_8859_1));
+        assertEquals(List.of("Live: USB-3000 EMU30001, speech on standard output (8 kHz, 16-bit"
+                        + " little-endian, mono)",
+                String.format("Live: %d frames, %.2f s of speech, 0 concealed", vcw.length / 7,
+                        vcw.length / 7 * 0.02)),
+                result.err());
+    }
+
     /** The library's refusal of a token file, as the demo prints any failure. */
     @Test
     void aTokenFileOfTheServersFormIsRefusedWithoutQuotingTheToken() throws IOException {
@@ -329,6 +358,8 @@ class DecodeVcwTest {
                 "       java -jar usb3k-demo.jar [--device SERIAL] INPUT.vcw... FOLDER",
                 "       java -jar usb3k-demo.jar --server URI [--server URI...] --token-file FILE"
                         + " [--device SERIAL] INPUT.vcw OUTPUT.wav",
+                "       java -jar usb3k-demo.jar [--server URI... --token-file FILE]"
+                        + " [--device SERIAL] --live [FRAMES] >SPEECH",
                 "       java -jar usb3k-demo.jar --watch"),
                 result.err());
     }

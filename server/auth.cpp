@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "server/token_list.h"
-
-bool authorize(std::string_view authorization, const TokenList* tokens, std::string& tokenName) {
+bool authorize(std::string_view authorization, const TokenList* tokens, std::string& tokenName,
+               std::optional<TokenList::Digest>& digest) {
+    digest.reset();
     if (tokens == nullptr) {
         tokenName = "-";
         return true;
@@ -28,5 +28,10 @@ bool authorize(std::string_view authorization, const TokenList* tokens, std::str
     if (name == nullptr)
         return false;
     tokenName = *name;
+    digest = TokenList::digestOf(std::string(token));
     return true;
+}
+
+bool tokenRevoked(const std::optional<TokenList::Digest>& digest, const TokenList& tokens) {
+    return digest && !tokens.holds(*digest);
 }

@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/chunk_encode.hpp>
+#include <boost/beast/http/rfc7230.hpp>
 #include <boost/beast/http/write.hpp>
 
 #include "device/frame_packing.h"
@@ -22,8 +23,10 @@ namespace {
 constexpr std::size_t BLOCK_FRAMES = 25;
 // Decoded blocks that may wait to be written.
 constexpr std::size_t MAX_WAITING_BLOCKS = 2;
+// The name of the concealed count, as a trailer field and in a WAV answer's comment.
+constexpr const char* CONCEALED_FIELD = "Usb3k-Frames-Concealed";
 
-// A POST has no one to tell about events as they happen: its trailer has the count.
+// A POST has no one to tell about events as they happen: its answer ends with the count.
 class NoEvents : public StreamListener {
   public:
     void frameConcealed(uint64_t, const std::vector<std::string>&) override {}
@@ -31,25 +34,36 @@ class NoEvents : public StreamListener {
     void deviceBack(const std::string&, uint64_t) override {}
 };
 
-std::string endText(const StreamOutcome& outcome) {
+// The metric's label for a decode that ended before its last frame; null when it did not.
+const char* endReason(const StreamOutcome& outcome) {
     switch (outcome.end) {
         case StreamEnd::DeviceGone:
-            return "device gone: " + outcome.message;
+            return "device_gone";
         case StreamEnd::NotResponding:
-            return "device not responding: " + outcome.message;
+            return "device_not_responding";
         case StreamEnd::Cancelled:
         case StreamEnd::None:
             break;
     }
-    return std::string();
+    return nullptr;
+}
+
+std::string endText(const StreamOutcome& outcome) {
+    return (outcome.end == StreamEnd::DeviceGone ? "device gone: " : "device not responding: ") +
+           outcome.message;
 }
 
 }  // namespace
 
+bool acceptsTrailers(const http::fields& request) {
+    // TE is a list of transfer codings with parameters (`gzip;q=0.5`): Beast's list of them.
+    return http::ext_list(request[http::field::te]).exists("trailers");
+}
+
 DecodeResponse::DecodeResponse(ServerContext& context, Transport& stream,
                                std::shared_ptr<void> owner, std::unique_ptr<DeviceLease> lease,
                                std::string body, bool wav, unsigned httpVersion, bool keepAlive,
-                               std::function<void(DecodeResult)> done)
+                               bool trailers, std::function<void(DecodeResult)> done)
     : context_(context),
       stream_(stream),
       owner_(std::move(owner)),
@@ -57,11 +71,13 @@ DecodeResponse::DecodeResponse(ServerContext& context, Transport& stream,
       body_(std::move(body)),
       wav_(wav),
       keepAlive_(keepAlive),
+      trailers_(trailers),
       done_(std::move(done)) {
     header_.result(http::status::ok);
     header_.version(httpVersion);
     header_.set(http::field::content_type, wav_ ? "audio/wav" : "application/octet-stream");
-    header_.set(http::field::trailer, "Usb3k-Frames-Concealed, Usb3k-Error");
+    if (trailers_)
+        header_.set(http::field::trailer, CONCEALED_FIELD);
     header_.keep_alive(keepAlive_);
     header_.chunked(true);
 }
@@ -117,14 +133,14 @@ void DecodeResponse::blockDecoded(std::vector<uint8_t> pcm, StreamOutcome outcom
     }
     if (!pcm.empty())
         blocks_.push_back(std::move(pcm));
-    if (outcome.end != StreamEnd::None && error_.empty())
-        error_ = endText(outcome);
+    if (const char* reason = endReason(outcome))
+        cutShort(reason, endText(outcome));
     writeNext();
     decodeNext();
 }
 
 void DecodeResponse::writeNext() {
-    if (!headerWritten_ || writingNow_ || gone_ || lastWritten_)
+    if (!headerWritten_ || writingNow_ || gone_ || lastWritten_ || finished_)
         return;
     auto self = this->shared_from_this();
     auto handler = [self](beast::error_code ec, std::size_t) { self->written(ec); };
@@ -140,9 +156,18 @@ void DecodeResponse::writeNext() {
     std::size_t total = body_.size() / VCW_FRAME_SIZE;
     if (decoding_ || (error_.empty() && nextFrame_ < total))
         return;
-    trailer_.set("Usb3k-Frames-Concealed", std::to_string(lease_->framesConcealed()));
-    if (!error_.empty())
-        trailer_.set("Usb3k-Error", error_);
+    if (!error_.empty()) {
+        // Cut short: the speech decoded is written; no last chunk follows.
+        return finish("200 " + error_, false);
+    }
+    std::string concealed = std::to_string(lease_->framesConcealed());
+    if (wav_ && !commentQueued_) {
+        commentQueued_ = true;
+        blocks_.push_back(wavCommentChunk(std::string(CONCEALED_FIELD) + ": " + concealed));
+        return writeNext();
+    }
+    if (trailers_)
+        trailer_.set(CONCEALED_FIELD, concealed);
     lastWritten_ = true;
     writingNow_ = true;
     net::async_write(stream_, http::make_chunk_last(trailer_), handler);
@@ -162,14 +187,8 @@ void DecodeResponse::written(beast::error_code ec) {
             finish(ec ? "client gone: " + ec.message() : "client gone", false);
         return;
     }
-    if (lastWritten_) {
-        if (error_.empty()) {
-            finish("200", keepAlive_);
-        } else {
-            finish("200 " + error_, false);
-        }
-        return;
-    }
+    if (lastWritten_)
+        return finish("200", keepAlive_);
     writeNext();
 }
 
@@ -183,18 +202,31 @@ void DecodeResponse::clientGone() {
 }
 
 void DecodeResponse::drainExpired() {
-    if (gone_ || finished_ || lastWritten_)
-        return;
-    if (error_.empty())
-        error_ = "server draining";
-    lease_->cancel();
+    cutShort("server_draining", "server draining");
     writeNext();
+}
+
+void DecodeResponse::tokenRevoked() {
+    cutShort("token_revoked", "token revoked");
+    writeNext();
+}
+
+void DecodeResponse::cutShort(const char* reason, std::string text) {
+    // Every frame decoded: the answer is whole and ends as one.
+    bool decoded = framesDone_ >= body_.size() / VCW_FRAME_SIZE;
+    if (gone_ || finished_ || decoded || !error_.empty())
+        return;
+    error_ = std::move(text);
+    cutShortReason_ = reason;
+    lease_->cancel();
 }
 
 void DecodeResponse::finish(const std::string& outcome, bool keepAlive) {
     if (finished_)
         return;
     finished_ = true;
+    if (cutShortReason_ != nullptr && !gone_)
+        context_.metrics.decodeCutShort(cutShortReason_);
     DecodeResult result;
     result.frames = framesDone_;
     result.concealed = lease_->framesConcealed();

@@ -61,6 +61,19 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         });
     }
 
+    void tokensReloaded(std::shared_ptr<const TokenList> tokens) override {
+        net::post(stream_.get_executor(), [self = this->shared_from_this(), tokens] {
+            if (!tokenRevoked(self->token_, *tokens))
+                return;
+            if (self->phase_ == Phase::Waiting && self->context_.pool.withdraw(self->ticket_)) {
+                self->queueTimer_.cancel();
+                self->reply(unauthorizedReply(), true);
+            } else if (auto decode = self->decode_.lock()) {
+                decode->tokenRevoked();
+            }
+        });
+    }
+
     void drainExpired() override {
         net::post(stream_.get_executor(), [self = this->shared_from_this()] {
             if (self->phase_ == Phase::Reading) {
@@ -152,7 +165,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         std::shared_ptr<const TokenList> tokens = context_.tokens();
         auto authorization = request_[http::field::authorization];
         if (!authorize(std::string_view(authorization.data(), authorization.size()), tokens.get(),
-                       log_.tokenName)) {
+                       log_.tokenName, token_)) {
             return reply(unauthorizedReply());
         }
         if (!context_.limits.claimForToken(*slot_, log_.tokenName)) {
@@ -275,6 +288,12 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         }
         if (!result.lease)
             return reply(refusalReply(result.refusal, serialNumber_, context_));
+        // Revoked while it waited, before this session could be told.
+        if (std::shared_ptr<const TokenList> tokens = context_.tokens();
+            tokens && tokenRevoked(token_, *tokens)) {
+            context_.giveBack(std::move(result.lease));
+            return reply(unauthorizedReply(), true);
+        }
         log_.device = result.lease->serialNumber();
         if (work_ == Work::WebSocket)
             return handOver(std::move(result.lease));
@@ -284,6 +303,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         auto decode = std::make_shared<DecodeResponse>(
             context_, stream_, this->shared_from_this(), std::move(result.lease),
             std::move(request_.body()), wav_, request_.version(), keepAlive,
+            acceptsTrailers(request_.base()),
             [self = this->shared_from_this()](DecodeResult done) { self->decoded(done); });
         decode_ = decode;
         decode->start();
@@ -308,6 +328,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         start.slot = std::move(slot_);
         start.active = std::move(active_);
         start.log = std::move(log_);
+        start.token = token_;
         start.log.what = "stream";
         runStreamSession(context_, std::move(stream_), std::move(start));
     }
@@ -412,6 +433,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     std::optional<http::request_parser<http::string_body>> parser_;
     http::request<http::string_body> request_;
     RequestLog log_;
+    // The token the request was admitted with, checked again when the token list is reloaded.
+    std::optional<TokenList::Digest> token_;
     std::unique_ptr<ActiveWork> active_;
 
     Work work_ = Work::Decode;

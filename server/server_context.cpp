@@ -35,7 +35,10 @@ std::shared_ptr<const TokenList> ServerContext::tokens() const {
 }
 
 void ServerContext::setTokens(std::shared_ptr<const TokenList> tokens) {
-    std::atomic_store(&tokens_, std::move(tokens));
+    std::atomic_store(&tokens_, tokens);
+    if (!tokens)
+        return;
+    for (const auto& item : items()) item->tokensReloaded(tokens);
 }
 
 void ServerContext::add(const std::shared_ptr<WorkItem>& item) {

@@ -16,8 +16,8 @@
 #include "server/server_options.h"
 #include "server/token_list.h"
 
-// A connection, as the drain sees it. Both calls come from any thread; each connection moves
-// onto its own strand before it acts.
+// A connection, as the drain and a reload of the tokens see it. Every call comes from any thread;
+// each connection moves onto its own strand before it acts.
 class WorkItem {
   public:
     virtual ~WorkItem() = default;
@@ -25,6 +25,8 @@ class WorkItem {
     virtual void drainStarted() = 0;
     // The drain time-out: work in progress ends now, with a reason.
     virtual void drainExpired() = 0;
+    // The token list was reloaded: work whose token is no longer in it ends now.
+    virtual void tokensReloaded(std::shared_ptr<const TokenList> tokens) = 0;
 };
 
 // Counts a request or stream as active in the metrics while it lives.
@@ -57,6 +59,7 @@ class ServerContext {
 
     // Null for a server without tokens.
     std::shared_ptr<const TokenList> tokens() const;
+    // Swaps the list, then tells the work in progress, which ends if its token is gone.
     void setTokens(std::shared_ptr<const TokenList> tokens);
 
     bool draining() const { return draining_.load(); }

@@ -58,6 +58,11 @@ struct ServerMetrics::Registry {
                                              .Help("Bytes of those messages and answers")
                                              .Register(registry)
                                              .Add({});
+    prometheus::Family<prometheus::Counter>& decodesCutShort =
+        prometheus::BuildCounter()
+            .Name("usb3k_decodes_cut_short_total")
+            .Help("Decode requests that ended before their last frame, by reason")
+            .Register(registry);
     prometheus::Gauge& queueLength = prometheus::BuildGauge()
                                          .Name("usb3k_queue_length")
                                          .Help("Requests and streams waiting for a device")
@@ -99,6 +104,10 @@ void ServerMetrics::streamEnded() {
 void ServerMetrics::streamHeld(double messages, double bytes) {
     registry_->streamMessagesHeld.Increment(messages);
     registry_->streamBytesHeld.Increment(bytes);
+}
+
+void ServerMetrics::decodeCutShort(const std::string& reason) {
+    registry_->decodesCutShort.Add({{"reason", reason}}).Increment();
 }
 
 void ServerMetrics::observeQueueWait(double seconds) {

@@ -10,6 +10,7 @@
 
 #include "device/frame_packing.h"
 #include "packet/packet_constants.h"
+#include "server/auth.h"
 #include "server/frame_input.h"
 #include "server/json_texts.h"
 #include "server/server_context.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr uint16_t CLOSE_DEVICE_GONE = 4001;
 constexpr uint16_t CLOSE_NOT_RESPONDING = 4002;
+constexpr uint16_t CLOSE_TOKEN_REVOKED = 4003;
 // A close frame's reason holds at most 123 bytes.
 constexpr std::size_t MAX_CLOSE_REASON = 123;
 
@@ -66,8 +68,19 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         ws_.async_accept(start_.upgrade, [self = this->shared_from_this()](beast::error_code ec) {
             if (ec)
                 return self->stop("handshake failed: " + ec.message());
+            self->accepted_ = true;
+            // A reload before the handshake's end is checked here.
+            if (auto tokens = self->context_.tokens(); tokens && self->revokedBy(*tokens))
+                return;
             self->armIdle();
             self->doRead();
+        });
+    }
+
+    void tokensReloaded(std::shared_ptr<const TokenList> tokens) override {
+        net::post(ws_.get_executor(), [self = this->shared_from_this(), tokens] {
+            if (self->accepted_)
+                self->revokedBy(*tokens);
         });
     }
 
@@ -110,6 +123,14 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         std::vector<uint8_t> data;
         bool answer;  // the speech of one message read
     };
+
+    // Closes the stream when its token is not in `tokens`.
+    bool revokedBy(const TokenList& tokens) {
+        if (!tokenRevoked(start_.token, tokens))
+            return false;
+        closeWith(CLOSE_TOKEN_REVOKED, "token revoked");
+        return true;
+    }
 
     void doRead() {
         reading_ = true;
@@ -364,6 +385,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     std::size_t heldMessages_ = 0;
     std::size_t heldBytes_ = 0;
     uint64_t frames_ = 0;
+    bool accepted_ = false;
     bool reading_ = false;
     bool decoding_ = false;
     bool writing_ = false;

@@ -5,10 +5,12 @@
 //
 // Close codes: 1003 a text message, 1007 a message that is not whole frames, 1009 one larger
 // than maxMessageFrames frames, 1008 no message for the idle time-out, 1001 the server draining,
-// 4001 the device gone, 4002 the device not responding.
+// 4001 the device gone, 4002 the device not responding, 4003 its token revoked by a reload of
+// the token list.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <boost/beast/http/message.hpp>
@@ -18,6 +20,7 @@
 #include "server/device_pool.h"
 #include "server/net_types.h"
 #include "server/request_log.h"
+#include "server/token_list.h"
 #include "server/transport.h"
 
 class ServerContext;
@@ -29,6 +32,8 @@ struct StreamStart {
     std::unique_ptr<ConnectionLimits::Slot> slot;
     std::unique_ptr<ActiveWork> active;
     RequestLog log;
+    // The token the stream was admitted with; none without tokens.
+    std::optional<TokenList::Digest> token;
 };
 
 void runStreamSession(ServerContext& context, Transport&& stream, StreamStart start);

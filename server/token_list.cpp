@@ -12,15 +12,7 @@
 
 namespace {
 
-using Digest = std::array<unsigned char, SHA256_DIGEST_LENGTH>;
-
-// Tokens are compared by their SHA-256 digests: equal lengths whatever the token's length, so the
-// comparison's time tells nothing of how long a token is or how much of it matched.
-Digest digestOf(const std::string& text) {
-    Digest digest{};
-    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest.data());
-    return digest;
-}
+static_assert(sizeof(TokenList::Digest) == SHA256_DIGEST_LENGTH);
 
 std::string trimmed(const std::string& text) {
     const char* blanks = " \t\r";
@@ -99,6 +91,23 @@ std::unique_ptr<TokenList> TokenList::load(const std::string& path, std::string&
 }
 
 TokenList::TokenList(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+// Tokens are compared by their SHA-256 digests: equal lengths whatever the token's length, so the
+// comparison's time tells nothing of how long a token is or how much of it matched.
+TokenList::Digest TokenList::digestOf(const std::string& token) {
+    Digest digest{};
+    SHA256(reinterpret_cast<const unsigned char*>(token.data()), token.size(), digest.data());
+    return digest;
+}
+
+bool TokenList::holds(const Digest& digest) const {
+    bool found = false;
+    for (const Token& token : tokens_) {
+        const Digest expected = digestOf(token.secret);
+        found |= CRYPTO_memcmp(digest.data(), expected.data(), digest.size()) == 0;
+    }
+    return found;
+}
 
 const std::string* TokenList::nameOf(const std::string& bearer) const {
     const Digest offered = digestOf(bearer);

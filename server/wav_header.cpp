@@ -1,5 +1,7 @@
 #include "server/wav_header.h"
 
+#include <algorithm>
+
 namespace {
 
 void put32(std::vector<uint8_t>& out, uint32_t value) {
@@ -25,7 +27,7 @@ std::vector<uint8_t> wavHeader(std::size_t speechBytes) {
     std::vector<uint8_t> out;
     out.reserve(WAV_HEADER_SIZE);
     putTag(out, "RIFF");
-    put32(out, static_cast<uint32_t>(36 + speechBytes));
+    put32(out, static_cast<uint32_t>(36 + speechBytes + WAV_COMMENT_CHUNK_SIZE));
     putTag(out, "WAVE");
     putTag(out, "fmt ");
     put32(out, 16);
@@ -37,5 +39,19 @@ std::vector<uint8_t> wavHeader(std::size_t speechBytes) {
     put16(out, bitsPerSample);
     putTag(out, "data");
     put32(out, static_cast<uint32_t>(speechBytes));
+    return out;
+}
+
+std::vector<uint8_t> wavCommentChunk(const std::string& text) {
+    std::vector<uint8_t> out;
+    out.reserve(WAV_COMMENT_CHUNK_SIZE);
+    putTag(out, "LIST");
+    put32(out, static_cast<uint32_t>(WAV_COMMENT_CHUNK_SIZE - 8));
+    putTag(out, "INFO");
+    putTag(out, "ICMT");
+    put32(out, static_cast<uint32_t>(WAV_COMMENT_CAPACITY));
+    std::size_t length = std::min(text.size(), WAV_COMMENT_CAPACITY - 1);
+    out.insert(out.end(), text.begin(), text.begin() + length);
+    out.resize(WAV_COMMENT_CHUNK_SIZE, 0);
     return out;
 }

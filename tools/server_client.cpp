@@ -230,6 +230,7 @@ ServerAnswer exchange(Connection& stream, int fd, Watchdog& watchdog, const Serv
     message.set(http::field::authorization, "Bearer " + token);
     if (request.post) {
         message.set(http::field::content_type, "application/octet-stream");
+        message.set(http::field::te, "trailers");
         message.body() = request.body;
     }
     message.keep_alive(false);
@@ -246,7 +247,8 @@ ServerAnswer exchange(Connection& stream, int fd, Watchdog& watchdog, const Serv
         http::read_some(stream, buffer, parser, ec);
     }
     watchdog.disarm();
-    if (ec) {
+    const bool cutShort = ec == http::error::partial_message && parser.is_header_done();
+    if (ec && !cutShort) {
         return failure(ServerAnswer::Outcome::Failed,
                        watchdog.expired() ? "no answer within " + seconds(READ_TIMEOUT_SECONDS)
                                           : ec.message());
@@ -258,7 +260,7 @@ ServerAnswer exchange(Connection& stream, int fd, Watchdog& watchdog, const Serv
     answer.body = response.body();
     // Beast adds a chunked answer's trailer fields to its header fields.
     answer.framesConcealed = std::string(response["Usb3k-Frames-Concealed"]);
-    answer.decodeError = std::string(response["Usb3k-Error"]);
+    answer.cutShort = cutShort;
     return answer;
 }
 

@@ -28,7 +28,9 @@ struct ServerAnswer {
     unsigned status = 0;
     std::string body;
     std::string framesConcealed;  // the trailer Usb3k-Frames-Concealed, when sent
-    std::string decodeError;      // the trailer Usb3k-Error, when sent
+    // The connection closed before the answer's end: `body` is what came, which the server ends so
+    // when it cuts a decode short.
+    bool cutShort = false;
 };
 
 // How long the connection may take to open; and how long the server may send nothing while an
@@ -37,7 +39,8 @@ struct ServerAnswer {
 constexpr int CONNECT_TIMEOUT_SECONDS = 10;
 constexpr int READ_TIMEOUT_SECONDS = 60;
 
-// Sends `request` with `Authorization: Bearer token` on a new connection and reads the answer.
+// Sends `request` with `Authorization: Bearer token` (and `TE: trailers` for a POST, whose answer
+// ends with trailer fields then) on a new connection and reads the answer.
 // Over https://, the server's certificate is verified against the system's trust store, and
 // `caFile` (PEM) too when it is not empty, and must name the URI's host. Never throws.
 ServerAnswer askServer(const ServerUri& uri, const std::string& token, const std::string& caFile,

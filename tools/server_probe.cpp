@@ -195,20 +195,27 @@ int timeDecode(const ServerProbe& probe, std::ostream& out) {
         reportLine(out, "  result: failed");
         return answer.status == 404 ? PROBE_NO_USB3000 : PROBE_DEVICE_FAILED;
     }
-    const bool whole = answer.body.size() == expected;
+    const bool whole = answer.body.size() == expected && !answer.cutShort;
     // The server answers a frame its device failed twice with silence, and counts it: for the
     // probe that frame failed.
     const bool counted = !answer.framesConcealed.empty();
     const bool noneConcealed = answer.framesConcealed == "0";
-    reportLine(out, "  answer: 200, " + std::to_string(answer.body.size()) + " bytes of speech" +
-                        (whole ? "" : ", not " + std::to_string(expected)) +
-                        (counted ? ", " + answer.framesConcealed + " of " +
-                                       std::to_string(probe.frames) + " frames concealed"
-                                 : ", no Usb3k-Frames-Concealed trailer"));
-    if (!answer.decodeError.empty()) {
-        reportLine(out, "  error: " + answer.decodeError);
+    const std::string size =
+        std::to_string(answer.body.size()) + " bytes of speech" +
+        (answer.body.size() == expected ? "" : ", not " + std::to_string(expected));
+    if (answer.cutShort) {
+        reportLine(out, "  answer: 200, " + size + ", cut short");
+        reportLine(out,
+                   "  error: the server closed the connection before the answer's end: the device "
+                   "was unplugged or stopped answering, the server drained, or the token was "
+                   "revoked (the server's log says which)");
+    } else {
+        reportLine(out, "  answer: 200, " + size +
+                            (counted ? ", " + answer.framesConcealed + " of " +
+                                           std::to_string(probe.frames) + " frames concealed"
+                                     : ", no Usb3k-Frames-Concealed trailer"));
     }
-    const bool fine = whole && noneConcealed && answer.decodeError.empty();
+    const bool fine = whole && noneConcealed;
     if (fine) {
         reportLine(out, "  time: " + timingText(milliseconds, probe.frames));
     }

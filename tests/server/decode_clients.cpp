@@ -47,6 +47,7 @@ PostResult postDecode(uint16_t port, const std::string& target, const std::vecto
     http::request<http::vector_body<uint8_t>> request(http::verb::post, target, 11);
     request.set(http::field::host, "localhost");
     request.set(http::field::content_type, "application/octet-stream");
+    request.set(http::field::te, "trailers");
     request.body() = vcw;
     request.prepare_payload();
     http::write(stream, request);
@@ -59,7 +60,6 @@ PostResult postDecode(uint16_t port, const std::string& target, const std::vecto
     result.status = response.result_int();
     result.speech = std::move(response.body());
     result.concealed = std::string(response["Usb3k-Frames-Concealed"]);
-    result.error = std::string(response["Usb3k-Error"]);
     beast::error_code ignored;
     stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
     return result;

@@ -64,12 +64,12 @@ class StreamClient {
     std::unique_ptr<Stream> stream_;
 };
 
-// POST /v1/decode?format=pcm on a connection of its own, with no token.
+// POST /v1/decode?format=pcm on a connection of its own, with no token, asking for the concealed
+// count as a trailer field. Throws beast::system_error for an answer cut short.
 struct PostResult {
     unsigned status = 0;
     std::vector<uint8_t> speech;
     std::string concealed;
-    std::string error;
 };
 
 PostResult postDecode(uint16_t port, const std::string& target, const std::vector<uint8_t>& vcw);

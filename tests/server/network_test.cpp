@@ -7,6 +7,9 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -47,7 +50,18 @@ TEST_F(ServerTest, AnswersHealthReadinessMetricsAndTheDeviceList) {
     EXPECT_EQ(client.send(http::verb::get, "/v2/devices").result_int(), 404);
 }
 
-TEST_F(ServerTest, StreamsADecodeWithItsWavHeaderAndTheConcealedCountAsTrailer) {
+// The WAV answer's comment chunk with the concealed count, which its header's sizes count.
+std::string wavComment(const std::string& concealed) {
+    auto chunk = wavCommentChunk("Usb3k-Frames-Concealed: " + concealed);
+    return std::string(chunk.begin(), chunk.end());
+}
+
+std::string wavOf(std::size_t frames, const std::string& speech, const std::string& concealed) {
+    auto header = wavHeader(frames * 320);
+    return std::string(header.begin(), header.end()) + speech + wavComment(concealed);
+}
+
+TEST_F(ServerTest, StreamsADecodeWithItsWavHeaderAndTheConcealedCountInItsComment) {
     start();
     pool_->concealAt = {7, 52};
     std::string vcw = frames(60);
@@ -61,9 +75,7 @@ TEST_F(ServerTest, StreamsADecodeWithItsWavHeaderAndTheConcealedCountAsTrailer) 
     ASSERT_EQ(wav.result_int(), 200);
     EXPECT_EQ(wav[http::field::content_type], "audio/wav");
     EXPECT_TRUE(wav.chunked());
-    EXPECT_EQ(wav["Usb3k-Frames-Concealed"], "2");
-    auto header = wavHeader(60 * 320);
-    EXPECT_EQ(wav.body(), std::string(header.begin(), header.end()) + speechFor(vcw, {7, 52}));
+    EXPECT_EQ(wav.body(), wavOf(60, speechFor(vcw, {7, 52}), "2"));
     EXPECT_NE(log.find(" token=alice POST /v1/decode device=FAKE0 frames=60 concealed=2 "),
               std::string::npos)
         << log;
@@ -71,6 +83,102 @@ TEST_F(ServerTest, StreamsADecodeWithItsWavHeaderAndTheConcealedCountAsTrailer) 
     ASSERT_EQ(pcm.result_int(), 200);
     EXPECT_EQ(pcm[http::field::content_type], "application/octet-stream");
     EXPECT_EQ(pcm.body(), speechFor(vcw, {7, 52}));
+}
+
+// What the raw answer to a POST says: its header's Trailer field, how its bytes end, whether
+// Beast's parser found it whole, and its body.
+struct RawAnswer {
+    std::string head;
+    std::string bytes;
+    beast::error_code ec;
+    std::string body;
+};
+
+// Sends `request` and reads until the server closes the connection (bounded by a time-out).
+RawAnswer rawPost(uint16_t port, const std::string& request) {
+    net::io_context io;
+    beast::tcp_stream stream(io);
+    stream.connect(loopback(port));
+    net::write(stream, net::buffer(request));
+    RawAnswer answer;
+    beast::error_code ec;
+    char chunk[4096];
+    for (int i = 0; i < 10000 && !ec; ++i) {
+        stream.expires_after(std::chrono::seconds(20));
+        std::size_t n = stream.read_some(net::buffer(chunk), ec);
+        answer.bytes.append(chunk, n);
+    }
+    EXPECT_EQ(ec, net::error::eof);
+    http::response_parser<http::string_body> parser;
+    parser.eager(true);
+    parser.body_limit(boost::none);
+    std::size_t at = 0;
+    for (int i = 0; i < 100000 && !parser.is_done() && !answer.ec; ++i) {
+        at +=
+            parser.put(net::buffer(answer.bytes.data() + at, answer.bytes.size() - at), answer.ec);
+    }
+    // The bytes end inside the answer: the end of the connection says how it ended.
+    if (answer.ec == http::error::need_more) {
+        answer.ec = {};
+        parser.put_eof(answer.ec);
+    }
+    answer.head = answer.bytes.substr(0, answer.bytes.find("\r\n\r\n"));
+    answer.body = parser.get().body();
+    return answer;
+}
+
+TEST_F(ServerTest, EndsADecodeWithTrailerFieldsOnlyWhenAskedAndCutShortWithoutItsLastChunk) {
+    start();
+    std::string vcw = frames(60);
+    std::string speech = speechFor(vcw, {52});
+    std::string cut = speechFor(vcw.substr(0, 30 * 7), {});
+    const std::string trailer = "0\r\nUsb3k-Frames-Concealed: 1\r\n\r\n";
+    const std::string comment = "44\r\n" + wavComment("1") + "\r\n";
+    struct Case {
+        const char* name;
+        std::string target;
+        std::string te;  // the TE header's value; none when empty
+        uint64_t goneAt;
+        std::string ending;  // the answer's last bytes
+        std::string body;
+        bool whole;
+    } cases[] = {
+        {"wav", "/v1/decode", "", UINT64_MAX, comment + "0\r\n\r\n", wavOf(60, speech, "1"), true},
+        {"pcm", "/v1/decode?format=pcm", "", UINT64_MAX, "\r\n0\r\n\r\n", speech, true},
+        {"pcm, TE: trailers", "/v1/decode?format=pcm", "trailers", UINT64_MAX, "\r\n" + trailer,
+         speech, true},
+        {"wav, TE with weights", "/v1/decode", "gzip;q=0.5, TRAILERS", UINT64_MAX,
+         comment + trailer, wavOf(60, speech, "1"), true},
+        {"cut short", "/v1/decode?format=pcm", "trailers", 30,
+         "640\r\n" + cut.substr(cut.size() - 5 * 320) + "\r\n", cut, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pool_->concealAt = {52};
+        pool_->goneAt = c.goneAt;
+        std::string request = postHead(c.target, vcw.size());
+        if (!c.te.empty())
+            request.insert(request.size() - 2, "TE: " + c.te + "\r\n");
+        request.insert(request.size() - 2, "Connection: close\r\n");
+        testing::internal::CaptureStderr();
+        RawAnswer answer = rawPost(port_, request + vcw);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(answer.head.find("Trailer: Usb3k-Frames-Concealed") != std::string::npos,
+                  !c.te.empty())
+            << answer.head;
+        ASSERT_GE(answer.bytes.size(), c.ending.size());
+        EXPECT_EQ(answer.bytes.substr(answer.bytes.size() - c.ending.size()), c.ending);
+        EXPECT_EQ(answer.ec, c.whole ? beast::error_code() : http::error::partial_message);
+        EXPECT_EQ(answer.body, c.body);
+        std::string outcome =
+            c.whole ? "outcome=200\n" : "outcome=200 device gone: the device was unplugged\n";
+        EXPECT_NE(log.find(outcome), std::string::npos) << log;
+    }
+    EXPECT_NE(Connection(port_)
+                  .send(http::verb::get, "/metrics", "", "")
+                  .body()
+                  .find("usb3k_decodes_cut_short_total{reason=\"device_gone\"} 1\n"),
+              std::string::npos);
 }
 
 TEST_F(ServerTest, RefusesBadInputWithItsReason) {
@@ -241,6 +349,51 @@ TEST_F(ServerTest, ReloadsTheTokenFileOnSighupSoThatATokenIsRevoked) {
               200);
 }
 
+TEST_F(ServerTest, EndsTheStreamsAndDecodesOfATokenRevokedByAReloadAtOnce) {
+    start(3);
+    pool_->perFrame = std::chrono::milliseconds(20);
+    testing::internal::CaptureStderr();
+    Stream alice(port_);
+    Stream bob(port_, "secret-of-bob");
+    bool text = false;
+    for (Stream* stream : {&alice, &bob}) {
+        stream->send(frames(2));
+        EXPECT_EQ(stream->read(text).size(), 2u * 320);
+        // Bounded: a stream that is never closed fails the read after 10 s.
+        timeval limit{10, 0};
+        setsockopt(stream->socket().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    std::string vcw = frames(250);
+    RawAnswer decode;
+    std::thread post(
+        [&] { decode = rawPost(port_, postHead("/v1/decode?format=pcm", vcw.size()) + vcw); });
+    // Bounded, until alice's decode is on its device.
+    for (int i = 0; i < 500 && pool_->framesDecoded < 5; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    server_->context().setTokens(
+        std::make_shared<TokenList>(std::vector<TokenList::Token>{{"bob", "secret-of-bob"}}));
+    websocket::close_reason reason = alice.readClose();
+    EXPECT_EQ(reason.code, 4003);
+    EXPECT_EQ(reason.reason, "token revoked");
+    post.join();
+    EXPECT_EQ(decode.ec, http::error::partial_message);
+    EXPECT_LT(decode.body.size(), 250u * 320);
+    bob.send(frames(1));
+    EXPECT_EQ(bob.read(text).size(), 320u);
+    bob.close();
+    std::string metrics = Connection(port_).send(http::verb::get, "/metrics", "", "").body();
+    EXPECT_NE(metrics.find("usb3k_decodes_cut_short_total{reason=\"token_revoked\"} 1\n"),
+              std::string::npos);
+    server_.reset();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(" token=alice stream device=FAKE0 frames=2 concealed=0 "), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("s outcome=4003 token revoked\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" token=alice POST /v1/decode device=FAKE2 "), std::string::npos) << log;
+    EXPECT_NE(log.find("s outcome=200 token revoked\n"), std::string::npos) << log;
+}
+
 TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
     // A drain time-out well past the decode's 0.3 s, even on a busy machine.
     options_.drainTimeout = std::chrono::seconds(3);
@@ -285,8 +438,7 @@ TEST_F(ServerTest, DrainsFinishingWorkInProgressAndRefusingNewWork) {
 
     post.join();
     EXPECT_EQ(finished.result_int(), 200);
-    EXPECT_EQ(finished.body().size(), 44u + 150 * 320);
-    EXPECT_EQ(finished["Usb3k-Error"], "");
+    EXPECT_EQ(finished.body().size(), 44u + 150 * 320 + WAV_COMMENT_CHUNK_SIZE);
     server_->wait();
 }
 
@@ -339,12 +491,13 @@ TEST_F(EndToEndTest, DecodesTheSampleAsTheEmulatedDeviceDoes) {
     Response wav =
         client.send(http::verb::post, "/v1/decode", std::string(vcw.begin(), vcw.end()), "");
     ASSERT_EQ(wav.result_int(), 200);
-    EXPECT_EQ(wav["Usb3k-Frames-Concealed"], "0");
     std::vector<uint8_t> expected = wavHeader(500 * 320);
     std::vector<uint8_t> speech = speechForFrames(vcw);
     // The device sends each sample high byte first; the answer is little-endian.
     for (std::size_t i = 0; i + 1 < speech.size(); i += 2) std::swap(speech[i], speech[i + 1]);
     expected.insert(expected.end(), speech.begin(), speech.end());
+    std::vector<uint8_t> comment = wavCommentChunk("Usb3k-Frames-Concealed: 0");
+    expected.insert(expected.end(), comment.begin(), comment.end());
     ASSERT_EQ(wav.body().size(), expected.size());
     for (std::size_t frame = 0; frame < 500; ++frame) {
         std::size_t at = WAV_HEADER_SIZE + frame * 320;
@@ -356,6 +509,8 @@ TEST_F(EndToEndTest, DecodesTheSampleAsTheEmulatedDeviceDoes) {
     EXPECT_EQ(wav.body().compare(0, WAV_HEADER_SIZE,
                                  std::string(expected.begin(), expected.begin() + WAV_HEADER_SIZE)),
               0);
+    EXPECT_EQ(wav.body().substr(wav.body().size() - comment.size()),
+              std::string(comment.begin(), comment.end()));
 }
 
 }  // namespace

@@ -223,9 +223,10 @@ TEST_F(ServerProbeTest, ShowsWhyADeviceIsNotUsableAndFailsADecodeThatEndsEarly) 
                "got 0; USB3K::USB3K - did not receive version response; Usb3kDecoder::devices - "
                "USB-3000 device EMU30002 is not ready",
                "", "decode: POST /v1/decode?format=pcm&device=EMU30001, 4 frames",
-               "  answer: 200, 640 bytes of speech, not 1280, 0 of 4 frames concealed",
-               "  error: device gone: USB-3000 EMU30001 was not attached again within 1 s (check "
-               "its cable and its USB hub): frame 3 of the VCW stream not decoded",
+               "  answer: 200, 640 bytes of speech, not 1280, cut short",
+               "  error: the server closed the connection before the answer's end: the device "
+               "was unplugged or stopped answering, the server drained, or the token was revoked "
+               "(the server's log says which)",
                "  result: failed"}));
 }
 

@@ -48,4 +48,18 @@ TEST(TokenList, NamesTokensMatchesWholeTokensAndRefusesFilesOthersMayRead) {
     }
 }
 
+// A reload keeps what is still in the list, by its secret: a bare token that other lines moved
+// stays; a name whose secret changed is revoked.
+TEST(TokenList, HoldsATokenByItsSecretWhateverItsName) {
+    TempFolder folder;
+    std::string error;
+    auto tokens =
+        TokenList::load(folder.write("tokens", "# moved\nlive:new-secret\nbare\n"), error);
+    ASSERT_TRUE(tokens) << error;
+    for (const auto& [secret, held] : std::vector<std::pair<std::string, bool>>{
+             {"old-secret", false}, {"new-secret", true}, {"bare", true}, {"live", false}}) {
+        EXPECT_EQ(tokens->holds(TokenList::digestOf(secret)), held) << secret;
+    }
+}
+
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <boost/asio/strand.hpp>
 
-#include "server/request_log.h"
 #include "server/server_context.h"
 #include "server/tls_detect.h"
 
@@ -35,23 +34,12 @@ void Listener::accept() {
             if (!ec) {
                 boost::system::error_code ignored;
                 net::ip::tcp::endpoint peer = socket.remote_endpoint(ignored);
-                std::string client = peer.address().to_string() + ":" + std::to_string(peer.port());
-                auto slot = self->context_.limits.openConnection();
-                if (!slot) {
-                    // Logged once for each run of refusals, not once for each connection.
-                    if (!self->refusing_) {
-                        logServer(client + " refused: " +
-                                  std::to_string(self->context_.options.maxConnections) +
-                                  " connections are open");
-                    }
-                    self->refusing_ = true;
-                    socket.close(ignored);
-                } else {
-                    self->refusing_ = false;
-                    socket.set_option(net::ip::tcp::no_delay(true), ignored);
-                    serveConnection(self->context_, std::move(socket), self->tls_, std::move(slot),
-                                    std::move(client));
-                }
+                std::string address = peer.address().to_string();
+                std::string client = address + ":" + std::to_string(peer.port());
+                auto slot = self->context_.limits.openConnection(address);
+                socket.set_option(net::ip::tcp::no_delay(true), ignored);
+                serveConnection(self->context_, std::move(socket), self->tls_, std::move(slot),
+                                std::move(client));
             }
             self->accept();
         });

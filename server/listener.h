@@ -1,5 +1,5 @@
-// Accepts usb3k-server's connections on one listening socket, within the connection limit, and
-// hands each to the TLS detection or the plain HTTP session.
+// Accepts usb3k-server's connections on one listening socket, each counted by the connection
+// limits, and hands each to the TLS detection or the plain HTTP session.
 #pragma once
 
 #include <memory>
@@ -25,5 +25,4 @@ class Listener : public std::enable_shared_from_this<Listener> {
     ServerContext& context_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::ssl::context* tls_;
-    bool refusing_ = false;
 };

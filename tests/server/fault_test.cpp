@@ -7,10 +7,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -142,7 +144,7 @@ TEST_F(ServerTest, StopsReadingAClientThatReadsNothingAtTheInFlightLimit) {
 }
 
 TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeader) {
-    options_.readTimeout = seconds(2);
+    options_.headerTimeout = seconds(2);
     start();
     std::string vcw = frames(20);
     auto decodes = [&] {
@@ -167,7 +169,7 @@ TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeade
     for (tcp::socket& socket : batch) EXPECT_TRUE(endedByPeer(socket));
 
     // Headers a byte a second: the others are served meanwhile, and the slow client is dropped at
-    // the read time-out (bounded: 6 bytes).
+    // the header time-out (bounded: 6 bytes).
     tcp::socket slow(io);
     slow.connect(loopback(port_));
     auto begin = Clock::now();
@@ -183,6 +185,71 @@ TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeade
     EXPECT_TRUE(endedByPeer(slow));
     EXPECT_LE(sentBytes, 4u);
     EXPECT_LT(Clock::now() - begin, seconds(5));
+}
+
+// A connection to the server from the loopback address `from` (127.0.0.2, ...), which the server
+// counts as a client address of its own.
+tcp::socket connectFrom(net::io_context& io, const std::string& from, uint16_t port) {
+    tcp::socket socket(io);
+    socket.open(tcp::v4());
+    socket.bind(tcp::endpoint(net::ip::make_address(from), 0));
+    socket.connect(loopback(port));
+    return socket;
+}
+
+TEST_F(ServerTest, ClientsWithoutATokenLockNoOneOutAndHaveNoBodyRead) {
+    // A thousand client sockets and the server's own, in this one process.
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    start();
+    // 500 idle connections from each of two addresses: each address keeps its newest 32
+    // (max-connections-per-address), 64 in all (max-unauthenticated); the oldest are closed.
+    net::io_context io;
+    std::vector<tcp::socket> idle[2];
+    for (int address = 0; address < 2; ++address) {
+        for (int i = 0; i < 500; ++i)
+            idle[address].push_back(connectFrom(io, address ? "127.0.0.3" : "127.0.0.2", port_));
+    }
+    for (auto& sockets : idle) {
+        EXPECT_TRUE(within(seconds(10), [&] {
+            return std::all_of(sockets.begin(), sockets.end() - 32, endedByPeer);
+        }));
+        EXPECT_EQ(std::count_if(sockets.end() - 32, sockets.end(), endedByPeer), 0);
+    }
+
+    // Bodies of 8 MiB without a token: refused from their header, before the body has arrived.
+    const std::string head = "POST /v1/decode HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+                             std::to_string(8 << 20) + "\r\n\r\n";
+    const std::string part(64 * 1024, '\0');
+    std::vector<tcp::socket> uploads;
+    for (int i = 0; i < 3; ++i) {
+        uploads.push_back(connectFrom(io, "127.0.0.1", port_));
+        net::write(uploads.back(), net::buffer(head));
+        net::write(uploads.back(), net::buffer(part));
+        // A server that waits for the body answers nothing within this.
+        timeval limit{10, 0};
+        setsockopt(uploads.back().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+
+    // Meanwhile a token holder decodes and a probe is answered.
+    std::string vcw = frames(20);
+    Response decoded = Connection(port_).send(http::verb::post, "/v1/decode?format=pcm", vcw);
+    EXPECT_EQ(decoded.result_int(), 200);
+    EXPECT_EQ(decoded.body(), speechFor(vcw, {}));
+    EXPECT_EQ(Connection(port_).send(http::verb::get, "/healthz", "", "").result_int(), 200);
+
+    for (tcp::socket& upload : uploads) {
+        beast::flat_buffer buffer;
+        http::response_parser<http::string_body> answer;
+        beast::error_code ec;
+        http::read(upload, buffer, answer, ec);
+        ASSERT_FALSE(ec) << ec.message();
+        EXPECT_EQ(answer.get().result_int(), 401);
+        EXPECT_EQ(answer.get()[http::field::www_authenticate], "Bearer");
+        EXPECT_FALSE(answer.get().keep_alive());
+    }
 }
 
 // The built usb3k-server with the D2XX library of `libraryFolder` (the emulator's), on a free

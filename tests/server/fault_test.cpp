@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <sstream>
 
 #include <boost/beast/http/parser.hpp>
@@ -256,8 +257,10 @@ TEST_F(ServerTest, ClientsWithoutATokenLockNoOneOutAndHaveNoBodyRead) {
 // loopback port, with a token file; its standard error in a file.
 class ServerProcess {
   public:
+    // `openFiles`: the process's limit of file descriptors, when not 0.
     explicit ServerProcess(const std::vector<std::string>& extra = {},
-                           const std::string& libraryFolder = USB3K_SIM_LIBRARY_DIR) {
+                           const std::string& libraryFolder = USB3K_SIM_LIBRARY_DIR,
+                           rlim_t openFiles = 0) {
         {
             net::io_context io;
             tcp::acceptor probe(io, loopback(0));
@@ -285,6 +288,9 @@ class ServerProcess {
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
+        rlimit files{openFiles, openFiles};
+        if (pid_ > 0 && openFiles != 0 && prlimit(pid_, RLIMIT_NOFILE, &files, nullptr) != 0)
+            ADD_FAILURE() << "prlimit: " << std::strerror(errno);
     }
 
     ~ServerProcess() {
@@ -308,6 +314,20 @@ class ServerProcess {
     }
 
     void signal(int number) { kill(pid_, number); }
+
+    // The process's CPU time so far, user and system.
+    double cpuSeconds() const {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(file)), {});
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        // After the name: state is the 3rd field, utime the 14th, stime the 15th.
+        for (int number = 3; number < 14; ++number) fields >> field;
+        double utime = 0;
+        double stime = 0;
+        fields >> utime >> stime;
+        return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
 
     // The exit status, or -1 if the process is still running after `limit`.
     int exitWithin(Clock::duration limit) {
@@ -358,6 +378,30 @@ TEST(ServerProcessTest, DrainsOnSigtermAndExitsZero) {
     EXPECT_GE(Clock::now() - signalled, milliseconds(1900));
     EXPECT_EQ(server.exitWithin(seconds(5)), 0) << server.log();
     EXPECT_NE(server.log().find("drained, exiting"), std::string::npos) << server.log();
+}
+
+TEST(ServerProcessTest, PausesAcceptingWhenOutOfFileDescriptorsAndSaysSoOnce) {
+    // Room for the server's own descriptors and a few dozen connections; those held stay open.
+    ServerProcess server({"--max-unauthenticated", "1000", "--max-connections-per-address", "1000",
+                          "--header-timeout", "60"},
+                         USB3K_SIM_LIBRARY_DIR, 64);
+    ASSERT_TRUE(server.ready());
+    const std::string paused =
+        "usb3k-server: out of file descriptors (EMFILE): accepting paused; "
+        "raise LimitNOFILE or lower max-connections\n";
+    net::io_context io;
+    std::vector<tcp::socket> held;
+    for (int i = 0; i < 100; ++i) held.push_back(connectFrom(io, "127.0.0.1", server.port));
+    ASSERT_TRUE(within(seconds(10), [&] { return server.log().find(paused) != std::string::npos; }))
+        << server.log();
+    // Paused, it wakes ten times a second: far from a core spinning on the failing accept.
+    double before = server.cpuSeconds();
+    std::this_thread::sleep_for(seconds(2));
+    EXPECT_LT(server.cpuSeconds() - before, 0.5);
+    std::string log = server.log();
+    EXPECT_EQ(log.find(paused), log.rfind(paused)) << log;
+    held.clear();
+    EXPECT_TRUE(within(seconds(10), [&] { return server.readyz() == 200; }));
 }
 
 TEST(ServerProcessTest, AClientOfAKilledServerSeesTheConnectionEnd) {

@@ -121,7 +121,8 @@ std::vector<ServerOption> makeTable() {
     table.push_back(count("max-unauthenticated", "N",
                           "connections no token has authorized yet; the oldest makes room",
                           &ServerOptions::maxUnauthenticated));
-    table.push_back(count("max-connections-per-address", "N", "of those, from one client address",
+    table.push_back(count("max-connections-per-address", "N",
+                          "unauthorized connections from one client address",
                           &ServerOptions::maxConnectionsPerAddress));
     table.push_back(count("max-queued", "N", "requests and streams waiting for a device",
                           &ServerOptions::maxQueued));

@@ -1,6 +1,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,10 @@
 #include "server/token_list.h"
 
 namespace {
+
+// File descriptors the server needs beyond its connections: the listening sockets, the devices,
+// D2XX's and the log's.
+constexpr std::size_t kSpareDescriptors = 64;
 
 // OpenSSL's reason for the last failure, as one line.
 std::string openSslReason() {
@@ -169,6 +174,18 @@ bool checkServerOptions(const ServerOptions& options, const D2xxState& d2xx, std
         if (name != "listen" && name != "token-file" && name != "tls-cert" && name != "tls-key") {
             row(report, name, option.show(options));
         }
+    }
+    // Out of descriptors, the server stops accepting until connections end.
+    rlimit files{};
+    std::size_t needed = options.maxConnections + options.maxUnauthenticated + kSpareDescriptors;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+        needed > files.rlim_cur) {
+        warnings.push_back(
+            "max-connections: " + std::to_string(options.maxConnections) + " connections, " +
+            std::to_string(options.maxUnauthenticated) + " unauthenticated and " +
+            std::to_string(kSpareDescriptors) + " to spare need " + std::to_string(needed) +
+            " file descriptors, but this process may open " + std::to_string(files.rlim_cur) +
+            " (RLIMIT_NOFILE); raise LimitNOFILE or lower max-connections");
     }
     // The server starts without D2XX and finds it once it is installed: no reason to refuse.
     row(report, "d2xx", d2xxSummary(d2xx));

@@ -29,6 +29,11 @@ namespace {
 constexpr std::size_t WATCH_READ_BYTES = 1024;
 // How long a TLS client has to answer the server's close_notify.
 constexpr std::chrono::seconds TLS_CLOSE_GRACE{1};
+// After an answer to a request whose body was not read, how long what the client still sends is
+// read and dropped, a little at a time, so that it reads the answer before the connection is
+// reset.
+constexpr std::chrono::seconds UNREAD_BODY_GRACE{1};
+constexpr std::size_t DISCARD_BYTES = 4096;
 
 class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession> {
   public:
@@ -45,6 +50,13 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     void run() {
         context_.add(this->shared_from_this());
+        std::weak_ptr<HttpSession> weak = this->shared_from_this();
+        context_.limits.onEvict(*slot_, [weak, executor = stream_.get_executor()] {
+            net::post(executor, [weak] {
+                if (auto self = weak.lock())
+                    self->evicted();
+            });
+        });
         net::post(stream_.get_executor(), [self = this->shared_from_this()] { self->doRead(); });
     }
 
@@ -96,53 +108,110 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     // Bytes of the next request have arrived: buffered, or already taken by the parser.
     bool requestHasBegun() const { return buffer_.size() > 0 || (parser_ && parser_->got_some()); }
 
+    // A newer connection needs this one's room among the unauthenticated: it closes, at once
+    // between requests, else after its answer.
+    void evicted() {
+        if (authorized_)
+            return;
+        evicted_ = true;
+        if (phase_ == Phase::Reading)
+            stream_.tcp().cancel();
+    }
+
+    // The header first: a request's body is read only once its header is authorized, so that
+    // a client without a token never has its body held.
     void doRead() {
         // While draining, a new connection is answered once (503 for new work), and kept alive no
         // longer.
-        if (context_.draining() && served_ > 0)
+        if (evicted_ || (context_.draining() && served_ > 0))
             return close();
         phase_ = Phase::Reading;
         request_ = {};
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(context_.options.maxHeaderBytes));
         parser_->body_limit(context_.options.maxBodyBytes);
-        stream_.tcp().expires_after(context_.options.readTimeout);
+        // An authorized connection may idle between requests up to the read time-out; one not
+        // authorized yet has the header time-out, from its opening for its first request.
+        if (authorized_)
+            stream_.tcp().expires_after(context_.options.readTimeout);
+        else if (served_ == 0)
+            stream_.tcp().expires_at(slot_->opened() + context_.options.headerTimeout);
+        else
+            stream_.tcp().expires_after(context_.options.headerTimeout);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    void onHeader(beast::error_code ec) {
+        log_ = RequestLog();
+        log_.client = client_;
+        if (readFailed(ec))
+            return;
+        request_.base() = parser_->get().base();
+        ++served_;
+        // A body no larger than a header is read before the token is checked: it costs no more
+        // than the header did, and the connection stays usable after a refusal. A larger one
+        // waits for the token, under the time-out its header had.
+        auto length = parser_->content_length();
+        if (parser_->is_done() || !length || *length > context_.options.maxHeaderBytes)
+            return route();
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                             self->onRead(ec);
+                             if (!self->readFailed(ec))
+                                 self->route();
                          });
     }
 
-    void onRead(beast::error_code ec) {
-        log_ = RequestLog();
-        log_.client = client_;
+    void readBody() {
+        if (parser_->is_done())
+            return onBody({});
+        stream_.tcp().expires_after(context_.options.readTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->onBody(ec);
+                         });
+    }
+
+    void onBody(beast::error_code ec) {
+        if (readFailed(ec))
+            return;
+        request_ = parser_->release();
+        handle();
+    }
+
+    // Answers or closes a read that failed: true when it did.
+    bool readFailed(beast::error_code ec) {
+        if (!ec)
+            return false;
         if (ec == http::error::header_limit) {
             log_.what = "request";
-            return reply(
-                textReply(431, "the request's header is larger than " +
-                                   std::to_string(context_.options.maxHeaderBytes) + " bytes"),
-                true);
+            reply(textReply(431, "the request's header is larger than " +
+                                     std::to_string(context_.options.maxHeaderBytes) + " bytes"),
+                  true);
+            return true;
         }
         if (ec == http::error::body_limit) {
             log_.what = "request";
-            return reply(
-                textReply(413, "the body is larger than " +
-                                   std::to_string(context_.options.maxBodyBytes) + " bytes"),
-                true);
+            reply(textReply(413, "the body is larger than " +
+                                     std::to_string(context_.options.maxBodyBytes) + " bytes"),
+                  true);
+            return true;
         }
         if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
             ec != http::error::end_of_stream && ec != http::error::partial_message) {
             log_.what = "request";
-            return reply(textReply(400, "malformed HTTP request: " + ec.message()), true);
+            reply(textReply(400, "malformed HTTP request: " + ec.message()), true);
+            return true;
         }
-        if (ec)
-            return close();
-        request_ = parser_->release();
-        ++served_;
-        handle();
+        close();
+        return true;
     }
 
-    void handle() {
+    // From the header alone: the probes and what needs no token are answered (a body they have
+    // is not read), a /v1/ request without a good token is refused, and an authorized one moves
+    // its connection to the authenticated bound and has its body read.
+    void route() {
         std::string_view path;
         std::string_view query;
         splitTarget(std::string_view(request_.target().data(), request_.target().size()), path,
@@ -168,12 +237,30 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
                        log_.tokenName, token_)) {
             return reply(unauthorizedReply());
         }
+        if (!context_.limits.authenticate(*slot_)) {
+            return reply(
+                unavailableReply("the server's " + std::to_string(context_.options.maxConnections) +
+                                     " connections are all in use",
+                                 retryAfterSeconds(context_)),
+                true);
+        }
+        authorized_ = true;
         if (!context_.limits.claimForToken(*slot_, log_.tokenName)) {
             return reply(
                 textReply(429, "this token's connections are at their limit (" +
                                    std::to_string(context_.options.maxConnectionsPerToken) + ")"),
                 true);
         }
+        readBody();
+    }
+
+    // An authorized request, body and all.
+    void handle() {
+        std::string_view path;
+        std::string_view query;
+        splitTarget(std::string_view(request_.target().data(), request_.target().size()), path,
+                    query);
+        bool get = request_.method() == http::verb::get;
         if (context_.draining() && !admitDuringDrain_) {
             return reply(unavailableReply("server draining", retryAfterSeconds(context_)), true);
         }
@@ -402,7 +489,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         response->set(http::field::content_type, answer.contentType);
         for (const auto& header : answer.headers) response->set(header.first, header.second);
         response->body() = answer.body;
-        bool keepAlive = !closeAfter && request_.keep_alive() && !context_.draining();
+        bool keepAlive =
+            !closeAfter && !bodyUnread() && request_.keep_alive() && !context_.draining();
         response->keep_alive(keepAlive);
         response->prepare_payload();
         if (logIt)
@@ -411,15 +499,38 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         http::async_write(stream_, *response,
                           [self = this->shared_from_this(), response, keepAlive](
                               beast::error_code ec, std::size_t) {
+                              if (!ec && self->bodyUnread())
+                                  return self->closeUnread();
                               if (ec || !keepAlive || self->clientGone_)
                                   return self->close();
                               self->nextRequest();
                           });
     }
 
+    // The request was answered without its body, or with its body refused.
+    bool bodyUnread() const { return parser_ && !parser_->is_done(); }
+
     void close() {
         phase_ = Phase::Done;
         stream_.shutdown(TLS_CLOSE_GRACE, [self = this->shared_from_this()](beast::error_code) {});
+    }
+
+    void closeUnread() {
+        phase_ = Phase::Done;
+        stream_.shutdown(TLS_CLOSE_GRACE, [self = this->shared_from_this()](beast::error_code) {
+            self->discard_ = std::make_unique<char[]>(DISCARD_BYTES);
+            self->stream_.tcp().expires_after(UNREAD_BODY_GRACE);
+            self->discard();
+        });
+    }
+
+    void discard() {
+        stream_.async_read_some(
+            net::buffer(discard_.get(), DISCARD_BYTES),
+            [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                if (!ec)
+                    self->discard();
+            });
     }
 
     ServerContext& context_;
@@ -445,6 +556,11 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     bool watching_ = false;
     bool watchStopping_ = false;
     bool clientGone_ = false;
+    // A header of this connection was authorized: it counts among the authenticated.
+    bool authorized_ = false;
+    // Closed to make room for a newer unauthenticated connection.
+    bool evicted_ = false;
+    std::unique_ptr<char[]> discard_;
     uint64_t served_ = 0;
     // The drain began while this connection's request was arriving: it is served, not refused.
     bool admitDuringDrain_ = false;

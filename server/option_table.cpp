@@ -103,6 +103,9 @@ std::vector<ServerOption> makeTable() {
                              &ServerOptions::readTimeout));
     table.push_back(duration("write-timeout", "a client that reads nothing this long is dropped",
                              &ServerOptions::writeTimeout));
+    table.push_back(duration("header-timeout",
+                             "a client without a token has this long to send its header",
+                             &ServerOptions::headerTimeout));
     table.push_back(
         count("max-header-bytes", "N", "largest request header", &ServerOptions::maxHeaderBytes));
     table.push_back(
@@ -111,10 +114,16 @@ std::vector<ServerOption> makeTable() {
                           &ServerOptions::maxMessageFrames));
     table.push_back(count("max-in-flight", "N", "WebSocket messages a stream may have unanswered",
                           &ServerOptions::maxInFlight));
-    table.push_back(
-        count("max-connections", "N", "connections at once", &ServerOptions::maxConnections));
+    table.push_back(count("max-connections", "N", "authorized connections at once",
+                          &ServerOptions::maxConnections));
     table.push_back(count("max-connections-per-token", "N", "connections at once per token",
                           &ServerOptions::maxConnectionsPerToken));
+    table.push_back(count("max-unauthenticated", "N",
+                          "connections no token has authorized yet; the oldest makes room",
+                          &ServerOptions::maxUnauthenticated));
+    table.push_back(count("max-connections-per-address", "N",
+                          "unauthorized connections from one client address",
+                          &ServerOptions::maxConnectionsPerAddress));
     table.push_back(count("max-queued", "N", "requests and streams waiting for a device",
                           &ServerOptions::maxQueued));
     return table;

@@ -21,7 +21,8 @@ ServerContext::ServerContext(const ServerOptions& options, DevicePool& pool, Ser
     : options(options),
       pool(pool),
       metrics(metrics),
-      limits(options.maxConnections, options.maxConnectionsPerToken),
+      limits(options.maxConnections, options.maxConnectionsPerToken, options.maxUnauthenticated,
+             options.maxConnectionsPerAddress),
       tokens_(std::move(tokens)) {}
 
 void ServerContext::giveBack(std::shared_ptr<DeviceLease> lease) {

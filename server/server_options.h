@@ -30,6 +30,9 @@ struct ServerOptions {
     // disconnected.
     std::chrono::seconds readTimeout{30};
     std::chrono::seconds writeTimeout{30};
+    // A connection not yet authorized must have sent its request's whole header within this long
+    // of its opening (or, after a probe's answer, of that answer), else it is closed.
+    std::chrono::seconds headerTimeout{10};
 
     std::size_t maxHeaderBytes = 8 * 1024;
     // A POST body: 16 MiB is over 2.3 million frames, more than 12 hours of speech.
@@ -38,8 +41,13 @@ struct ServerOptions {
     std::size_t maxMessageFrames = 250;
     // WebSocket messages a stream has read and not yet answered; reading stops at this many.
     std::size_t maxInFlight = 4;
+    // Connections whose request a token has authorized.
     std::size_t maxConnections = 256;
     std::size_t maxConnectionsPerToken = 32;
+    // Connections no token has authorized yet (probes among them), in all and from one client
+    // address: a new one closes the oldest when either is full.
+    std::size_t maxUnauthenticated = 64;
+    std::size_t maxConnectionsPerAddress = 32;
     // Requests and streams waiting for a device, across all tokens.
     std::size_t maxQueued = 64;
 };

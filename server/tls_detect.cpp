@@ -1,5 +1,8 @@
 #include "server/tls_detect.h"
 
+#include <chrono>
+
+#include <boost/asio/post.hpp>
 #include <boost/beast/core/detect_ssl.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
@@ -23,7 +26,20 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
           client_(std::move(client)) {}
 
     void run() {
-        stream_.expires_after(context_.options.readTimeout);
+        // Made room for by a newer connection: the handshake ends here.
+        std::weak_ptr<TlsDetector> weak = shared_from_this();
+        context_.limits.onEvict(*slot_, [weak, executor = stream_.get_executor()] {
+            net::post(executor, [weak] {
+                auto self = weak.lock();
+                if (!self || self->handedOver_)
+                    return;
+                if (self->tlsStream_)
+                    return beast::get_lowest_layer(*self->tlsStream_).cancel();
+                self->stream_.cancel();
+            });
+        });
+        // The handshake and the first request's header share the header time-out.
+        stream_.expires_at(headerDeadline());
         beast::async_detect_ssl(stream_, buffer_,
                                 [self = shared_from_this()](beast::error_code ec, bool isTls) {
                                     if (ec)
@@ -35,9 +51,13 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
     }
 
   private:
+    std::chrono::steady_clock::time_point headerDeadline() const {
+        return slot_->opened() + context_.options.headerTimeout;
+    }
+
     void handshake() {
         tlsStream_ = std::make_unique<TlsStream>(std::move(stream_), tls_);
-        beast::get_lowest_layer(*tlsStream_).expires_after(context_.options.readTimeout);
+        beast::get_lowest_layer(*tlsStream_).expires_at(headerDeadline());
         tlsStream_->async_handshake(
             net::ssl::stream_base::server, buffer_.data(),
             [self = shared_from_this()](beast::error_code ec, std::size_t used) {
@@ -46,6 +66,7 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
                     return;
                 }
                 self->buffer_.consume(used);
+                self->handedOver_ = true;
                 runHttpSession(self->context_, Transport(std::move(self->tlsStream_)),
                                std::move(self->buffer_), std::move(self->slot_), self->client_);
             });
@@ -75,6 +96,7 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
     beast::flat_buffer buffer_;
     std::unique_ptr<TlsStream> tlsStream_;
     http::response<http::string_body> response_;
+    bool handedOver_ = false;
 };
 
 }  // namespace

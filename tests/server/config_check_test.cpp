@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <sstream>
 
@@ -61,6 +63,30 @@ TEST(CheckConfig, ReportsWhatWouldBeServedAndEveryProblem) {
     EXPECT_THAT(report.str(), HasSubstr("\nerror: token-file: token file " + options.tokenFile +
                                         ": its group or others may read or write it (mode 0644)"));
     EXPECT_THAT(report.str(), testing::EndsWith("\nconfiguration refused\n"));
+}
+
+TEST(CheckConfig, WarnsWhenTheConnectionsNeedMoreFileDescriptorsThanItMayOpen) {
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    ASSERT_NE(files.rlim_cur, RLIM_INFINITY);
+    ServerOptions options;
+    options.maxUnauthenticated = 10;
+    const std::string warning = "warning: max-connections: ";
+    for (rlim_t connections : {files.rlim_cur - 74, files.rlim_cur - 73}) {
+        options.maxConnections = connections;
+        std::ostringstream report;
+        EXPECT_TRUE(checkServerOptions(options, D2xxState{}, report));
+        std::string expected = warning + std::to_string(connections) +
+                               " connections, 10 unauthenticated and 64 to spare need " +
+                               std::to_string(connections + 74) +
+                               " file descriptors, but this process may open " +
+                               std::to_string(files.rlim_cur) +
+                               " (RLIMIT_NOFILE); raise LimitNOFILE or lower max-connections\n";
+        if (connections + 74 > files.rlim_cur)
+            EXPECT_THAT(report.str(), HasSubstr(expected));
+        else
+            EXPECT_THAT(report.str(), testing::Not(HasSubstr(warning)));
+    }
 }
 
 }  // namespace

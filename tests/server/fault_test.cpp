@@ -7,16 +7,19 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <sstream>
 
 #include <boost/beast/http/parser.hpp>
@@ -142,7 +145,7 @@ TEST_F(ServerTest, StopsReadingAClientThatReadsNothingAtTheInFlightLimit) {
 }
 
 TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeader) {
-    options_.readTimeout = seconds(2);
+    options_.headerTimeout = seconds(2);
     start();
     std::string vcw = frames(20);
     auto decodes = [&] {
@@ -167,7 +170,7 @@ TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeade
     for (tcp::socket& socket : batch) EXPECT_TRUE(endedByPeer(socket));
 
     // Headers a byte a second: the others are served meanwhile, and the slow client is dropped at
-    // the read time-out (bounded: 6 bytes).
+    // the header time-out (bounded: 6 bytes).
     tcp::socket slow(io);
     slow.connect(loopback(port_));
     auto begin = Clock::now();
@@ -185,12 +188,79 @@ TEST_F(ServerTest, ServesOthersThroughAThousandAbandonedConnectionsAndASlowHeade
     EXPECT_LT(Clock::now() - begin, seconds(5));
 }
 
+// A connection to the server from the loopback address `from` (127.0.0.2, ...), which the server
+// counts as a client address of its own.
+tcp::socket connectFrom(net::io_context& io, const std::string& from, uint16_t port) {
+    tcp::socket socket(io);
+    socket.open(tcp::v4());
+    socket.bind(tcp::endpoint(net::ip::make_address(from), 0));
+    socket.connect(loopback(port));
+    return socket;
+}
+
+TEST_F(ServerTest, ClientsWithoutATokenLockNoOneOutAndHaveNoBodyRead) {
+    // A thousand client sockets and the server's own, in this one process.
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    start();
+    // 500 idle connections from each of two addresses: each address keeps its newest 32
+    // (max-connections-per-address), 64 in all (max-unauthenticated); the oldest are closed.
+    net::io_context io;
+    std::vector<tcp::socket> idle[2];
+    for (int address = 0; address < 2; ++address) {
+        for (int i = 0; i < 500; ++i)
+            idle[address].push_back(connectFrom(io, address ? "127.0.0.3" : "127.0.0.2", port_));
+    }
+    for (auto& sockets : idle) {
+        EXPECT_TRUE(within(seconds(10), [&] {
+            return std::all_of(sockets.begin(), sockets.end() - 32, endedByPeer);
+        }));
+        EXPECT_EQ(std::count_if(sockets.end() - 32, sockets.end(), endedByPeer), 0);
+    }
+
+    // Bodies of 8 MiB without a token: refused from their header, before the body has arrived.
+    const std::string head = "POST /v1/decode HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+                             std::to_string(8 << 20) + "\r\n\r\n";
+    const std::string part(64 * 1024, '\0');
+    std::vector<tcp::socket> uploads;
+    for (int i = 0; i < 3; ++i) {
+        uploads.push_back(connectFrom(io, "127.0.0.1", port_));
+        net::write(uploads.back(), net::buffer(head));
+        net::write(uploads.back(), net::buffer(part));
+        // A server that waits for the body answers nothing within this.
+        timeval limit{10, 0};
+        setsockopt(uploads.back().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+
+    // Meanwhile a token holder decodes and a probe is answered.
+    std::string vcw = frames(20);
+    Response decoded = Connection(port_).send(http::verb::post, "/v1/decode?format=pcm", vcw);
+    EXPECT_EQ(decoded.result_int(), 200);
+    EXPECT_EQ(decoded.body(), speechFor(vcw, {}));
+    EXPECT_EQ(Connection(port_).send(http::verb::get, "/healthz", "", "").result_int(), 200);
+
+    for (tcp::socket& upload : uploads) {
+        beast::flat_buffer buffer;
+        http::response_parser<http::string_body> answer;
+        beast::error_code ec;
+        http::read(upload, buffer, answer, ec);
+        ASSERT_FALSE(ec) << ec.message();
+        EXPECT_EQ(answer.get().result_int(), 401);
+        EXPECT_EQ(answer.get()[http::field::www_authenticate], "Bearer");
+        EXPECT_FALSE(answer.get().keep_alive());
+    }
+}
+
 // The built usb3k-server with the D2XX library of `libraryFolder` (the emulator's), on a free
 // loopback port, with a token file; its standard error in a file.
 class ServerProcess {
   public:
+    // `openFiles`: the process's limit of file descriptors, when not 0.
     explicit ServerProcess(const std::vector<std::string>& extra = {},
-                           const std::string& libraryFolder = USB3K_SIM_LIBRARY_DIR) {
+                           const std::string& libraryFolder = USB3K_SIM_LIBRARY_DIR,
+                           rlim_t openFiles = 0) {
         {
             net::io_context io;
             tcp::acceptor probe(io, loopback(0));
@@ -218,6 +288,9 @@ class ServerProcess {
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
+        rlimit files{openFiles, openFiles};
+        if (pid_ > 0 && openFiles != 0 && prlimit(pid_, RLIMIT_NOFILE, &files, nullptr) != 0)
+            ADD_FAILURE() << "prlimit: " << std::strerror(errno);
     }
 
     ~ServerProcess() {
@@ -241,6 +314,20 @@ class ServerProcess {
     }
 
     void signal(int number) { kill(pid_, number); }
+
+    // The process's CPU time so far, user and system.
+    double cpuSeconds() const {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(file)), {});
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        // After the name: state is the 3rd field, utime the 14th, stime the 15th.
+        for (int number = 3; number < 14; ++number) fields >> field;
+        double utime = 0;
+        double stime = 0;
+        fields >> utime >> stime;
+        return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
 
     // The exit status, or -1 if the process is still running after `limit`.
     int exitWithin(Clock::duration limit) {
@@ -291,6 +378,30 @@ TEST(ServerProcessTest, DrainsOnSigtermAndExitsZero) {
     EXPECT_GE(Clock::now() - signalled, milliseconds(1900));
     EXPECT_EQ(server.exitWithin(seconds(5)), 0) << server.log();
     EXPECT_NE(server.log().find("drained, exiting"), std::string::npos) << server.log();
+}
+
+TEST(ServerProcessTest, PausesAcceptingWhenOutOfFileDescriptorsAndSaysSoOnce) {
+    // Room for the server's own descriptors and a few dozen connections; those held stay open.
+    ServerProcess server({"--max-unauthenticated", "1000", "--max-connections-per-address", "1000",
+                          "--header-timeout", "60"},
+                         USB3K_SIM_LIBRARY_DIR, 64);
+    ASSERT_TRUE(server.ready());
+    const std::string paused =
+        "usb3k-server: out of file descriptors (EMFILE): accepting paused; "
+        "raise LimitNOFILE or lower max-connections\n";
+    net::io_context io;
+    std::vector<tcp::socket> held;
+    for (int i = 0; i < 100; ++i) held.push_back(connectFrom(io, "127.0.0.1", server.port));
+    ASSERT_TRUE(within(seconds(10), [&] { return server.log().find(paused) != std::string::npos; }))
+        << server.log();
+    // Paused, it wakes ten times a second: far from a core spinning on the failing accept.
+    double before = server.cpuSeconds();
+    std::this_thread::sleep_for(seconds(2));
+    EXPECT_LT(server.cpuSeconds() - before, 0.5);
+    std::string log = server.log();
+    EXPECT_EQ(log.find(paused), log.rfind(paused)) << log;
+    held.clear();
+    EXPECT_TRUE(within(seconds(10), [&] { return server.readyz() == 200; }));
 }
 
 TEST(ServerProcessTest, AClientOfAKilledServerSeesTheConnectionEnd) {

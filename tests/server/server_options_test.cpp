@@ -19,7 +19,8 @@ TEST(ServerOptions, CommandLineWinsOverTheFileAndDefaultsFillTheRest) {
                                       "insecure = yes\n");
     ServerCommand command =
         parseServerCommand({"--listen=[::1]:9000", "--config", config, "--queue-timeout", "45s",
-                            "--check-config", "--idle-timeout", "1h"},
+                            "--check-config", "--idle-timeout", "1h", "--header-timeout", "5",
+                            "--max-unauthenticated=8", "--max-connections-per-address", "2"},
                            kNoFile);
     ASSERT_EQ(command.error, "");
     EXPECT_EQ(command.action, Action::CheckConfig);
@@ -27,6 +28,9 @@ TEST(ServerOptions, CommandLineWinsOverTheFileAndDefaultsFillTheRest) {
     EXPECT_EQ(command.options.queueTimeout.count(), 45);
     EXPECT_EQ(command.options.idleTimeout.count(), 3600);
     EXPECT_EQ(command.options.maxQueued, 10u);
+    EXPECT_EQ(command.options.headerTimeout.count(), 5);
+    EXPECT_EQ(command.options.maxUnauthenticated, 8u);
+    EXPECT_EQ(command.options.maxConnectionsPerAddress, 2u);
     EXPECT_TRUE(command.options.insecure);
     EXPECT_EQ(command.options.maxInFlight, ServerOptions().maxInFlight);
 

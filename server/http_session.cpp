@@ -1,6 +1,7 @@
 #include "server/http_session.h"
 
 #include <chrono>
+#include <iterator>
 #include <optional>
 
 #include <boost/asio/post.hpp>
@@ -15,6 +16,8 @@
 #include "server/auth.h"
 #include "server/decode_response.h"
 #include "server/frame_input.h"
+#include "server/log_text.h"
+#include "server/request_framing.h"
 #include "server/request_log.h"
 #include "server/routes.h"
 #include "server/server_context.h"
@@ -29,6 +32,10 @@ namespace {
 constexpr std::size_t WATCH_READ_BYTES = 1024;
 // How long a TLS client has to answer the server's close_notify.
 constexpr std::chrono::seconds TLS_CLOSE_GRACE{1};
+// How much of a client's method, path and serial number a log line shows.
+constexpr std::size_t LOG_METHOD_CHARS = 32;
+constexpr std::size_t LOG_PATH_CHARS = 256;
+constexpr std::size_t LOG_SERIAL_CHARS = 64;
 
 class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession> {
   public:
@@ -94,6 +101,20 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         parser_->header_limit(static_cast<std::uint32_t>(context_.options.maxHeaderBytes));
         parser_->body_limit(context_.options.maxBodyBytes);
         stream_.tcp().expires_after(context_.options.readTimeout);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    // The body is read only once its framing is known to be unambiguous.
+    void onHeader(beast::error_code ec) {
+        if (ec)
+            return onRead(ec);
+        const auto& header = parser_->get();
+        std::string refusal = framingRefusal(header, header.version());
+        if (!refusal.empty())
+            return refuseRequest(400, refusal);
+        headerFields_ = static_cast<std::size_t>(std::distance(header.begin(), header.end()));
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                              self->onRead(ec);
@@ -101,32 +122,35 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
     }
 
     void onRead(beast::error_code ec) {
-        log_ = RequestLog();
-        log_.client = client_;
         if (ec == http::error::header_limit) {
-            log_.what = "request";
-            return reply(
-                textReply(431, "the request's header is larger than " +
-                                   std::to_string(context_.options.maxHeaderBytes) + " bytes"),
-                true);
+            return refuseRequest(431, "the request's header is larger than " +
+                                          std::to_string(context_.options.maxHeaderBytes) +
+                                          " bytes");
         }
         if (ec == http::error::body_limit) {
-            log_.what = "request";
-            return reply(
-                textReply(413, "the body is larger than " +
-                                   std::to_string(context_.options.maxBodyBytes) + " bytes"),
-                true);
+            return refuseRequest(413, "the body is larger than " +
+                                          std::to_string(context_.options.maxBodyBytes) + " bytes");
         }
         if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
             ec != http::error::end_of_stream && ec != http::error::partial_message) {
-            log_.what = "request";
-            return reply(textReply(400, "malformed HTTP request: " + ec.message()), true);
+            return refuseRequest(400, "malformed HTTP request: " + ec.message());
         }
         if (ec)
             return close();
+        log_ = RequestLog();
+        log_.client = client_;
         request_ = parser_->release();
+        dropTrailerFields(request_.base(), headerFields_);
         ++served_;
         handle();
+    }
+
+    // A request that cannot be read as one: answered, and its connection closed.
+    void refuseRequest(unsigned status, const std::string& text) {
+        log_ = RequestLog();
+        log_.client = client_;
+        log_.what = "request";
+        reply(textReply(status, text), true);
     }
 
     void handle() {
@@ -134,8 +158,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         std::string_view query;
         splitTarget(std::string_view(request_.target().data(), request_.target().size()), path,
                     query);
-        std::string method(request_.method_string());
-        log_.what = method + " " + std::string(path.substr(0, 200));
+        log_.what = logText(request_.method_string(), LOG_METHOD_CHARS) + " " +
+                    logText(path, LOG_PATH_CHARS);
         bool get = request_.method() == http::verb::get;
         if (path == "/healthz" || path == "/readyz" || path == "/metrics") {
             if (!get)
@@ -221,7 +245,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         work_ = work;
         serialNumber_ = serialNumber;
         if (!serialNumber.empty())
-            log_.device = serialNumber;
+            log_.device = logText(serialNumber, LOG_SERIAL_CHARS);
         waitStart_ = std::chrono::steady_clock::now();
         std::weak_ptr<HttpSession> weak = this->shared_from_this();
         auto executor = stream_.get_executor();
@@ -410,6 +434,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     Phase phase_ = Phase::Reading;
     std::optional<http::request_parser<http::string_body>> parser_;
+    // How many fields the request's header holds; what follows them came in its trailer.
+    std::size_t headerFields_ = 0;
     http::request<http::string_body> request_;
     RequestLog log_;
     std::unique_ptr<ActiveWork> active_;

@@ -63,6 +63,11 @@ struct ServerMetrics::Registry {
                                          .Help("Requests and streams waiting for a device")
                                          .Register(registry)
                                          .Add({});
+    prometheus::Counter& tlsHandshakesFailed = prometheus::BuildCounter()
+                                                   .Name("usb3k_tls_handshakes_failed_total")
+                                                   .Help("TLS handshakes that failed")
+                                                   .Register(registry)
+                                                   .Add({});
     prometheus::Histogram& frameSeconds = prometheus::BuildHistogram()
                                               .Name("usb3k_frame_seconds")
                                               .Help("Time one frame took on its device")
@@ -99,6 +104,10 @@ void ServerMetrics::streamEnded() {
 void ServerMetrics::streamHeld(double messages, double bytes) {
     registry_->streamMessagesHeld.Increment(messages);
     registry_->streamBytesHeld.Increment(bytes);
+}
+
+void ServerMetrics::tlsHandshakeFailed() {
+    registry_->tlsHandshakesFailed.Increment();
 }
 
 void ServerMetrics::observeQueueWait(double seconds) {

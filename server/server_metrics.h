@@ -1,7 +1,7 @@
 // What GET /metrics exposes, in Prometheus' text format, every name prefixed `usb3k_`: frames
 // decoded and concealed and the state of each device (read from the pool when scraped), streams
-// and requests active, the queue's length, and the time per frame and the queue wait as
-// histograms. Safe to call from any thread.
+// and requests active, the queue's length, failed TLS handshakes, and the time per frame and the
+// queue wait as histograms. Safe to call from any thread.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,7 @@ class ServerMetrics {
     // What streams hold of their clients' messages and the answers not yet written: `messages`
     // and `bytes` more (or fewer, when negative).
     void streamHeld(double messages, double bytes);
+    void tlsHandshakeFailed();
     // How long a request or stream waited for its device.
     void observeQueueWait(double seconds);
     // How long one frame took on its device, for a call that decoded `frames` frames in `seconds`.

@@ -23,6 +23,10 @@ std::string framingRefusal(const http::fields& header, unsigned version) {
                 return "the transfer coding " + value + " is not supported: only chunked";
             return "the Transfer-Encoding \"" + value + "\" is not supported: only chunked";
         }
+        // A client or proxy of HTTP/1.0 knows no transfer coding, and would read the body
+        // otherwise.
+        if (version < 11)
+            return "the transfer coding chunked needs HTTP/1.1";
     }
     std::size_t hosts = header.count(http::field::host);
     if (hosts == 0 && version >= 11)

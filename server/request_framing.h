@@ -9,7 +9,8 @@
 #include <boost/beast/http/fields.hpp>
 
 // Why the header is refused, or empty when it is served: a Transfer-Encoding other than exactly
-// `chunked`, an HTTP/1.1 request without Host, or a request with more than one Host. Beast has
+// `chunked` or in an HTTP/1.0 request, an HTTP/1.1 request without Host, or a request with more
+// than one Host. Beast has
 // refused a header with both Transfer-Encoding and Content-Length already.
 std::string framingRefusal(const boost::beast::http::fields& header, unsigned version);
 

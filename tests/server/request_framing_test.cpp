@@ -37,9 +37,11 @@ RawAnswer rawExchange(uint16_t port, const std::string& request) {
     return answer;
 }
 
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+// How many answers `bytes` holds: lines that begin with a status line's "HTTP/1.".
+std::size_t statusLines(const std::string& bytes) {
+    std::size_t count = bytes.rfind("HTTP/1.", 0) == 0 ? 1 : 0;
+    for (std::size_t at = bytes.find("\nHTTP/1."); at != std::string::npos;
+         at = bytes.find("\nHTTP/1.", at + 1))
         ++count;
     return count;
 }
@@ -75,6 +77,8 @@ TEST_F(ServerTest, RefusesAmbiguousFramingBeforeTheBodyAndClosesTheConnection) {
         {"GET /healthz HTTP/1.1\r\nHost: a\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n"
          "\r\n0\r\n\r\n",
          "HTTP/1.1 400 Bad Request", "malformed HTTP request: bad Transfer-Encoding"},
+        {"GET /healthz HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         "HTTP/1.1 400 Bad Request", "the transfer coding chunked needs HTTP/1.1"},
         {"GET /healthz HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request",
          "the request has no Host header"},
         {"GET /healthz HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "HTTP/1.1 400 Bad Request",
@@ -97,7 +101,7 @@ TEST_F(ServerTest, RefusesAmbiguousFramingBeforeTheBodyAndClosesTheConnection) {
         std::size_t body = answer.bytes.find("\r\n\r\n");
         EXPECT_EQ(body == std::string::npos ? "" : answer.bytes.substr(body + 4), row.body + "\n")
             << row.request;
-        EXPECT_EQ(occurrences(answer.bytes, "HTTP/1."), 1u) << "one answer only: " << answer.bytes;
+        EXPECT_EQ(statusLines(answer.bytes), 1u) << "one answer only: " << answer.bytes;
         EXPECT_TRUE(answer.ended) << row.request;
     }
     EXPECT_EQ(pool_->framesDecoded, 0u);

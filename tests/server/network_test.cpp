@@ -397,16 +397,15 @@ TEST_F(ServerTest, SpeaksTls12OverForwardSecretAeadSuitesAndLogsFailedHandshakes
     std::regex more(R"(usb3k-server: (\d+) more TLS handshakes? failed)");
     int written = 0;
     int told = 0;
-    std::string last;
-    for (std::smatch match; std::getline(lines, line); last = line) {
+    for (std::smatch match; std::getline(lines, line);) {
         if (std::regex_match(line, failure))
             ++written;
         else if (std::regex_match(line, match, more))
             told += std::stoi(match[1]);
     }
     EXPECT_EQ(written + told, failed) << log;
+    // One line a second from each of the two servers.
     EXPECT_LE(written, 2 + seconds) << log;
-    EXPECT_TRUE(std::regex_match(last, failure)) << log;
 }
 
 class EndToEndTest : public SimTest {};

@@ -1,6 +1,7 @@
 #include "server/http_session.h"
 
 #include <chrono>
+#include <iterator>
 #include <optional>
 
 #include <boost/asio/post.hpp>
@@ -15,6 +16,8 @@
 #include "server/auth.h"
 #include "server/decode_response.h"
 #include "server/frame_input.h"
+#include "server/log_text.h"
+#include "server/request_framing.h"
 #include "server/request_log.h"
 #include "server/routes.h"
 #include "server/server_context.h"
@@ -34,6 +37,10 @@ constexpr std::chrono::seconds TLS_CLOSE_GRACE{1};
 // reset.
 constexpr std::chrono::seconds UNREAD_BODY_GRACE{1};
 constexpr std::size_t DISCARD_BYTES = 4096;
+// How much of a client's method, path and serial number a log line shows.
+constexpr std::size_t LOG_METHOD_CHARS = 32;
+constexpr std::size_t LOG_PATH_CHARS = 256;
+constexpr std::size_t LOG_SERIAL_CHARS = 64;
 
 class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSession> {
   public:
@@ -148,7 +155,16 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         log_.client = client_;
         if (readFailed(ec))
             return;
-        request_.base() = parser_->get().base();
+        // The body is read only once its framing is known to be unambiguous.
+        const auto& header = parser_->get();
+        std::string refusal = framingRefusal(header, header.version());
+        if (!refusal.empty()) {
+            log_.what = "request";
+            reply(textReply(400, refusal), true);
+            return;
+        }
+        headerFields_ = static_cast<std::size_t>(std::distance(header.begin(), header.end()));
+        request_.base() = header.base();
         ++served_;
         // A body no larger than a header is read before the token is checked: it costs no more
         // than the header did, and the connection stays usable after a refusal. A larger one
@@ -177,6 +193,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         if (readFailed(ec))
             return;
         request_ = parser_->release();
+        dropTrailerFields(request_.base(), headerFields_);
         handle();
     }
 
@@ -216,8 +233,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         std::string_view query;
         splitTarget(std::string_view(request_.target().data(), request_.target().size()), path,
                     query);
-        std::string method(request_.method_string());
-        log_.what = method + " " + std::string(path.substr(0, 200));
+        log_.what = logText(request_.method_string(), LOG_METHOD_CHARS) + " " +
+                    logText(path, LOG_PATH_CHARS);
         bool get = request_.method() == http::verb::get;
         if (path == "/healthz" || path == "/readyz" || path == "/metrics") {
             if (!get)
@@ -321,7 +338,7 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         work_ = work;
         serialNumber_ = serialNumber;
         if (!serialNumber.empty())
-            log_.device = serialNumber;
+            log_.device = logText(serialNumber, LOG_SERIAL_CHARS);
         waitStart_ = std::chrono::steady_clock::now();
         std::weak_ptr<HttpSession> weak = this->shared_from_this();
         auto executor = stream_.get_executor();
@@ -542,6 +559,8 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
 
     Phase phase_ = Phase::Reading;
     std::optional<http::request_parser<http::string_body>> parser_;
+    // How many fields the request's header holds; what follows them came in its trailer.
+    std::size_t headerFields_ = 0;
     http::request<http::string_body> request_;
     RequestLog log_;
     // The token the request was admitted with, checked again when the token list is reloaded.

@@ -8,6 +8,7 @@
 #include "server/listener.h"
 #include "server/request_log.h"
 #include "server/server_config.h"
+#include "server/tls_policy.h"
 
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
@@ -37,9 +38,8 @@ bool Server::open(const std::vector<int>& inheritedSockets, std::string& error) 
     const ServerOptions& options = context_.options;
     if (!options.tlsCert.empty()) {
         tls_ = std::make_unique<net::ssl::context>(net::ssl::context::tls_server);
-        tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                          net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
-                          net::ssl::context::no_tlsv1_1);
+        if (!applyTlsPolicy(*tls_, error))
+            return false;
         boost::system::error_code ec;
         tls_->use_certificate_chain_file(options.tlsCert, ec);
         if (ec) {

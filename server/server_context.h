@@ -12,6 +12,7 @@
 #include "server/connection_limits.h"
 #include "server/decode_workers.h"
 #include "server/device_pool.h"
+#include "server/log_throttle.h"
 #include "server/server_metrics.h"
 #include "server/server_options.h"
 #include "server/token_list.h"
@@ -52,6 +53,8 @@ class ServerContext {
     ServerMetrics& metrics;
     ConnectionLimits limits;
     std::unique_ptr<DecodeWorkers> workers = std::make_unique<DecodeWorkers>();
+    // A client that fails its TLS handshakes over and over writes one line a second at most.
+    LogThrottle tlsFailureLog{std::chrono::seconds(1)};
 
     // Gives a lease back on a decode thread: giving it back may open the device for the next
     // waiter, which takes a moment.

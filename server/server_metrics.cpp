@@ -68,6 +68,11 @@ struct ServerMetrics::Registry {
                                          .Help("Requests and streams waiting for a device")
                                          .Register(registry)
                                          .Add({});
+    prometheus::Counter& tlsHandshakesFailed = prometheus::BuildCounter()
+                                                   .Name("usb3k_tls_handshakes_failed_total")
+                                                   .Help("TLS handshakes that failed")
+                                                   .Register(registry)
+                                                   .Add({});
     prometheus::Histogram& frameSeconds = prometheus::BuildHistogram()
                                               .Name("usb3k_frame_seconds")
                                               .Help("Time one frame took on its device")
@@ -108,6 +113,10 @@ void ServerMetrics::streamHeld(double messages, double bytes) {
 
 void ServerMetrics::decodeCutShort(const std::string& reason) {
     registry_->decodesCutShort.Add({{"reason", reason}}).Increment();
+}
+
+void ServerMetrics::tlsHandshakeFailed() {
+    registry_->tlsHandshakesFailed.Increment();
 }
 
 void ServerMetrics::observeQueueWait(double seconds) {

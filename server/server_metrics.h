@@ -1,7 +1,7 @@
 // What GET /metrics exposes, in Prometheus' text format, every name prefixed `usb3k_`: frames
 // decoded and concealed and the state of each device (read from the pool when scraped), streams
-// and requests active, decodes cut short by reason, the queue's length, and the time per frame
-// and the queue wait as histograms. Safe to call from any thread.
+// and requests active, decodes cut short by reason, the queue's length, failed TLS handshakes, and
+// the time per frame and the queue wait as histograms. Safe to call from any thread.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,8 @@ class ServerMetrics {
     // A POST /v1/decode that ended before its last frame: `reason` is device_gone,
     // device_not_responding, server_draining or token_revoked.
     void decodeCutShort(const std::string& reason);
+    // A TLS handshake that failed.
+    void tlsHandshakeFailed();
     // How long a request or stream waited for its device.
     void observeQueueWait(double seconds);
     // How long one frame took on its device, for a call that decoded `frames` frames in `seconds`.

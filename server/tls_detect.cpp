@@ -61,15 +61,25 @@ class TlsDetector : public std::enable_shared_from_this<TlsDetector> {
         tlsStream_->async_handshake(
             net::ssl::stream_base::server, buffer_.data(),
             [self = shared_from_this()](beast::error_code ec, std::size_t used) {
-                if (ec) {
-                    logServer(self->client_ + " TLS handshake failed: " + ec.message());
-                    return;
-                }
+                if (ec)
+                    return self->handshakeFailed(ec);
                 self->buffer_.consume(used);
                 self->handedOver_ = true;
                 runHttpSession(self->context_, Transport(std::move(self->tlsStream_)),
                                std::move(self->buffer_), std::move(self->slot_), self->client_);
             });
+    }
+
+    void handshakeFailed(beast::error_code ec) {
+        context_.metrics.tlsHandshakeFailed();
+        uint64_t heldBack = 0;
+        if (!context_.tlsFailureLog.allow(LogThrottle::Clock::now(), heldBack))
+            return;
+        if (heldBack > 0) {
+            logServer(std::to_string(heldBack) + " more TLS handshake" +
+                      (heldBack == 1 ? "" : "s") + " failed");
+        }
+        logServer(client_ + " TLS handshake failed: " + ec.message());
     }
 
     void refusePlain() {

@@ -23,9 +23,24 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// What a file that is not a regular file is, for the refusal.
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "another kind of file";
+}
+
 // Reads the whole file through one descriptor, so that the mode checked is that of the file read.
+// O_NONBLOCK: opening a FIFO does not wait for a writer (nor a device for its line), so that the
+// check below refuses it at once; a regular file is read as it would be without.
 bool readPrivateFile(const std::string& path, std::string& text, std::string& error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = "token file " + path + ": cannot be opened";
         return false;
@@ -33,7 +48,7 @@ bool readPrivateFile(const std::string& path, std::string& text, std::string& er
     struct stat status {};
     bool ok = fstat(fd, &status) == 0;
     if (ok && !S_ISREG(status.st_mode)) {
-        error = "token file " + path + ": not a regular file";
+        error = "token file " + path + ": not a regular file but " + kindOf(status.st_mode);
         ok = false;
     } else if (ok && (status.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
         char mode[8];

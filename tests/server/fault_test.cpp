@@ -71,6 +71,7 @@ TEST_F(ServerTest, FreesTheDeviceOfAPostWhoseClientLeavesMidStream) {
     pool_->perFrame = milliseconds(20);
     Connection client(port_);
     http::request<http::string_body> request(http::verb::post, "/v1/decode", 11);
+    request.set(http::field::host, "localhost");
     request.set(http::field::authorization, "Bearer " + TOKEN);
     request.body() = frames(250);
     request.prepare_payload();

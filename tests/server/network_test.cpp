@@ -7,12 +7,15 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 
 #include "server/registry_device_pool.h"
 #include "server/server.h"
@@ -472,6 +475,92 @@ TEST_F(ServerTest, ServesTlsWithACertificateTheClientVerifiesAndRefusesPlainHttp
         EXPECT_EQ(pcm.result_int(), 200);
         EXPECT_EQ(pcm.body(), speechFor(vcw, {}));
     }
+}
+
+// TLS 1.2 with a client that offers `offered`: the suite the server chose, or "" when the
+// handshake failed.
+std::string tls12SuiteChosen(uint16_t port, const char* offered) {
+    net::io_context io;
+    net::ssl::context client(net::ssl::context::tls_client);
+    SSL_CTX_set_max_proto_version(client.native_handle(), TLS1_2_VERSION);
+    EXPECT_EQ(SSL_CTX_set_cipher_list(client.native_handle(), offered), 1) << offered;
+    beast::ssl_stream<beast::tcp_stream> tls(io, client);
+    beast::get_lowest_layer(tls).connect(loopback(port));
+    beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(10));
+    beast::error_code ec;
+    tls.handshake(net::ssl::stream_base::client, ec);
+    return ec ? "" : SSL_CIPHER_get_name(SSL_get_current_cipher(tls.native_handle()));
+}
+
+double failedHandshakes(const ServerMetrics& metrics) {
+    std::string text = metrics.render({}, 0);
+    std::string name = "\nusb3k_tls_handshakes_failed_total ";
+    std::size_t at = text.find(name);
+    return at == std::string::npos ? -1 : std::stod(text.substr(at + name.size()));
+}
+
+// TLS 1.2 only over forward-secret AEAD suites, the server's order preferred, for an ECDSA and an
+// RSA certificate; each failed handshake counted, and logged at most once a second with a count of
+// those left out.
+TEST_F(ServerTest, SpeaksTls12OverForwardSecretAeadSuitesAndLogsFailedHandshakesSparingly) {
+    struct Row {
+        const char* offered;
+        const char* chosen;  // "": refused
+    };
+    const std::vector<std::pair<std::string, std::vector<Row>>> keys{
+        {"ec -pkeyopt ec_paramgen_curve:P-256",
+         {{"ECDHE-ECDSA-AES128-GCM-SHA256", "ECDHE-ECDSA-AES128-GCM-SHA256"},
+          {"ECDHE-ECDSA-CHACHA20-POLY1305", "ECDHE-ECDSA-CHACHA20-POLY1305"},
+          {"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-ECDSA-AES256-GCM-SHA384",
+           "ECDHE-ECDSA-AES256-GCM-SHA384"},
+          {"ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA384", ""}}},
+        {"rsa:2048",
+         {{"ECDHE-RSA-AES256-GCM-SHA384", "ECDHE-RSA-AES256-GCM-SHA384"},
+          {"AES128-GCM-SHA256:AES256-SHA", ""},
+          {"ECDHE-RSA-AES128-SHA256", ""}}}};
+    TempFolder folder;
+    options_.tlsCert = folder.file("server.crt");
+    options_.tlsKey = folder.file("server.key");
+    testing::internal::CaptureStderr();
+    auto begin = std::chrono::steady_clock::now();
+    int failed = 0;
+    for (const auto& [key, rows] : keys) {
+        server_.reset();
+        makeCertificate(options_.tlsCert, options_.tlsKey, "", key);
+        start();
+        for (const Row& row : rows) {
+            EXPECT_EQ(tls12SuiteChosen(port_, row.offered), row.chosen) << row.offered;
+            failed += *row.chosen == '\0';
+        }
+    }
+    for (int i = 0; i < 20; ++i, ++failed) tls12SuiteChosen(port_, "AES256-SHA");
+    // Past the second, one more: its line comes after the count of those left out before it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    tls12SuiteChosen(port_, "AES256-SHA");
+    ++failed;
+    for (int i = 0; i < 500 && failedHandshakes(metrics_) < failed; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    server_.reset();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(failedHandshakes(metrics_), failed);
+
+    std::istringstream lines(log);
+    std::string line;
+    std::regex failure(R"(usb3k-server: 127\.0\.0\.1:\d+ TLS handshake failed: .+)");
+    std::regex more(R"(usb3k-server: (\d+) more TLS handshakes? failed)");
+    int written = 0;
+    int told = 0;
+    for (std::smatch match; std::getline(lines, line);) {
+        if (std::regex_match(line, failure))
+            ++written;
+        else if (std::regex_match(line, match, more))
+            told += std::stoi(match[1]);
+    }
+    EXPECT_EQ(written + told, failed) << log;
+    // One line a second from each of the two servers.
+    EXPECT_LE(written, 2 + seconds) << log;
 }
 
 class EndToEndTest : public SimTest {};

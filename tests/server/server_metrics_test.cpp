@@ -19,6 +19,8 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
     metrics.observeFrames(0, 1);
     metrics.observeQueueWait(0.25);
     metrics.observeQueueWait(45);
+    metrics.tlsHandshakeFailed();
+    metrics.tlsHandshakeFailed();
 
     PooledDevice device;
     device.serialNumber = "A1";
@@ -37,6 +39,9 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
               "usb3k_device_state{device=\"A1\",state=\"free\"} 0\n"
               "usb3k_device_state{device=\"A1\",state=\"busy\"} 1\n"
               "usb3k_device_state{device=\"A1\",state=\"away\"} 0\n"
+              "# HELP usb3k_tls_handshakes_failed_total TLS handshakes that failed\n"
+              "# TYPE usb3k_tls_handshakes_failed_total counter\n"
+              "usb3k_tls_handshakes_failed_total 2\n"
               "# HELP usb3k_streams_active WebSocket streams open\n"
               "# TYPE usb3k_streams_active gauge\n"
               "usb3k_streams_active 1\n"

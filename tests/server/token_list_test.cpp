@@ -1,6 +1,11 @@
 #include "server/token_list.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include "tests/server/temp_folder.h"
 
@@ -38,6 +43,25 @@ TEST(TokenList, NamesTokensMatchesWholeTokensAndRefusesFilesOthersMayRead) {
                              "); make it readable by the service only: chmod 600 " + path);
     }
     EXPECT_TRUE(TokenList::load(folder.write("private", "live:s3cret\n", 0400), error));
+
+    // Not a regular file: refused at once. A FIFO without a writer would hold the reading open;
+    // should it, a writer comes after 10 s, so that the test ends.
+    std::string fifo = folder.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto fromFifo = std::async(std::launch::async, [&] {
+        std::string why;
+        return TokenList::load(fifo, why) ? std::string("loaded") : why;
+    });
+    bool waited = fromFifo.wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+    if (waited)
+        close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    EXPECT_FALSE(waited) << "the load waited for a writer";
+    EXPECT_EQ(fromFifo.get(), "token file " + fifo + ": not a regular file but a FIFO");
+    for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
+             {folder.path(), "a directory"}, {"/dev/null", "a device"}}) {
+        EXPECT_FALSE(TokenList::load(path, error));
+        EXPECT_EQ(error, "token file " + path + ": not a regular file but " + kind);
+    }
 
     for (const auto& [text, reason] : std::vector<std::pair<std::string, std::string>>{
              {"# none yet\n\n", ": holds no token"},

@@ -185,13 +185,25 @@ HandleOutcome reopen(DecoderDevice& held) {
 }  // namespace
 
 HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices) {
+    return listUsb3000s(devices, [](const std::string&) { return true; });
+}
+
+HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices, const IdentifyFilter& identify) {
     std::vector<FT_DEVICE_LIST_INFO_NODE> usb3000s;
     const HandleOutcome read = readUsb3000s(DEVICES, usb3000s);
     if (read.failure != HandleFailure::None) {
         return read;
     }
     for (const FT_DEVICE_LIST_INFO_NODE& entry : usb3000s) {
-        devices.push_back(describe(entry));
+        if (identify(serialNumberOf(entry))) {
+            devices.push_back(describe(entry));
+            continue;
+        }
+        AttachedUsb3000 listed;
+        listed.serialNumber = serialNumberOf(entry);
+        listed.description = descriptionOf(entry);
+        listed.looked = false;
+        devices.push_back(std::move(listed));
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,21 @@ struct AttachedUsb3000 {
     std::string reason;
     // Whether the bridge, a decoder or another listing held it, so that it was not identified.
     bool held = false;
+    // Whether the listing looked at it beyond D2XX's list: opened it to identify it, or found it
+    // held. A listing that leaves a device out of that has only its serial number and description.
+    bool looked = true;
 };
+
+// Which listed USB-3000s a listing opens to identify, by serial number.
+using IdentifyFilter = std::function<bool(const std::string& serialNumber)>;
 
 // Every USB-3000 in D2XX's list, in list order. A device nobody in this process holds is opened
 // and identified, then closed again; one the bridge or a decoder holds is reported as in use. While
 // it identifies a device, an open or initialize of it waits, and so does another listing.
 HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices);
+// The same, but only the devices `identify` picks are looked at; the others have `looked` false,
+// and no device of theirs is opened.
+HandleOutcome listUsb3000s(std::vector<AttachedUsb3000>& devices, const IdentifyFilter& identify);
 
 // Opens the USB-3000 with that serial number, or (serialNumber null) the first attached one that
 // is free and gets ready, and prepares it for decoding. On success `handle` names it and

@@ -12,7 +12,7 @@ DecodeWorkers::~DecodeWorkers() {
 void DecodeWorkers::post(std::function<void()> job) {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
-    if (idle_ >= jobs_.size()) {
+    if (idle_ >= jobs_.size() || (maxThreads_ != 0 && threads_.size() >= maxThreads_)) {
         wake_.notify_one();
     } else {
         threads_.emplace_back([this] { run(); });

@@ -486,11 +486,11 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         doRead();
     }
 
-    // An answer that asks the pool, which may open a device for a moment: made on a decode
-    // thread.
+    // An answer that asks the pool, which may open a device that has just arrived to identify
+    // it: made on the pool's answer thread, never on one that serves the network.
     void replyFromPool(Reply (*make)(ServerContext&), bool logIt) {
         phase_ = Phase::Replying;
-        context_.workers->post([self = this->shared_from_this(), make, logIt] {
+        context_.poolAnswers->post([self = this->shared_from_this(), make, logIt] {
             Reply answer = make(self->context_);
             net::post(self->stream_.get_executor(), [self, answer = std::move(answer), logIt] {
                 self->reply(answer, false, logIt);

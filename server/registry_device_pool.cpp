@@ -12,6 +12,10 @@
 
 namespace {
 
+// How often a listing looks again at a device that could not be used or was held: what kept it
+// may have ended without its being unplugged.
+constexpr std::chrono::seconds LOOK_AGAIN{5};
+
 // What a listing's outcome says of D2XX: a failure to load it or to list, with the listing's last
 // line and its advice, or how many USB-3000s it listed.
 D2xxState stateOf(const HandleOutcome& outcome, const DiagnosticCapture& lines,
@@ -103,14 +107,31 @@ RegistryDevicePool::RegistryDevicePool(const ServerOptions& options, D2xxChanged
       maxQueued_(options.maxQueued),
       d2xxChanged_(std::move(d2xxChanged)) {}
 
+bool RegistryDevicePool::needsLook(const std::string& serialNumber,
+                                   std::chrono::steady_clock::time_point now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (leased_.count(serialNumber) != 0) {
+        return false;
+    }
+    const auto known = known_.find(serialNumber);
+    if (known == known_.end() || !known->second.listed || !known->second.looked) {
+        return true;
+    }
+    return (!known->second.usable || known->second.held) &&
+           now - known->second.lookedAt >= LOOK_AGAIN;
+}
+
 std::vector<PooledDevice> RegistryDevicePool::devices() {
     std::vector<AttachedUsb3000> attached;
     D2xxState d2xx;
+    const auto now = std::chrono::steady_clock::now();
     {
         // A failed listing shows as no device and as the pool's D2XX state; its lines stay off
-        // standard error, which probes that list every few seconds would fill.
+        // standard error, which probes that list every few seconds would fill. Only a device that
+        // arrived is opened, so that probes and scrapers cost the devices nothing.
         DiagnosticCapture quiet(false);
-        const HandleOutcome listed = listUsb3000s(attached);
+        const HandleOutcome listed = listUsb3000s(
+            attached, [this, now](const std::string& serial) { return needsLook(serial, now); });
         d2xx = stateOf(listed, quiet, attached.size());
     }
     bool changed = false;
@@ -129,6 +150,13 @@ std::vector<PooledDevice> RegistryDevicePool::devices() {
         listed.insert(device.serialNumber);
         Known& known = known_[device.serialNumber];
         known.description = device.description;
+        if (device.looked) {
+            known.looked = true;
+            known.lookedAt = now;
+            known.usable = device.usable;
+            known.held = device.held;
+            known.reason = device.reason;
+        }
         if (device.usable) {
             known.identified = true;
             known.productId = device.productId;
@@ -144,15 +172,18 @@ std::vector<PooledDevice> RegistryDevicePool::devices() {
             row.productId = known.productId;
             row.version = known.version;
         } else {
-            row.state = device.held ? DeviceState::Busy : DeviceState::Free;
-            row.usable = device.usable;
-            row.productId = device.productId;
-            row.version = device.version;
-            row.reason = device.reason;
+            row.state = known.held ? DeviceState::Busy : DeviceState::Free;
+            row.usable = known.usable;
+            row.productId = known.usable ? known.productId : "";
+            row.version = known.usable ? known.version : "";
+            row.reason = known.reason;
         }
         row.framesDecoded = known.framesDecoded;
         row.framesConcealed = known.framesConcealed;
         rows.push_back(std::move(row));
+    }
+    for (auto& known : known_) {
+        known.second.listed = listed.count(known.first) != 0;
     }
     // Leases whose device is unplugged, after the attached devices.
     for (const auto& lease : leased_) {

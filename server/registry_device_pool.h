@@ -57,7 +57,19 @@ class RegistryDevicePool final : public DevicePool {
         bool identified = false;
         std::string productId;
         std::string version;
+        // In the last listing; what the last look at it (an identification, or finding it held)
+        // found, and when.
+        bool listed = false;
+        bool looked = false;
+        bool usable = false;
+        bool held = false;
+        std::string reason;
+        std::chrono::steady_clock::time_point lookedAt;
     };
+
+    // Whether a listing opens the device to identify it: one that arrived since the last listing,
+    // and now and then one that could not be used; never one a lease holds.
+    bool needsLook(const std::string& serialNumber, std::chrono::steady_clock::time_point now);
     enum class Attempt { Granted, Refused, Wait };
 
     // Opens the named device or any free ready one; Wait when it is held or not ready.

@@ -31,6 +31,7 @@ Server::~Server() {
             thread.join();
     }
     // The decode threads end before the connections they post to are destroyed.
+    context_.poolAnswers.reset();
     context_.workers.reset();
 }
 

@@ -53,6 +53,9 @@ class ServerContext {
     ServerMetrics& metrics;
     ConnectionLimits limits;
     std::unique_ptr<DecodeWorkers> workers = std::make_unique<DecodeWorkers>();
+    // The answers made from the device pool (/v1/devices, /readyz, /metrics), one at a time on one
+    // thread of their own: any number of clients may ask at once, and none needs a thread.
+    std::unique_ptr<DecodeWorkers> poolAnswers = std::make_unique<DecodeWorkers>(1);
     // A client that fails its TLS handshakes over and over writes one line a second at most.
     LogThrottle tlsFailureLog{std::chrono::seconds(1)};
 

@@ -1,5 +1,7 @@
 #include "server/stream_session.h"
 
+#include <poll.h>
+
 #include <chrono>
 #include <deque>
 #include <vector>
@@ -22,6 +24,8 @@ namespace {
 constexpr uint16_t CLOSE_DEVICE_GONE = 4001;
 constexpr uint16_t CLOSE_NOT_RESPONDING = 4002;
 constexpr uint16_t CLOSE_TOKEN_REVOKED = 4003;
+// How often a stream whose reading waits for its answers looks whether its client has left.
+constexpr std::chrono::milliseconds HANG_UP_CHECK{250};
 // A close frame's reason holds at most 123 bytes.
 constexpr std::size_t MAX_CLOSE_REASON = 123;
 
@@ -43,7 +47,8 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
           start_(std::move(start)),
           lease_(std::move(start_.lease)),
           idleTimer_(ws_.get_executor()),
-          writeTimer_(ws_.get_executor()) {}
+          writeTimer_(ws_.get_executor()),
+          hangUpTimer_(ws_.get_executor()) {}
 
     ~StreamSession() override {
         context_.giveBack(std::move(lease_));
@@ -73,6 +78,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
             if (auto tokens = self->context_.tokens(); tokens && self->revokedBy(*tokens))
                 return;
             self->armIdle();
+            self->watchForHangUp();
             self->doRead();
         });
     }
@@ -308,6 +314,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
             outcome_ = outcome;
         idleTimer_.cancel();
         writeTimer_.cancel();
+        hangUpTimer_.cancel();
         outbox_.clear();
         inbox_.clear();
         account();
@@ -358,6 +365,31 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
         });
     }
 
+    // While its reading waits for answers (the in-flight bound), nothing reads the client's
+    // socket, so a client that leaves would be noticed only when the answers are written, seconds
+    // later with long messages. A look at the socket every HANG_UP_CHECK notices a hang-up or a
+    // reset meanwhile and ends the stream, so that its device goes back within a second.
+    void watchForHangUp() {
+        hangUpTimer_.expires_after(HANG_UP_CHECK);
+        std::weak_ptr<StreamSession> weak = this->shared_from_this();
+        hangUpTimer_.async_wait([weak](beast::error_code ec) {
+            auto self = weak.lock();
+            if (ec || !self || self->stopped_)
+                return;
+            if (!self->reading_ && self->hungUp())
+                return self->stop("client gone: the connection was closed", true);
+            self->watchForHangUp();
+        });
+    }
+
+    bool hungUp() {
+        pollfd watched{};
+        watched.fd = ws_.next_layer().tcp().socket().native_handle();
+        watched.events = POLLRDHUP;
+        return ::poll(&watched, 1, 0) > 0 &&
+               (watched.revents & (POLLRDHUP | POLLERR | POLLHUP | POLLNVAL)) != 0;
+    }
+
     // A client that reads nothing for the write time-out is disconnected.
     void armWriteTimer() {
         writeTimer_.expires_after(context_.options.writeTimeout);
@@ -376,6 +408,7 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     std::shared_ptr<DeviceLease> lease_;
     net::steady_timer idleTimer_;
     net::steady_timer writeTimer_;
+    net::steady_timer hangUpTimer_;
 
     beast::flat_buffer readBuffer_;
     std::deque<std::vector<uint8_t>> inbox_;

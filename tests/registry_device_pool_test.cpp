@@ -92,6 +92,37 @@ TEST_F(DevicePoolTest, DevicesTheirStatesAndANamedDevice) {
     EXPECT_EQ(pool.devices().size(), 1u) << "an unplugged device nobody holds is not listed";
 }
 
+// A device is opened to identify it once, when a listing first finds it attached: the listings of
+// probes and scrapers after that cost it nothing, and one plugged in again is identified again.
+TEST_F(DevicePoolTest, AListingOpensOnlyADeviceThatArrived) {
+    ServerOptions options;
+    RegistryDevicePool pool(options);
+    auto opens = [] { return sim_call_count(SIM_DEFAULT_SERIAL, "FT_OpenEx"); };
+    ASSERT_EQ(pool.devices().size(), 1u);
+    EXPECT_EQ(opens(), 1);
+    for (int i = 0; i < 20; ++i) {
+        std::vector<PooledDevice> rows = pool.devices();
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_TRUE(rows[0].usable);
+        EXPECT_EQ(rows[0].productId, SIM_PRODUCT_ID_TEXT);
+        EXPECT_EQ(rows[0].version, SIM_VERSION_TEXT);
+        EXPECT_TRUE(pool.anyReady());
+    }
+    EXPECT_EQ(opens(), 1) << "listings after the first open nothing";
+
+    std::unique_ptr<DeviceLease> lease = leaseNow(pool, SIM_DEFAULT_SERIAL);
+    const int withTheLease = opens();
+    lease.reset();
+    pool.devices();
+    EXPECT_EQ(opens(), withTheLease) << "a device a lease gave back is known";
+
+    sim_detach_device(SIM_DEFAULT_SERIAL);
+    EXPECT_TRUE(pool.devices().empty());
+    ASSERT_EQ(sim_reattach_device(SIM_DEFAULT_SERIAL), 1);
+    EXPECT_TRUE(pool.devices()[0].usable);
+    EXPECT_EQ(opens(), withTheLease + 1) << "a device plugged in again is identified again";
+}
+
 TEST_F(DevicePoolTest, WaitersAreServedInTurnsAcrossTokensWithinABoundedQueue) {
     ServerOptions options;
     options.maxQueued = 4;

@@ -29,9 +29,12 @@ class FakeDevicePool : public DevicePool {
     std::set<uint64_t> concealAt;
     uint64_t goneAt = UINT64_MAX;
     std::chrono::milliseconds perFrame{0};
+    // How long a listing takes, as one that identifies a device that has just arrived does.
+    std::chrono::milliseconds perListing{0};
     std::atomic<uint64_t> framesDecoded{0};
 
     std::vector<PooledDevice> devices() override {
+        std::this_thread::sleep_for(perListing);
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<PooledDevice> list;
         for (std::size_t i = 0; i < held_.size(); ++i) {

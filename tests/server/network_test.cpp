@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -51,6 +53,33 @@ TEST_F(ServerTest, AnswersHealthReadinessMetricsAndTheDeviceList) {
     EXPECT_EQ(devices.body(), "[" + first + "," + second + "]");
     EXPECT_EQ(client.send(http::verb::post, "/v1/devices").result_int(), 405);
     EXPECT_EQ(client.send(http::verb::get, "/v2/devices").result_int(), 404);
+}
+
+// The server's threads: the entries of /proc/self/task.
+std::ptrdiff_t threadCount() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                         std::filesystem::directory_iterator{});
+}
+
+// Health checks and scrapers that all ask at once are answered one after another on the pool's
+// one answer thread: however many they are, they add no thread to the server.
+TEST_F(ServerTest, AnswersFromThePoolOnOneThreadHoweverManyAskAtOnce) {
+    start(1);
+    pool_->perListing = std::chrono::milliseconds(20);
+    EXPECT_EQ(Connection(port_).send(http::verb::get, "/readyz", "", "").result_int(), 200);
+    const std::ptrdiff_t before = threadCount();
+    std::vector<std::thread> clients;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 30; ++i) {
+        clients.emplace_back([this, i, &answered] {
+            const char* target = i % 3 == 0 ? "/metrics" : i % 3 == 1 ? "/readyz" : "/v1/devices";
+            if (Connection(port_).send(http::verb::get, target).result_int() == 200)
+                ++answered;
+        });
+    }
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(answered.load(), 30);
+    EXPECT_EQ(threadCount(), before);
 }
 
 // The WAV answer's comment chunk with the concealed count, which its header's sizes count.
@@ -276,6 +305,17 @@ TEST_F(ServerTest, ClosesAStreamWhoseDeviceIsGoneAndFreesTheDeviceOfAClientThatL
     stream.socket().close();
     EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
     EXPECT_LT(pool_->framesDecoded, 12u + 250u);
+
+    // With every message it may have in flight sent, the server reads no more of its socket: it
+    // notices the client leave all the same, long before the message being decoded would end.
+    Stream full(port_);
+    for (std::size_t i = 0; i < options_.maxInFlight; ++i) full.send(frames(250));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(pool_->devices()[0].state, DeviceState::Busy);
+    const uint64_t before = pool_->framesDecoded;
+    full.socket().close();
+    EXPECT_TRUE(freeWithin(std::chrono::seconds(1)));
+    EXPECT_LT(pool_->framesDecoded - before, 250u);
 }
 
 TEST_F(ServerTest, AnswersAWaitBeyondTheQueueTimeOutWith503AndClosesAnIdleStream) {

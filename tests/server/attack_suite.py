@@ -248,7 +248,11 @@ def case_cut_short_never_success():
         curl = subprocess.Popen(["curl", "-sS", "-H", f"Authorization: Bearer {ALICE}",
                                  "--data-binary", "@" + SAMPLE, "-o", os.devnull,
                                  server.url("/v1/decode")], stderr=subprocess.PIPE)
-        time.sleep(1.5)
+        for _ in range(200):
+            if server.device_states() == ["busy"]:
+                break
+            time.sleep(0.05)
+        time.sleep(1)
         server.stop()
         curl_error = curl.communicate(timeout=30)[1]
         check(curl.returncode == 18, f"curl exited {curl.returncode}: {curl_error!r}")

@@ -121,6 +121,16 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         if (authorized_)
             return;
         evicted_ = true;
+        context_.metrics.connectionEvicted();
+        uint64_t heldBack = 0;
+        if (context_.evictionLog.allow(LogThrottle::Clock::now(), heldBack)) {
+            if (heldBack > 0)
+                logServer(std::to_string(heldBack) + " more connection" +
+                          (heldBack == 1 ? "" : "s") + " closed to make room");
+            logServer(client_ +
+                      " closed to make room: connections without an authorized request are at "
+                      "their bound (max-unauthenticated, max-connections-per-address)");
+        }
         if (phase_ == Phase::Reading)
             stream_.tcp().cancel();
     }

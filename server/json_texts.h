@@ -14,5 +14,5 @@ std::string devicesJson(const std::vector<PooledDevice>& devices);
 
 // {"event":"concealed","frame":N,"lines":[...]}
 std::string concealedEvent(uint64_t frame, const std::vector<std::string>& lines);
-// {"event":"away"|"back","serial":S,"frame":N}
+// {"event":"away"|"back"|"revoked","serial":S,"frame":N}
 std::string deviceEvent(const char* event, const std::string& serialNumber, uint64_t frame);

@@ -58,6 +58,8 @@ class ServerContext {
     std::unique_ptr<DecodeWorkers> poolAnswers = std::make_unique<DecodeWorkers>(1);
     // A client that fails its TLS handshakes over and over writes one line a second at most.
     LogThrottle tlsFailureLog{std::chrono::seconds(1)};
+    // So do connections closed to make room, which a flood of idle connections makes many of.
+    LogThrottle evictionLog{std::chrono::seconds(1)};
 
     // Gives a lease back on a decode thread: giving it back may open the device for the next
     // waiter, which takes a moment.

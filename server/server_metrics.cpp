@@ -73,6 +73,12 @@ struct ServerMetrics::Registry {
                                                    .Help("TLS handshakes that failed")
                                                    .Register(registry)
                                                    .Add({});
+    prometheus::Counter& connectionsEvicted =
+        prometheus::BuildCounter()
+            .Name("usb3k_connections_evicted_total")
+            .Help("Connections without an authorized request closed to make room for newer ones")
+            .Register(registry)
+            .Add({});
     prometheus::Histogram& frameSeconds = prometheus::BuildHistogram()
                                               .Name("usb3k_frame_seconds")
                                               .Help("Time one frame took on its device")
@@ -117,6 +123,10 @@ void ServerMetrics::decodeCutShort(const std::string& reason) {
 
 void ServerMetrics::tlsHandshakeFailed() {
     registry_->tlsHandshakesFailed.Increment();
+}
+
+void ServerMetrics::connectionEvicted() {
+    registry_->connectionsEvicted.Increment();
 }
 
 void ServerMetrics::observeQueueWait(double seconds) {

@@ -1,7 +1,8 @@
 // What GET /metrics exposes, in Prometheus' text format, every name prefixed `usb3k_`: frames
 // decoded and concealed and the state of each device (read from the pool when scraped), streams
-// and requests active, decodes cut short by reason, the queue's length, failed TLS handshakes, and
-// the time per frame and the queue wait as histograms. Safe to call from any thread.
+// and requests active, decodes cut short by reason, the queue's length, failed TLS handshakes,
+// connections closed to make room, and the time per frame and the queue wait as histograms. Safe to
+// call from any thread.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,8 @@ class ServerMetrics {
     void decodeCutShort(const std::string& reason);
     // A TLS handshake that failed.
     void tlsHandshakeFailed();
+    // A connection without an authorized request closed to make room for a newer one.
+    void connectionEvicted();
     // How long a request or stream waited for its device.
     void observeQueueWait(double seconds);
     // How long one frame took on its device, for a call that decoded `frames` frames in `seconds`.

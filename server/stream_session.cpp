@@ -134,6 +134,10 @@ class StreamSession : public WorkItem, public std::enable_shared_from_this<Strea
     bool revokedBy(const TokenList& tokens) {
         if (!tokenRevoked(start_.token, tokens))
             return false;
+        // An event first, as for the device's news, for clients that read events and not close
+        // reasons.
+        std::string event = deviceEvent("revoked", lease_ ? lease_->serialNumber() : "", frames_);
+        queue(true, std::vector<uint8_t>(event.begin(), event.end()), false);
         closeWith(CLOSE_TOKEN_REVOKED, "token revoked");
         return true;
     }

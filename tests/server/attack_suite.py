@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """usb3k-server against clients it did not write: slowhttptest, curl, Python's http.client,
-websockets and raw sockets, each doing something a hostile or careless client does.
+websockets, Node's http and raw sockets, each doing something a hostile or careless client does.
 
 usage: attack_suite.py USB3K_SERVER EMULATOR_LIBRARY_DIR SAMPLE_VCW
 
@@ -137,6 +137,35 @@ def curl_decode(server, *options, token=ALICE, path="/v1/decode"):
                           capture_output=True, timeout=90)
 
 
+# Node's own HTTP client POSTs the sample and tells what it got, as one line of JSON.
+NODE_DECODE = """
+const http = require('http'), fs = require('fs');
+const [port, token, sample] = process.argv.slice(1);
+const body = fs.readFileSync(sample);
+const request = http.request({host: '127.0.0.1', port, method: 'POST', path: '/v1/decode',
+    headers: {'Authorization': 'Bearer ' + token, 'Content-Length': body.length}}, answer => {
+  let bytes = 0, error = '';
+  answer.on('data', piece => { bytes += piece.length; });
+  answer.on('error', e => { error = e.code || e.message; });
+  answer.on('close', () => console.log(JSON.stringify(
+      {status: answer.statusCode, bytes, complete: answer.complete, error})));
+});
+request.on('error', e => console.log(JSON.stringify({error: e.code || e.message})));
+request.end(body);
+"""
+
+
+def node_decode(server, after=None):
+    """Node's view of a decode; `after`, when given, runs once the request is under way."""
+    node = subprocess.Popen(["node", "-e", NODE_DECODE, str(server.port), ALICE, SAMPLE],
+                            stdout=subprocess.PIPE, text=True)
+    if after:
+        after()
+    out = node.communicate(timeout=60)[0]
+    check(node.returncode == 0, f"node exited {node.returncode}: {out!r}")
+    return json.loads(out)
+
+
 def case_slow_clients(server):
     slow = subprocess.Popen(["slowhttptest", "-H", "-c", "400", "-i", "10", "-r", "200", "-l", "10",
                              "-p", "5", "-u", server.url("/v1/devices")],
@@ -245,8 +274,12 @@ def case_trailers_only_when_asked(server):
     dumped = asked.stdout.decode()
     check(asked.returncode == 0 and "Usb3k-Frames-Concealed: 0\r\n" in dumped
           and "Trailer: Usb3k-Frames-Concealed" in dumped, f"curl with TE: trailers: {dumped!r}")
+    node = node_decode(server)
+    check(node == {"status": 200, "bytes": len(wav), "complete": True, "error": ""},
+          f"node's http read {node}")
     print(f"ok trailers-only-when-asked: without TE a whole WAV of {len(wav)} bytes, RIFF size"
-          f" {len(wav) - 8}, 160000 bytes of speech; with TE: trailers, Usb3k-Frames-Concealed: 0")
+          f" {len(wav) - 8}, 160000 bytes of speech, in http.client and in Node's http; with TE:"
+          f" trailers, Usb3k-Frames-Concealed: 0")
 
 
 def case_cut_short_never_success():
@@ -280,8 +313,17 @@ def case_cut_short_never_success():
     finally:
         server.stop()
     check("outcome=200 server draining" in server.log_text(), "the log does not say why")
+    server = Server("drain3", devices=1, paced=True, extra=("--drain-timeout", "1"))
+    try:
+        stop = threading.Timer(1.5, server.process.send_signal, (signal.SIGTERM,))
+        node = node_decode(server, stop.start)
+    finally:
+        server.stop()
+    check(node.get("status") == 200 and node.get("complete") is False,
+          f"node's http read a decode cut short as {node}")
     print(f"ok cut-short-never-success: SIGTERM mid-decode, drain-timeout 1 s: curl exit 18;"
-          f" http.client raised {raised}")
+          f" http.client raised {raised}; Node's http: complete false"
+          f" ({node.get('error') or 'no error'})")
 
 
 async def stream_revocation(server):

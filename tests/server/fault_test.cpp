@@ -20,6 +20,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 #include <boost/beast/http/parser.hpp>
@@ -206,6 +207,7 @@ TEST_F(ServerTest, ClientsWithoutATokenLockNoOneOutAndHaveNoBodyRead) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
     start();
+    testing::internal::CaptureStderr();
     // 500 idle connections from each of two addresses: each address keeps its newest 32
     // (max-connections-per-address), 64 in all (max-unauthenticated); the oldest are closed.
     net::io_context io;
@@ -220,6 +222,22 @@ TEST_F(ServerTest, ClientsWithoutATokenLockNoOneOutAndHaveNoBodyRead) {
         }));
         EXPECT_EQ(std::count_if(sockets.end() - 32, sockets.end(), endedByPeer), 0);
     }
+    // Each one closed is counted, and the log tells of them at most once a second.
+    auto evicted = [this] {
+        std::string text = Connection(port_).send(http::verb::get, "/metrics", "", "").body();
+        std::smatch count;
+        std::regex_search(text, count, std::regex("\nusb3k_connections_evicted_total (\\d+)\n"));
+        return count.empty() ? 0 : std::stoi(count[1]);
+    };
+    EXPECT_TRUE(within(seconds(10), [&] { return evicted() >= 936; }));
+    EXPECT_LE(evicted(), 940);
+    std::string log = testing::internal::GetCapturedStderr();
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("closed to make room"); at != std::string::npos;
+         at = log.find("closed to make room", at + 1))
+        ++lines;
+    EXPECT_GE(lines, 1u);
+    EXPECT_LT(lines, 30u) << log;
 
     // Bodies of 8 MiB without a token: refused from their header, before the body has arrived.
     const std::string head = "POST /v1/decode HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +

@@ -420,6 +420,8 @@ TEST_F(ServerTest, EndsTheStreamsAndDecodesOfATokenRevokedByAReloadAtOnce) {
 
     server_->context().setTokens(
         std::make_shared<TokenList>(std::vector<TokenList::Token>{{"bob", "secret-of-bob"}}));
+    EXPECT_EQ(alice.read(text), R"({"event":"revoked","serial":"FAKE0","frame":2})");
+    EXPECT_TRUE(text);
     websocket::close_reason reason = alice.readClose();
     EXPECT_EQ(reason.code, 4003);
     EXPECT_EQ(reason.reason, "token revoked");

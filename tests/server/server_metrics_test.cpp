@@ -21,6 +21,7 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
     metrics.observeQueueWait(45);
     metrics.tlsHandshakeFailed();
     metrics.tlsHandshakeFailed();
+    metrics.connectionEvicted();
 
     PooledDevice device;
     device.serialNumber = "A1";
@@ -42,6 +43,10 @@ TEST(ServerMetrics, RendersDevicesActivityAndHistograms) {
               "# HELP usb3k_tls_handshakes_failed_total TLS handshakes that failed\n"
               "# TYPE usb3k_tls_handshakes_failed_total counter\n"
               "usb3k_tls_handshakes_failed_total 2\n"
+              "# HELP usb3k_connections_evicted_total Connections without an authorized request "
+              "closed to make room for newer ones\n"
+              "# TYPE usb3k_connections_evicted_total counter\n"
+              "usb3k_connections_evicted_total 1\n"
               "# HELP usb3k_streams_active WebSocket streams open\n"
               "# TYPE usb3k_streams_active gauge\n"
               "usb3k_streams_active 1\n"

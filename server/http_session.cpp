@@ -176,17 +176,9 @@ class HttpSession : public WorkItem, public std::enable_shared_from_this<HttpSes
         headerFields_ = static_cast<std::size_t>(std::distance(header.begin(), header.end()));
         request_.base() = header.base();
         ++served_;
-        // A body no larger than a header is read before the token is checked: it costs no more
-        // than the header did, and the connection stays usable after a refusal. A larger one
-        // waits for the token, under the time-out its header had.
-        auto length = parser_->content_length();
-        if (parser_->is_done() || !length || *length > context_.options.maxHeaderBytes)
-            return route();
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                             if (!self->readFailed(ec))
-                                 self->route();
-                         });
+        // No byte of the body is read before the token is checked: a request that is refused
+        // has its body dropped unread, and its connection closed.
+        route();
     }
 
     void readBody() {

@@ -247,7 +247,8 @@ TEST_F(ServerTest, DecodesNothingWithoutAValidToken) {
         Connection again(port_);
         Response listing = again.send(http::verb::get, "/v1/devices", "", token);
         EXPECT_EQ(listing.result_int(), 401);
-        EXPECT_TRUE(listing.keep_alive()) << "a refused request without a body keeps its connection";
+        EXPECT_TRUE(listing.keep_alive())
+            << "a refused request without a body keeps its connection";
         EXPECT_THROW(Stream(port_, token), beast::system_error);
     }
     EXPECT_EQ(pool_->framesDecoded, 0u);

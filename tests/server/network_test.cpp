@@ -128,19 +128,10 @@ struct RawAnswer {
 
 // Sends `request` and reads until the server closes the connection (bounded by a time-out).
 RawAnswer rawPost(uint16_t port, const std::string& request) {
-    net::io_context io;
-    beast::tcp_stream stream(io);
-    stream.connect(loopback(port));
-    net::write(stream, net::buffer(request));
     RawAnswer answer;
-    beast::error_code ec;
-    char chunk[4096];
-    for (int i = 0; i < 10000 && !ec; ++i) {
-        stream.expires_after(std::chrono::seconds(20));
-        std::size_t n = stream.read_some(net::buffer(chunk), ec);
-        answer.bytes.append(chunk, n);
-    }
-    EXPECT_EQ(ec, net::error::eof);
+    bool closed = false;
+    answer.bytes = rawUntilClose(port, request, closed);
+    EXPECT_TRUE(closed);
     http::response_parser<http::string_body> parser;
     parser.eager(true);
     parser.body_limit(boost::none);

@@ -16,24 +16,9 @@ struct RawAnswer {
     bool ended = false;  // the server closed the connection
 };
 
-// Sends `request` whole and reads until the server closes the connection, or 10 s pass.
 RawAnswer rawExchange(uint16_t port, const std::string& request) {
-    net::io_context io;
-    beast::tcp_stream stream(io);
-    stream.connect(loopback(port));
-    net::write(stream, net::buffer(request));
     RawAnswer answer;
-    stream.expires_after(std::chrono::seconds(10));
-    char chunk[4096];
-    for (int reads = 0; reads < 1000; ++reads) {
-        beast::error_code ec;
-        std::size_t got = stream.read_some(net::buffer(chunk), ec);
-        answer.bytes.append(chunk, got);
-        if (ec) {
-            answer.ended = ec == net::error::eof;
-            break;
-        }
-    }
+    answer.bytes = rawUntilClose(port, request, answer.ended);
     return answer;
 }
 

@@ -50,6 +50,23 @@ Response exchange(beast::ssl_stream<beast::tcp_stream>& stream, beast::flat_buff
     return exchangeOn(stream, buffer, verb, target, body, token);
 }
 
+std::string rawUntilClose(uint16_t port, const std::string& request, bool& closed) {
+    net::io_context io;
+    beast::tcp_stream stream(io);
+    stream.connect(loopback(port));
+    net::write(stream, net::buffer(request));
+    std::string bytes;
+    stream.expires_after(std::chrono::seconds(20));
+    char chunk[4096];
+    beast::error_code ec;
+    for (int reads = 0; reads < 100000 && !ec; ++reads) {
+        std::size_t got = stream.read_some(net::buffer(chunk), ec);
+        bytes.append(chunk, got);
+    }
+    closed = ec == net::error::eof;
+    return bytes;
+}
+
 std::string postHead(const std::string& target, std::size_t bodyBytes) {
     return "POST " + target + " HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer " + TOKEN +
            "\r\nContent-Length: " + std::to_string(bodyBytes) + "\r\n\r\n";

@@ -31,6 +31,10 @@ tcp::endpoint loopback(uint16_t port);
 // sends in parts of its own.
 std::string postHead(const std::string& target, std::size_t bodyBytes);
 
+// Sends `request` whole and reads until the server closes the connection, or 20 s pass: the
+// bytes answered, and whether the connection ended with the server's close (EOF).
+std::string rawUntilClose(uint16_t port, const std::string& request, bool& closed);
+
 // One request and its answer, on a plain or TLS connection; no token: no Authorization header.
 Response exchange(beast::tcp_stream& stream, beast::flat_buffer& buffer, http::verb verb,
                   const std::string& target, const std::string& body, const std::string& token);
